@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// One error type for the whole program: a number and a text. Numbers are
+// chosen once, here, so that tests and the reading loop can rely on them.
+struct AppError {
+    int number = 0;
+    QString message;
+};
+
+// An operation that yields nothing but may fail.
+using Failure = std::optional<AppError>;
+
+namespace Err {
+// Conversions of stored text to numbers.
+constexpr int Overflow = 6;
+constexpr int TypeMismatch = 13;
+// Path or file access: the reading loop ends without a log line for it.
+constexpr int PathFileAccess = 75;
+// Serial component.
+constexpr int InvalidPropertyValue = 380;
+constexpr int PortNumberInvalid = 8002;
+constexpr int PortAlreadyOpen = 8005;
+constexpr int PortNotAvailable = 8012;
+constexpr int PortSettingUnsupported = 8015;
+constexpr int PortHungUp = 8020;
+constexpr int PortReadFailed = 8021;
+// Settings store.
+constexpr int SettingsWriteFailed = 9001;
+// Desktop platform: launch, activation, keystrokes.
+constexpr int FileNotStartable = 53;
+constexpr int NoTargetWindow = 5;
+constexpr int TargetNotFocused = 9101;
+constexpr int KeystrokesFailed = 9102;
+constexpr int NoDisplay = 9103;
+} // namespace Err
+
+#include <QMetaType>
+Q_DECLARE_METATYPE(AppError)
+
+inline AppError makeError(int number, const QString& message) { return AppError{number, message}; }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "AppError.h"
+
+#include <QString>
+
+// Per-user store of text values addressed by section and key, under the
+// application name "Parvelo". On Linux this is the INI file
+// $XDG_CONFIG_HOME/Parvelo/Parvelo.conf.
+class SettingsStore {
+public:
+    static constexpr const char* AppName = "Parvelo";
+
+    // The stored text, or defaultValue when the key is absent.
+    QString get(const QString& section, const QString& key,
+                const QString& defaultValue = QString()) const;
+    // Creates or replaces the value and writes it through to the file.
+    Failure set(const QString& section, const QString& key, const QString& value);
+
+    // Defaults of the [Settings] keys on this platform.
+    static QString defaultOpenPathName();
+    static QString defaultSavePathName();
+    static QString defaultExeFileName();
+};

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QFont>
+
+// Installed stand-ins for the faces the layout was designed with.
+namespace Fonts {
+QFont sans(double points, bool bold = false);    // Arial
+QFont serif(double points, bool bold = false, bool italic = false); // Times New Roman
+QFont gothic(double points);                     // Japanese sans, proportional
+QFont gothicMono(double points);                 // Japanese sans, fixed pitch
+QFont mincho(double points, bool bold = false);  // Japanese serif, proportional
+} // namespace Fonts

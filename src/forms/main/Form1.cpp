@@ -1,0 +1,352 @@
+#include "Form1.h"
+
+#include "LogFile.h"
+#include "ReadingLoop.h"
+#include "StatusPanels.h"
+#include "app/AppState.h"
+#include "app/NumberText.h"
+#include "app/SaveAppSettings.h"
+#include "forms/about/frmAbout.h"
+#include "forms/common/FileFilter.h"
+#include "forms/common/Fonts.h"
+#include "forms/common/Twips.h"
+#include "forms/common/WarningBox.h"
+#include "forms/dialogs/Property.h"
+#include "forms/dialogs/frmOption.h"
+#include "platform/DesktopPlatform.h"
+#include "serial/PortDirectory.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+constexpr int ClientWidth = 6795;
+constexpr int ClientHeight = 3495;
+constexpr int StatusHeight = 315;
+} // namespace
+
+Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* parent)
+    : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock))
+{
+    // The store's [Ports] group may name the device behind a port number.
+    MSComm1.setPortResolver([this](int n) {
+        const QString named = m_store.get("Ports", QStringLiteral("Com%1").arg(n));
+        return named.isEmpty() ? PortDirectory::deviceFor(n) : named;
+    });
+    buildWindow();
+    buildMenus();
+    m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(),
+                             {[this](const QString& t) { insertIntoLog(t); },
+                              [this] { Text1->setPlainText(QString()); }},
+                             m_clock, this);
+    connect(m_loop, &ReadingLoop::halted, this, &Form1::runHalted);
+}
+
+Form1::~Form1() = default;
+
+QString Form1::usageGuide()
+{
+    return QStringLiteral(
+        "1.Please check a communication parameter.\r\n"
+        "2.Please perform Excel etc. by [Softwaer execution] and click a numerical input "
+        "position.\r\n"
+        "3.Softwaer exe. should perform not shortcut but the executable file EXE.\r\n"
+        "4.When performed [application execution], automatically will start [Read Start] and data "
+        "will be inputted from RS232C.\r\n"
+        "5.It is interrupted by [stop], Resumption should push [Reading start].\r\n"
+        "6.Please read Parvelo Manual.pdf for details.\r\n");
+}
+
+void Form1::buildWindow()
+{
+    setWindowTitle(QStringLiteral("Parvelo"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    auto* client = new QWidget(this);
+    client->setFixedSize(tw(ClientWidth), tw(ClientHeight - StatusHeight));
+    setCentralWidget(client);
+
+    for (int y : {0, 20}) {
+        auto* line = new QFrame(client);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        line->setGeometry(0, tw(y), tw(6780), 2);
+    }
+    auto* label1 = new QLabel(QStringLiteral("Parvelo"), client);
+    label1->setGeometry(twRect(180, 120, 1755, 375));
+    label1->setFont(Fonts::serif(18, true, true));
+    auto* label2 = new QLabel(QStringLiteral("Serial data to keystrokes, Version 1.0.0"), client);
+    label2->setGeometry(twRect(2160, 240, 4455, 375));
+    label2->setFont(Fonts::serif(12, true, true));
+
+    Text1 = new QPlainTextEdit(client);
+    Text1->setGeometry(twRect(60, 600, 4575, 2535));
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setFont(Fonts::gothicMono(9.75));
+
+    Command1 = new QPushButton(QStringLiteral("Read Start"), client);
+    Command1->setGeometry(twRect(4920, 600, 1695, 615));
+    Command2 = new QPushButton(QStringLiteral("Stop"), client);
+    Command2->setGeometry(twRect(4920, 1560, 1695, 615));
+    for (QPushButton* b : {Command1, Command2}) {
+        b->setFont(Fonts::sans(14.25));
+        b->setEnabled(false);
+    }
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Text1);
+
+    sbrStatus = new StatusPanels(this);
+    sbrStatus->setFixedHeight(tw(StatusHeight));
+    sbrStatus->setFont(Fonts::gothic(9.75));
+    sbrStatus->addTextPanel(QStringLiteral("Settings"), QStringLiteral("Setting"), 2500);
+    sbrStatus->addDatePanel(1400);
+    sbrStatus->addTimePanel(1500);
+    sbrStatus->addTextPanel(QStringLiteral("ConnectTime"), QStringLiteral("Connect Time"), 1100);
+    setStatusBar(sbrStatus);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+}
+
+void Form1::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu(QStringLiteral("File(&F)"));
+    mnuFile = file->menuAction();
+    mnuFileSave = file->addAction(QStringLiteral("Log Save(&S)"), this, &Form1::mnuFileSave_Click);
+    file->addSeparator();
+    mnuFileExit = file->addAction(QStringLiteral("Exit(&X)"), this, &Form1::mnuFileExit_Click);
+    mnuAppSelect = bar->addAction(QStringLiteral("Software Execution(&A)"), this,
+                                  &Form1::mnuAppSelect_Click);
+    mnuOption = bar->addAction(QStringLiteral("Option(&O)"), this, &Form1::mnuOption_Click);
+    mnuProperty = bar->addAction(QStringLiteral("Property(&P)"), this, &Form1::mnuProperty_Click);
+    QMenu* help = bar->addMenu(QStringLiteral("Help(&H)"));
+    mnuHelp = help->menuAction();
+    mnuHelpAbout = help->addAction(QStringLiteral("About Parvelo(&A)"), this,
+                                   &Form1::mnuHelpAbout_Click);
+}
+
+void Form1::Form_Load()
+{
+    AppState& state = AppState::instance();
+    std::optional<AppError> pending;
+    const auto note = [&](const Failure& f) {
+        if (f)
+            pending = f;
+    };
+
+    // Centre by the outer size; before the first show the frame is not known
+    // yet, so the size with the menu and status bars stands for it.
+    adjustSize();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QSize outer = frameGeometry().size();
+    move(screen.x() + int((screen.width() - outer.width()) / 2.0f),
+         screen.y() + int((screen.height() - outer.height()) / 2.0f));
+
+    state.OpenPathName =
+        m_store.get("Settings", "OpenPathName", SettingsStore::defaultOpenPathName());
+    state.SavePathName =
+        m_store.get("Settings", "SavePathName", SettingsStore::defaultSavePathName());
+    state.ExeFileName = m_store.get("Settings", "ExeFileName", SettingsStore::defaultExeFileName());
+    const QString settingsText = m_store.get("Properties", "Settings");
+    state.InsertDate = m_store.get("Settings", "InsertDate", "0");
+    AppError error;
+    if (const auto t = NumberText::toInt16(m_store.get("Settings", "InsertTime", "0"), &error))
+        state.InsertTime = *t;
+    else
+        pending = error;
+
+    if (!settingsText.isEmpty()) {
+        note(MSComm1.setSettings(settingsText));
+        if (pending) {
+            showWarning(nullptr, pending->message);
+            return;
+        }
+    }
+    const QString portText = m_store.get("Properties", "CommPort");
+    if (!portText.isEmpty()) {
+        if (const auto n = NumberText::toInt16(portText, &error))
+            note(MSComm1.setCommPort(*n));
+        else
+            pending = error;
+    }
+    const QString handshakingText = m_store.get("Properties", "Handshaking");
+    if (!handshakingText.isEmpty()) {
+        if (const auto h = NumberText::toInt32(handshakingText, &error))
+            note(MSComm1.setHandshaking(*h));
+        else
+            pending = error;
+        if (pending) {
+            showWarning(nullptr, pending->message);
+            return;
+        }
+    }
+    Text1->setPlainText(usageGuide());
+    Text1->moveCursor(QTextCursor::Start);
+}
+
+void Form1::insertIntoLog(const QString& text) { Text1->insertPlainText(text); }
+
+void Form1::setRunControls(bool reading)
+{
+    for (QAction* a : {mnuFile, mnuAppSelect, mnuProperty})
+        a->setEnabled(!reading);
+    Command1->setEnabled(!reading);
+    Command2->setEnabled(reading);
+}
+
+void Form1::Command1_Click()
+{
+    AppState::instance().StopFlag = false;
+    setRunControls(true);
+    setWindowTitle(QStringLiteral("Parvelo[Reading]"));
+    sbrStatus->setPanelText(QStringLiteral("Settings"),
+                            QStringLiteral("Setting\uFF1A") + MSComm1.Settings());
+    StartConnectTimer();
+    m_loop->start();
+}
+
+void Form1::Command2_Click()
+{
+    setRunControls(false);
+    setWindowTitle(QStringLiteral("Parvelo[Stop]"));
+    StopConnectTimer();
+    AppState::instance().StopFlag = true;
+    m_loop->stop();
+}
+
+void Form1::StartConnectTimer()
+{
+    ReadStartTime = m_clock();
+    ReadStartTime.setTime(QTime(ReadStartTime.time().hour(), ReadStartTime.time().minute(),
+                                ReadStartTime.time().second()));
+    Timer1->start();
+}
+
+void Form1::StopConnectTimer()
+{
+    Timer1->stop();
+    sbrStatus->setPanelText(QStringLiteral("ConnectTime"), QString());
+}
+
+void Form1::Timer1_Timer()
+{
+    const QDateTime now = m_clock();
+    sbrStatus->setPanelText(QStringLiteral("ConnectTime"),
+                            ConnectTime::format(ConnectTime::elapsedSeconds(ReadStartTime, now)));
+}
+
+void Form1::mnuAppSelect_Click()
+{
+    AppState& state = AppState::instance();
+    QFileDialog dialog(this);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(toQtNameFilters(
+        QStringLiteral("All Files(*.*)|*.*|\u5B9F\u884C\uFF8C\uFF67\uFF72\uFF99(*.exe)|*.exe")));
+    dialog.setDirectory(state.OpenPathName);
+    const QFileInfo proposed(state.ExeFileName);
+    if (!proposed.path().isEmpty() && QFileInfo(proposed.path()).isDir())
+        dialog.setDirectory(proposed.path());
+    dialog.selectFile(proposed.fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString chosen = dialog.selectedFiles().first();
+    state.OpenPathName = dialog.directory().absolutePath();
+    state.ExeFileName = chosen;
+
+    AppError error;
+    const std::int16_t task = m_platform->launch(chosen, &error);
+    if (task == 0)
+        return;
+    state.TaskId = task;
+    Command1->setEnabled(true);
+    Command1_Click();
+}
+
+void Form1::mnuFileSave_Click()
+{
+    AppState& state = AppState::instance();
+    const std::optional<QString> path = askLogFileName(this, state.SavePathName);
+    if (!path)
+        return;
+    state.SavePathName = QFileInfo(*path).absolutePath();
+    setCursor(Qt::WaitCursor);
+    QString text = Text1->toPlainText();
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    const Failure f = writeLogFile(*path, text);
+    unsetCursor();
+    if (f)
+        showWarning(this, f->message);
+}
+
+void Form1::mnuOption_Click()
+{
+    if (!m_option) {
+        m_option = new frmOption(AppState::instance());
+        m_option->show();
+    } else {
+        m_option->show();
+        m_option->raise();
+        m_option->activateWindow();
+    }
+}
+
+void Form1::mnuProperty_Click()
+{
+    Property dialog(MSComm1, m_store);
+    dialog.exec();
+}
+
+void Form1::mnuHelpAbout_Click()
+{
+    // The run waits while the dialog is open; bytes stay in the port.
+    m_loop->setSuspended(true);
+    {
+        frmAbout dialog(this);
+        dialog.exec();
+    }
+    m_loop->setSuspended(false);
+}
+
+void Form1::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_loop->abandon();
+    if (Failure f = SaveAppSettings(AppState::instance(), m_store))
+        qWarning("Parvelo: %s", qPrintable(f->message));
+    if (m_option)
+        m_option->close();
+    qApp->quit();
+}
+
+void Form1::mnuFileExit_Click()
+{
+    if (Failure f = SaveAppSettings(AppState::instance(), m_store))
+        qWarning("Parvelo: %s", qPrintable(f->message));
+    close();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "ConnectTime.h"
+#include "app/AppError.h"
+#include "app/SettingsStore.h"
+#include "serial/SerialPort.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+class DesktopPlatform;
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class ReadingLoop;
+class StatusPanels;
+class frmOption;
+
+// The main window: the log, Read Start and Stop, the menus and the status
+// bar. It owns the serial port and the reading run.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock = systemClock(),
+                   QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Centres the window and applies the stored settings; a value the serial
+    // port refuses is shown in a warning box. Run once, before show().
+    void Form_Load();
+
+    void Command1_Click(); // Read Start
+    void Command2_Click(); // Stop
+    void mnuFileSave_Click();
+    void mnuFileExit_Click();
+    void mnuAppSelect_Click();
+    void mnuOption_Click();
+    void mnuProperty_Click();
+    void mnuHelpAbout_Click();
+    void Timer1_Timer();
+
+    SerialPort MSComm1;
+    QPlainTextEdit* Text1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    StatusPanels* sbrStatus = nullptr;
+    QTimer* Timer1 = nullptr;
+    QAction* mnuFile = nullptr;
+    QAction* mnuFileSave = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QAction* mnuAppSelect = nullptr;
+    QAction* mnuOption = nullptr;
+    QAction* mnuProperty = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+
+    ReadingLoop& readingLoop() { return *m_loop; }
+    static QString usageGuide();
+
+signals:
+    // A run ended through the error path (for observers such as tests).
+    void runHalted();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildMenus();
+    void StartConnectTimer();
+    void StopConnectTimer();
+    void insertIntoLog(const QString& text);
+    void setRunControls(bool reading);
+    void Form_Unload();
+
+    std::unique_ptr<DesktopPlatform> m_platform;
+    Clock m_clock;
+    SettingsStore m_store;
+    ReadingLoop* m_loop = nullptr;
+    QDateTime ReadStartTime;
+    QPointer<frmOption> m_option;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/AppError.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+// What the program needs from the desktop: start a program, bring it to the
+// front, type into it. One implementation per window system.
+class DesktopPlatform {
+public:
+    virtual ~DesktopPlatform() = default;
+
+    // Starts the program at path without arguments and without waiting.
+    // Returns a small task number (1 to 32767) that activate() accepts.
+    virtual std::int16_t launch(const QString& path, AppError* error) = 0;
+
+    // Brings the top-level window of the task (or of a program it handed
+    // over to) to the front and makes sure it holds the input focus.
+    // Fails when there is no such window or the focus stays elsewhere.
+    virtual Failure activate(std::int16_t taskId) = 0;
+
+    // Types text into the window that activate() last confirmed, literally:
+    // every character is itself, TAB is the Tab key, a CR LF pair or a lone
+    // CR is one Return; other control characters (and lone LF) are not typed.
+    // Returns once the window system has taken every event.
+    virtual Failure typeText(const QString& text) = 0;
+
+    // A short warning for the user when typing cannot work in this session
+    // (e.g. a Wayland desktop); empty when all is well.
+    virtual QString sessionWarning() const { return {}; }
+};
+
+// The implementation for the session the program runs in.
+std::unique_ptr<DesktopPlatform> createDesktopPlatform();

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+
+// Undoes the kernel's parity marking (PARMRK): "FF 00 c" is a character
+// received with a parity error and becomes "?"; "FF FF" is a real 0xFF.
+// A mark split across reads is completed by the next one.
+class ParityMarks {
+public:
+    QByteArray decode(const QByteArray& raw);
+    void reset() { m_pending.clear(); }
+
+private:
+    QByteArray m_pending;
+};

@@ -1,0 +1,264 @@
+#include "SerialPort.h"
+
+#include "PortDirectory.h"
+
+#include <QSerialPort>
+#include <QTimer>
+
+#include <asm/ioctls.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+namespace {
+// <asm/termbits.h> clashes with <termios.h>; this is the kernel's termios2,
+// used only to read back the speed the driver really set.
+struct KernelTermios2 {
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+
+QSerialPort::Parity toQt(char parity)
+{
+    switch (parity) {
+    case 'e': return QSerialPort::EvenParity;
+    case 'o': return QSerialPort::OddParity;
+    case 'm': return QSerialPort::MarkParity;
+    case 's': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::FlowControl flowToQt(qint32 handshaking)
+{
+    // XON/XOFF together with RTS/CTS has no Qt setting; hardware flow
+    // control is the one that protects the data.
+    switch (handshaking) {
+    case 1: return QSerialPort::SoftwareControl;
+    case 2:
+    case 3: return QSerialPort::HardwareControl;
+    default: return QSerialPort::NoFlowControl;
+    }
+}
+
+AppError deviceError(const QString& what, const QSerialPort& port)
+{
+    // portName() drops "/dev/"; the user knows the device by its full path.
+    const QString name = port.portName().startsWith('/') ? port.portName()
+                                                         : QStringLiteral("/dev/") + port.portName();
+    return makeError(Err::PortNotAvailable,
+                     QStringLiteral("%1 %2: %3").arg(what, name, port.errorString()));
+}
+} // namespace
+
+SerialPort::SerialPort(QObject* parent) : QObject(parent), m_port(new QSerialPort(this))
+{
+    connect(m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
+}
+
+SerialPort::~SerialPort() { m_port->close(); }
+
+Failure SerialPort::setCommPort(int number)
+{
+    if (m_port->isOpen())
+        return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
+    if (number < 1 || number > 16)
+        return makeError(Err::PortNumberInvalid,
+                         QStringLiteral("Invalid port number %1: use 1 to 16.").arg(number));
+    m_commPort = static_cast<std::int16_t>(number);
+    return std::nullopt;
+}
+
+Failure SerialPort::setSettings(const QString& text)
+{
+    AppError error;
+    const auto parsed = SerialSettings::parse(text, &error);
+    if (!parsed)
+        return error;
+    const SerialSettings previous = m_settings;
+    m_settings = *parsed;
+    if (m_port->isOpen()) {
+        if (Failure f = applyToDevice()) {
+            m_settings = previous;
+            applyToDevice();
+            return f;
+        }
+    }
+    return std::nullopt;
+}
+
+Failure SerialPort::setHandshaking(qint64 value)
+{
+    if (value < 0 || value > 3)
+        return makeError(Err::InvalidPropertyValue,
+                         QStringLiteral("Invalid property value: handshaking %1 (use 0 to 3).").arg(value));
+    const qint32 previous = m_handshaking;
+    m_handshaking = static_cast<qint32>(value);
+    if (m_port->isOpen() && !m_port->setFlowControl(flowToQt(m_handshaking))) {
+        m_handshaking = previous;
+        return deviceError(QStringLiteral("Flow control refused by"), *m_port);
+    }
+    return std::nullopt;
+}
+
+Failure SerialPort::setInputLen(int value)
+{
+    if (value < 0 || value > 32767)
+        return makeError(Err::InvalidPropertyValue,
+                         QStringLiteral("Invalid property value: input length %1.").arg(value));
+    m_inputLen = static_cast<std::int16_t>(value);
+    return std::nullopt;
+}
+
+bool SerialPort::PortOpen() const { return m_port->isOpen(); }
+
+QString SerialPort::devicePath() const
+{
+    return m_resolver ? m_resolver(m_commPort) : PortDirectory::deviceFor(m_commPort);
+}
+
+Failure SerialPort::setPortOpen(bool open)
+{
+    if (!open) {
+        m_port->close();
+        m_buffer.clear();
+        m_bufferPos = 0;
+        m_marks.reset();
+        return std::nullopt;
+    }
+    if (m_port->isOpen())
+        return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
+    if (Failure f = m_settings.deviceSupports())
+        return f;
+    const QString path = devicePath();
+    if (path.isEmpty())
+        return makeError(Err::PortNotAvailable,
+                         QStringLiteral("Com%1 stands for no serial device on this machine.")
+                             .arg(m_commPort));
+    m_port->setPortName(path);
+    m_failed = false;
+    if (!m_port->open(QIODevice::ReadWrite))
+        return deviceError(QStringLiteral("Cannot open"), *m_port);
+    if (Failure f = applyToDevice()) {
+        m_port->close();
+        return f;
+    }
+    // The device may hold bytes from before the run; they belong to nobody.
+    m_port->clear(QSerialPort::Input);
+    m_buffer.clear();
+    m_bufferPos = 0;
+    m_marks.reset();
+    return std::nullopt;
+}
+
+Failure SerialPort::applyToDevice()
+{
+    QSerialPort& p = *m_port;
+    const auto stop = m_settings.stopTenths == 10   ? QSerialPort::OneStop
+                      : m_settings.stopTenths == 20 ? QSerialPort::TwoStop
+                                                    : QSerialPort::OneAndHalfStop;
+    if (!p.setBaudRate(m_settings.baud) || !p.setDataBits(QSerialPort::DataBits(m_settings.dataBits)) ||
+        !p.setParity(toQt(m_settings.parity)) || !p.setFlowControl(flowToQt(m_handshaking)))
+        return deviceError(QStringLiteral("Settings refused by"), p);
+    if (stop != QSerialPort::OneAndHalfStop && !p.setStopBits(stop))
+        return deviceError(QStringLiteral("Settings refused by"), p);
+    const int fd = p.handle();
+    termios t{};
+    if (fd >= 0 && tcgetattr(fd, &t) == 0) {
+        // 1.5 stop bits: a UART with 5-bit characters and CSTOPB sends 1.5.
+        if (stop == QSerialPort::OneAndHalfStop)
+            t.c_cflag |= CSTOPB;
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    // Speeds without a B constant go through BOTHER; drivers may clip them
+    // without telling, so read back what was set.
+    KernelTermios2 t2{};
+    if (fd >= 0 && ::ioctl(fd, _IOR('T', 0x2A, KernelTermios2), &t2) == 0 && t2.c_ospeed != 0) {
+        const double ratio = double(t2.c_ospeed) / m_settings.baud;
+        if (ratio < 0.98 || ratio > 1.02)
+            return makeError(Err::PortSettingUnsupported,
+                             QStringLiteral("%1 cannot run at %2 bit/s (the driver set %3).")
+                                 .arg(p.portName())
+                                 .arg(m_settings.baud)
+                                 .arg(t2.c_ospeed));
+    }
+    configureParityCheck();
+    return std::nullopt;
+}
+
+void SerialPort::configureParityCheck()
+{
+    const int fd = m_port->handle();
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0)
+        return;
+    // Qt ignores parity errors; mark them instead so that "?" can stand in
+    // for the damaged character. PARMRK also doubles every real 0xFF.
+    if (m_settings.parity != 'n') {
+        t.c_iflag |= INPCK | PARMRK;
+        t.c_iflag &= ~(IGNPAR | ISTRIP);
+    } else {
+        t.c_iflag &= ~(INPCK | PARMRK);
+    }
+    tcsetattr(fd, TCSANOW, &t);
+    termios check{};
+    m_marksParity = tcgetattr(fd, &check) == 0 && (check.c_iflag & PARMRK);
+}
+
+void SerialPort::takeBytes(const QByteArray& raw)
+{
+    m_buffer += m_marksParity ? m_marks.decode(raw) : raw;
+}
+
+void SerialPort::onReadyRead()
+{
+    // readyRead is not repeated for bytes already buffered: take them all.
+    takeBytes(m_port->readAll());
+    if (m_bufferPos > 4096 && m_bufferPos * 2 > m_buffer.size()) {
+        m_buffer.remove(0, m_bufferPos);
+        m_bufferPos = 0;
+    }
+    if (m_buffer.size() > m_bufferPos)
+        emit dataReceived();
+}
+
+void SerialPort::onError(int error)
+{
+    const auto e = static_cast<QSerialPort::SerialPortError>(error);
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+        return;
+    // A hang-up shows as an endless stream of read errors; act on the first.
+    if (m_failed || !m_port->isOpen())
+        return;
+    m_failed = true;
+    const AppError reason = makeError(
+        e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
+        QStringLiteral("The serial device %1 went away or cannot be read (%2).")
+            .arg(m_port->portName(), m_port->errorString()));
+    // Close outside QSerialPort's own notification handler.
+    QTimer::singleShot(0, this, [this, reason] {
+        setPortOpen(false);
+        emit failed(reason);
+    });
+}
+
+std::int16_t SerialPort::InBufferCount() const
+{
+    return static_cast<std::int16_t>(qMin<qsizetype>(m_buffer.size() - m_bufferPos, 32767));
+}
+
+QByteArray SerialPort::Input()
+{
+    const qsizetype waiting = m_buffer.size() - m_bufferPos;
+    const qsizetype n = m_inputLen == 0 ? waiting : qMin<qsizetype>(waiting, m_inputLen);
+    const QByteArray out = m_buffer.mid(m_bufferPos, n);
+    m_bufferPos += int(n);
+    if (m_bufferPos == m_buffer.size()) {
+        m_buffer.clear();
+        m_bufferPos = 0;
+    }
+    return out;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "ParityMarks.h"
+#include "SerialSettings.h"
+#include "app/AppError.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QSerialPort;
+
+// The serial component: the properties CommPort, Settings, Handshaking,
+// InputLen, PortOpen, InBufferCount and Input. A refused assignment returns
+// an error and keeps the previous value. Received bytes are buffered here;
+// bytes with a parity error are replaced by "?".
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    // Maps a port number to a device path; empty when there is none.
+    using PortResolver = std::function<QString(int)>;
+
+    explicit SerialPort(QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    void setPortResolver(PortResolver resolver) { m_resolver = std::move(resolver); }
+
+    std::int16_t CommPort() const { return m_commPort; }
+    Failure setCommPort(int number);
+
+    QString Settings() const { return m_settings.toString(); }
+    Failure setSettings(const QString& text);
+
+    qint32 Handshaking() const { return m_handshaking; }
+    Failure setHandshaking(qint64 value);
+
+    std::int16_t InputLen() const { return m_inputLen; }
+    Failure setInputLen(int value);
+
+    bool PortOpen() const;
+    Failure setPortOpen(bool open);
+
+    // Received bytes waiting to be fetched (saturates at 32767).
+    std::int16_t InBufferCount() const;
+    // Removes and returns up to InputLen waiting bytes (all of them when
+    // InputLen is 0); empty when none wait.
+    QByteArray Input();
+
+    // The device path the current port number stands for, or empty.
+    QString devicePath() const;
+
+signals:
+    // New bytes have been buffered.
+    void dataReceived();
+    // The device went away or reading failed; the port has been closed.
+    void failed(const AppError& error);
+
+private:
+    void onReadyRead();
+    void onError(int error);
+    Failure applyToDevice();
+    void configureParityCheck();
+    void takeBytes(const QByteArray& raw);
+
+    PortResolver m_resolver;
+    QSerialPort* m_port = nullptr;
+    std::int16_t m_commPort = 1;
+    SerialSettings m_settings;
+    qint32 m_handshaking = 0;
+    std::int16_t m_inputLen = 0;
+    QByteArray m_buffer;
+    int m_bufferPos = 0;
+    ParityMarks m_marks;
+    bool m_marksParity = false;
+    bool m_failed = false;
+};

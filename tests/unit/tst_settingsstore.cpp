@@ -1,0 +1,142 @@
+// The settings store's file layout and defaults, the saving of the general
+// settings, and the conversions applied to stored text.
+#include "app/AppState.h"
+#include "app/NumberText.h"
+#include "app/SaveAppSettings.h"
+#include "app/SettingsStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestSettingsStore : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void layoutIsIniUnderXdgConfigHome();
+    void absentKeysGiveDefaults();
+    void valuesRoundTripAsText();
+    void handEditedListValueReadsAsText();
+    void saveWritesTheFiveKeysAsText();
+    void saveReportsUnwritableStore();
+    void numberConversions();
+
+private:
+    QString confPath() const { return m_dir->path() + "/Parvelo/Parvelo.conf"; }
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+// QSettings keeps the configuration folder it saw first, so one folder
+// serves the whole test and each test starts from an empty file.
+void TestSettingsStore::initTestCase()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", m_dir->path().toLocal8Bit());
+}
+
+void TestSettingsStore::init()
+{
+    QFile::remove(confPath());
+    QDir(confPath()).removeRecursively();
+}
+
+void TestSettingsStore::layoutIsIniUnderXdgConfigHome()
+{
+    SettingsStore store;
+    QVERIFY(!store.set("Properties", "Settings", "9600,n,8,1"));
+    QVERIFY(!store.set("Settings", "InsertTime", "2"));
+    QFile f(confPath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray ini = f.readAll();
+    QVERIFY2(ini.contains("[Properties]\nSettings=\"9600,n,8,1\""), ini.constData());
+    QVERIFY2(ini.contains("[Settings]\nInsertTime=2"), ini.constData());
+}
+
+void TestSettingsStore::absentKeysGiveDefaults()
+{
+    SettingsStore store;
+    QCOMPARE(store.get("Settings", "OpenPathName", SettingsStore::defaultOpenPathName()),
+             QString("/usr/bin/"));
+    QCOMPARE(store.get("Settings", "ExeFileName", SettingsStore::defaultExeFileName()),
+             QString("/usr/bin/localc"));
+    QCOMPARE(SettingsStore::defaultSavePathName(), QDir::homePath());
+    QCOMPARE(store.get("Properties", "CommPort"), QString());
+    QVERIFY(!QFile::exists(confPath())); // reading creates nothing
+}
+
+void TestSettingsStore::valuesRoundTripAsText()
+{
+    SettingsStore store;
+    const QString odd = QString::fromUtf8("C:\\Temp\\µ °C; a=b, \"q\" [x]");
+    QVERIFY(!store.set("Settings", "SavePathName", odd));
+    QVERIFY(!store.set("Settings", "InsertDate", "007"));
+    SettingsStore again;
+    QCOMPARE(again.get("Settings", "SavePathName"), odd);
+    QCOMPARE(again.get("Settings", "InsertDate"), QString("007"));
+}
+
+void TestSettingsStore::handEditedListValueReadsAsText()
+{
+    QDir().mkpath(m_dir->path() + "/Parvelo");
+    QFile f(confPath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Properties]\nSettings=1200,e,7,1\n");
+    f.close();
+    QCOMPARE(SettingsStore().get("Properties", "Settings"), QString("1200,e,7,1"));
+}
+
+void TestSettingsStore::saveWritesTheFiveKeysAsText()
+{
+    AppState s;
+    s.OpenPathName = "/opt/calc";
+    s.SavePathName = "/tmp/logs";
+    s.ExeFileName = "/opt/calc/run";
+    s.InsertDate = "2";
+    s.InsertTime = 1;
+    SettingsStore store;
+    QVERIFY(!SaveAppSettings(s, store));
+    QVERIFY(!SaveAppSettings(s, store)); // Exit writes twice: same result
+    SettingsStore r;
+    QCOMPARE(r.get("Settings", "OpenPathName"), s.OpenPathName);
+    QCOMPARE(r.get("Settings", "SavePathName"), s.SavePathName);
+    QCOMPARE(r.get("Settings", "ExeFileName"), s.ExeFileName);
+    QCOMPARE(r.get("Settings", "InsertDate"), QString("2"));
+    QCOMPARE(r.get("Settings", "InsertTime"), QString("1"));
+}
+
+void TestSettingsStore::saveReportsUnwritableStore()
+{
+    // A folder where the file should be: nothing can be written there.
+    QVERIFY(QDir().mkpath(confPath()));
+    AppState s;
+    SettingsStore store;
+    const Failure f = SaveAppSettings(s, store);
+    QVERIFY(f);
+    QCOMPARE(f->number, Err::SettingsWriteFailed);
+}
+
+void TestSettingsStore::numberConversions()
+{
+    AppError e;
+    QCOMPARE(*NumberText::toInt16("2", &e), std::int16_t(2));
+    QCOMPARE(*NumberText::toInt16(" 3 ", &e), std::int16_t(3));
+    QCOMPARE(*NumberText::toInt16("2.5", &e), std::int16_t(2)); // ties to even
+    QCOMPARE(*NumberText::toInt16("-32768", &e), std::int16_t(-32768));
+    QVERIFY(!NumberText::toInt16("32768", &e));
+    QCOMPARE(e.number, Err::Overflow);
+    QVERIFY(!NumberText::toInt16("abc", &e));
+    QCOMPARE(e.number, Err::TypeMismatch);
+    QVERIFY(!NumberText::toInt16("", &e));
+    QVERIFY(!NumberText::toInt16("inf", &e));
+    QCOMPARE(*NumberText::toInt32("70000", &e), 70000);
+    QVERIFY(!NumberText::toInt32("1e12", &e));
+    QCOMPARE(*NumberText::equals("1", 1, &e), true);
+    QCOMPARE(*NumberText::equals("1.0", 1, &e), true);
+    QCOMPARE(*NumberText::equals("2", 1, &e), false);
+    QVERIFY(!NumberText::equals("", 1, &e));
+}
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
