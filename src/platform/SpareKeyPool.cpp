@@ -1,0 +1,70 @@
+#include "platform/SpareKeyPool.h"
+
+SpareKeyPool::SpareKeyPool(std::vector<std::uint8_t> keycodes) {
+    for (std::uint8_t k : keycodes)
+        slots_.push_back({k, 0, -1, false});
+}
+
+std::optional<SpareKeyPool::Grant> SpareKeyPool::acquire(unsigned long keysym,
+                                                         std::int64_t settleMs) {
+    Slot* best = nullptr;
+    for (Slot& s : slots_) {
+        if (s.keysym == keysym)
+            return Grant{s.keycode, false, 0};
+    }
+    for (Slot& s : slots_) {
+        if (s.keysym == 0) {
+            best = &s;
+            break;
+        }
+        if (!s.pinned && (!best || s.lastUseMs < best->lastUseMs))
+            best = &s;
+    }
+    if (!best)
+        return std::nullopt;
+    const std::int64_t notBefore =
+        best->keysym != 0 && best->lastUseMs >= 0 ? best->lastUseMs + settleMs : 0;
+    best->keysym = keysym;
+    best->lastUseMs = -1;
+    return Grant{best->keycode, true, notBefore};
+}
+
+void SpareKeyPool::markUsed(std::uint8_t keycode, std::int64_t nowMs) {
+    for (Slot& s : slots_) {
+        if (s.keycode == keycode) {
+            s.lastUseMs = nowMs;
+            s.pinned = true;
+        }
+    }
+}
+
+void SpareKeyPool::endBatch(std::int64_t nowMs) {
+    for (Slot& s : slots_) {
+        if (s.pinned)
+            s.lastUseMs = nowMs;
+        s.pinned = false;
+    }
+}
+
+std::vector<std::uint8_t> SpareKeyPool::borrowedKeys() const {
+    std::vector<std::uint8_t> keys;
+    for (const Slot& s : slots_)
+        if (s.keysym != 0)
+            keys.push_back(s.keycode);
+    return keys;
+}
+
+void SpareKeyPool::forgetAll() {
+    for (Slot& s : slots_) {
+        s.keysym = 0;
+        s.lastUseMs = -1;
+        s.pinned = false;
+    }
+}
+
+bool SpareKeyPool::isBorrowed(std::uint8_t keycode) const {
+    for (const Slot& s : slots_)
+        if (s.keycode == keycode && s.keysym != 0)
+            return true;
+    return false;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <cstdint>
+#include <sys/types.h>
+
+// A program we started, and what we learnt about it while looking for its
+// window.
+struct Task {
+    std::int16_t id = 0;
+    pid_t pid = 0;
+    QString path;                        // as given to launch()
+    std::int64_t launchedAtMs = 0;       // monotonic clock
+    QSet<unsigned long> windowsAtLaunch; // client windows that already existed
+    QSet<QString> executables;           // resolved exe paths seen in its process family
+    bool hadWindow = false;              // a window was ever found for it
+    unsigned long window = 0;            // the window last found (0: none)
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "app/AppError.h"
+#include "platform/SpareKeyPool.h"
+#include "platform/x11/XkbKeymap.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+class X11Connection;
+
+// Types text with XTest into whatever holds the keyboard focus. Characters
+// come from the XKB keymap of the current group; characters it lacks are
+// typed on borrowed spare keys. Keys the user holds are released first and
+// Caps Lock and other locks are lifted while typing, so they cannot change
+// the text. Returns once the server has taken every event.
+class KeyTyper {
+public:
+    explicit KeyTyper(X11Connection& connection);
+    ~KeyTyper(); // gives borrowed keys back their empty mapping
+    KeyTyper(const KeyTyper&) = delete;
+    KeyTyper& operator=(const KeyTyper&) = delete;
+
+    Failure type(const QString& text);
+
+    // Pause before pressing the key pressed just before (default 2 ms).
+    void setRepeatGapMs(int ms) { repeatGapMs_ = ms; }
+    // How long a borrowed key keeps its character after its last use before
+    // it may be remapped (default 200 ms).
+    void setSettleMs(int ms) { settleMs_ = ms; }
+    // Keys borrowed for the last text (for tests and diagnostics).
+    int remapsSoFar() const { return remaps_; }
+
+private:
+    bool refreshKeymap();
+    void releaseHeldModifiers();
+    std::optional<KeyPosition> locateMapped(const KeyAction& action) const;
+    void setModifiers(std::uint8_t wanted);
+    void press(const Keystroke& stroke);
+    void restoreBorrowedKeys();
+    std::int64_t nowMs() const { return clock_.elapsed(); }
+
+    X11Connection& connection_;
+    XkbKeymap keymap_;
+    SpareKeyPool pool_;
+    bool keymapDirty_ = true;
+    bool poolReady_ = false;
+    std::uint8_t previousKeycode_ = 0;
+    std::uint8_t heldModifiers_ = 0;
+    int repeatGapMs_ = 2;
+    int settleMs_ = 200;
+    int remaps_ = 0;
+    QElapsedTimer clock_;
+};

@@ -1,0 +1,109 @@
+#include "platform/x11/WindowActivator.h"
+
+#include <QElapsedTimer>
+
+#include "platform/x11/WindowFinder.h"
+#include "platform/x11/X11Connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <thread>
+
+WindowActivator::WindowActivator(X11Connection& connection, WindowFinder& finder)
+    : connection_(connection), finder_(finder) {}
+
+WindowActivator::~WindowActivator() {
+    if (timeWindow_ && connection_.isOpen())
+        XDestroyWindow(connection_.display(), timeWindow_);
+}
+
+unsigned long WindowActivator::serverTime() {
+    Display* dpy = connection_.display();
+    if (!timeWindow_) {
+        XSetWindowAttributes attributes;
+        attributes.event_mask = PropertyChangeMask;
+        attributes.override_redirect = True;
+        timeWindow_ = XCreateWindow(dpy, connection_.root(), -1, -1, 1, 1, 0, 0, InputOnly,
+                                    CopyFromParent, CWEventMask | CWOverrideRedirect, &attributes);
+        timeAtom_ = XInternAtom(dpy, "_PARVELO_TIMESTAMP", False);
+    }
+    unsigned char nothing = 0;
+    XChangeProperty(dpy, timeWindow_, timeAtom_, XA_STRING, 8, PropModeAppend, &nothing, 0);
+    XEvent event;
+    const Window w = timeWindow_;
+    XIfEvent(
+        dpy, &event,
+        [](Display*, XEvent* e, XPointer arg) -> Bool {
+            return e->type == PropertyNotify &&
+                   e->xproperty.window == *reinterpret_cast<Window*>(arg);
+        },
+        reinterpret_cast<XPointer>(const_cast<Window*>(&w)));
+    return event.xproperty.time;
+}
+
+bool WindowActivator::hasFocus(unsigned long window) {
+    Display* dpy = connection_.display();
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(dpy, &focus, &revert);
+    // None and PointerRoot never count: keys would go wherever the pointer is.
+    for (int depth = 0; focus > PointerRoot && depth < 64; ++depth) {
+        if (focus == window)
+            return true;
+        if (focus == connection_.root())
+            return false;
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(dpy, focus, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        focus = parent;
+    }
+    connection_.syncAndTakeError();
+    return false;
+}
+
+Failure WindowActivator::activate(unsigned long window, int timeoutMs) {
+    if (hasFocus(window))
+        return std::nullopt;
+    Display* dpy = connection_.display();
+    const bool viaWm = finder_.supportsActiveWindowMessage();
+    const auto request = [&] {
+        if (viaWm) {
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = window;
+            event.xclient.message_type = finder_.atom("_NET_ACTIVE_WINDOW");
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = 2; // source: a pager or similar tool, acting for the user
+            event.xclient.data.l[1] = long(serverTime());
+            event.xclient.data.l[2] = 0;
+            XSendEvent(dpy, connection_.root(), False,
+                       SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        } else {
+            XRaiseWindow(dpy, window);
+            XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
+        }
+        connection_.syncAndTakeError();
+    };
+    request();
+    QElapsedTimer clock;
+    clock.start();
+    bool askedAgain = false;
+    while (clock.elapsed() < timeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (hasFocus(window))
+            return std::nullopt;
+        // A window still being mapped may ignore the first request.
+        if (!askedAgain && clock.elapsed() > timeoutMs / 2) {
+            askedAgain = true;
+            request();
+        }
+    }
+    return makeError(Err::TargetNotFocused,
+                     QStringLiteral("The target window did not get the keyboard focus; "
+                                    "nothing was typed."));
+}

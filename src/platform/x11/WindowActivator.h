@@ -1,0 +1,29 @@
+#pragma once
+
+#include "app/AppError.h"
+
+class X11Connection;
+class WindowFinder;
+
+// Brings a window to the front and waits (bounded) until it holds the input
+// focus. Through the window manager when it supports _NET_ACTIVE_WINDOW,
+// else directly with XRaiseWindow and XSetInputFocus.
+class WindowActivator {
+public:
+    WindowActivator(X11Connection& connection, WindowFinder& finder);
+    ~WindowActivator();
+    WindowActivator(const WindowActivator&) = delete;
+    WindowActivator& operator=(const WindowActivator&) = delete;
+
+    Failure activate(unsigned long window, int timeoutMs = 1000);
+    // The focus is on window or on one of its descendants.
+    bool hasFocus(unsigned long window);
+    // A current server timestamp (from a PropertyNotify on a window of ours).
+    unsigned long serverTime();
+
+private:
+    X11Connection& connection_;
+    WindowFinder& finder_;
+    unsigned long timeWindow_ = 0;
+    unsigned long timeAtom_ = 0;
+};

@@ -1,0 +1,195 @@
+#include "platform/x11/WindowFinder.h"
+
+#include <QFileInfo>
+
+#include "platform/x11/X11Connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+WindowFinder::WindowFinder(X11Connection& connection) : connection_(connection) {}
+
+unsigned long WindowFinder::atom(const char* name) {
+    return XInternAtom(connection_.display(), name, False);
+}
+
+QList<unsigned long> WindowFinder::windowListProperty(unsigned long window,
+                                                      unsigned long property) {
+    QList<unsigned long> result;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(connection_.display(), window, property, 0, 65536, False, XA_WINDOW,
+                           &type, &format, &count, &after, &data) == Success &&
+        data) {
+        if (type == XA_WINDOW && format == 32) {
+            const unsigned long* ids = reinterpret_cast<unsigned long*>(data);
+            for (unsigned long i = 0; i < count; ++i)
+                result.append(ids[i]);
+        }
+        XFree(data);
+    }
+    return result;
+}
+
+unsigned long WindowFinder::cardinalProperty(unsigned long window, unsigned long property,
+                                             bool* found) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    unsigned long value = 0;
+    *found = false;
+    if (XGetWindowProperty(connection_.display(), window, property, 0, 1, False, AnyPropertyType,
+                           &type, &format, &count, &after, &data) == Success &&
+        data) {
+        if (format == 32 && count == 1) {
+            value = *reinterpret_cast<unsigned long*>(data);
+            *found = true;
+        }
+        XFree(data);
+    }
+    return value;
+}
+
+bool WindowFinder::windowManagerRunning() {
+    bool found = false;
+    const unsigned long check = atom("_NET_SUPPORTING_WM_CHECK");
+    const unsigned long wm = cardinalProperty(connection_.root(), check, &found);
+    if (!found || !wm)
+        return false;
+    // A stale property of a window manager that has gone points nowhere.
+    const unsigned long self = cardinalProperty(wm, check, &found);
+    connection_.syncAndTakeError();
+    return found && self == wm;
+}
+
+bool WindowFinder::supportsActiveWindowMessage() {
+    if (!windowManagerRunning())
+        return false;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool supported = false;
+    const unsigned long wanted = atom("_NET_ACTIVE_WINDOW");
+    if (XGetWindowProperty(connection_.display(), connection_.root(), atom("_NET_SUPPORTED"), 0,
+                           65536, False, XA_ATOM, &type, &format, &count, &after,
+                           &data) == Success &&
+        data) {
+        const unsigned long* atoms = reinterpret_cast<unsigned long*>(data);
+        for (unsigned long i = 0; i < count && format == 32; ++i)
+            supported = supported || atoms[i] == wanted;
+        XFree(data);
+    }
+    return supported;
+}
+
+bool WindowFinder::hasWmState(unsigned long window, long* state) {
+    bool found = false;
+    const unsigned long value = cardinalProperty(window, atom("WM_STATE"), &found);
+    if (state)
+        *state = long(value);
+    return found;
+}
+
+unsigned long WindowFinder::findClientBelow(unsigned long window, int depth) {
+    if (hasWmState(window))
+        return window;
+    if (depth <= 0)
+        return 0;
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(connection_.display(), window, &rootReturn, &parent, &children, &count))
+        return 0;
+    unsigned long client = 0;
+    for (unsigned int i = 0; i < count && !client; ++i)
+        client = findClientBelow(children[i], depth - 1);
+    if (children)
+        XFree(children);
+    return client;
+}
+
+QList<unsigned long> WindowFinder::clientWindows() {
+    Display* dpy = connection_.display();
+    const bool wm = windowManagerRunning();
+    if (wm) {
+        QList<unsigned long> list =
+            windowListProperty(connection_.root(), atom("_NET_CLIENT_LIST_STACKING"));
+        if (list.isEmpty())
+            list = windowListProperty(connection_.root(), atom("_NET_CLIENT_LIST"));
+        if (!list.isEmpty())
+            return list;
+    }
+    QList<unsigned long> result;
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(dpy, connection_.root(), &rootReturn, &parent, &children, &count))
+        return result;
+    for (unsigned int i = 0; i < count; ++i) {
+        unsigned long client = findClientBelow(children[i], 2);
+        if (!client && !wm)
+            client = children[i];
+        if (client)
+            result.append(client);
+    }
+    if (children)
+        XFree(children);
+    connection_.syncAndTakeError(); // windows may vanish while we look
+    return result;
+}
+
+bool WindowFinder::isUsable(unsigned long window) {
+    if (!window)
+        return false;
+    XWindowAttributes attributes;
+    connection_.takeError();
+    if (!XGetWindowAttributes(connection_.display(), window, &attributes) ||
+        connection_.takeError())
+        return false;
+    if (attributes.override_redirect || attributes.c_class != InputOutput)
+        return false;
+    if (attributes.map_state == IsViewable)
+        return true;
+    long state = 0;
+    return windowManagerRunning() && hasWmState(window, &state) && state == IconicState;
+}
+
+WindowCandidate WindowFinder::describe(unsigned long window) {
+    WindowCandidate c;
+    c.id = window;
+    bool found = false;
+    const unsigned long pid = cardinalProperty(window, atom("_NET_WM_PID"), &found);
+    if (found && pid > 0 && pid < 0x400000) {
+        c.pid = pid_t(pid);
+        c.executable = ProcessTree::executableOf(c.pid);
+    }
+    XClassHint hint{nullptr, nullptr};
+    if (XGetClassHint(connection_.display(), window, &hint)) {
+        c.wmInstance = QString::fromLocal8Bit(hint.res_name);
+        c.wmClass = QString::fromLocal8Bit(hint.res_class);
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    connection_.syncAndTakeError();
+    return c;
+}
+
+unsigned long WindowFinder::findFor(const Task& task, const ProcessTree& tree) {
+    // A window once found stays the task's for as long as it exists.
+    if (task.window && isUsable(task.window))
+        return task.window;
+    unsigned long own = 0, byName = 0;
+    // Bottom first: the last match found is the topmost.
+    for (unsigned long w : clientWindows()) {
+        const WindowMatch::Kind kind = WindowMatch::classify(describe(w), task, tree);
+        if (kind == WindowMatch::Kind::NoMatch || !isUsable(w))
+            continue;
+        (kind == WindowMatch::Kind::OwnProcess ? own : byName) = w;
+    }
+    return own ? own : byName;
+}

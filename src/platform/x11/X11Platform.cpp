@@ -1,0 +1,95 @@
+#include "platform/x11/X11Platform.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace {
+std::int64_t monotonicMs() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+} // namespace
+
+X11Platform::X11Platform(std::unique_ptr<X11Connection> connection, QString warning)
+    : connection_(std::move(connection)), finder_(*connection_), activator_(*connection_, finder_),
+      typer_(*connection_), warning_(std::move(warning)) {}
+
+std::int16_t X11Platform::launch(const QString& path, AppError* error) {
+    const auto fail = [&](const QString& why) -> std::int16_t {
+        if (error)
+            *error = makeError(Err::FileNotStartable,
+                               QStringLiteral("Cannot start \"%1\": %2").arg(path, why));
+        return 0;
+    };
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return fail(QStringLiteral("the file does not exist."));
+    if (!info.isFile())
+        return fail(QStringLiteral("it is not a file."));
+    if (!info.isExecutable())
+        return fail(QStringLiteral("the file is not executable."));
+
+    Task task;
+    task.path = path;
+    for (unsigned long w : finder_.clientWindows())
+        task.windowsAtLaunch.insert(w);
+    qint64 pid = 0;
+    task.launchedAtMs = monotonicMs();
+    // startDetached reports exec failures (e.g. a text file without #!).
+    if (!QProcess::startDetached(path, {}, QString(), &pid) || pid <= 0)
+        return fail(QStringLiteral("the system could not run it."));
+    task.pid = pid_t(pid);
+    return tasks_.add(std::move(task)).id;
+}
+
+void X11Platform::learnFamily(Task& task, const ProcessTree& tree) {
+    for (pid_t pid : tree.family(task.pid)) {
+        const QString exe = ProcessTree::executableOf(pid);
+        if (!exe.isEmpty())
+            task.executables.insert(exe);
+    }
+}
+
+Failure X11Platform::activate(std::int16_t taskId) {
+    confirmed_ = 0;
+    Task* task = tasks_.find(taskId);
+    if (!task)
+        return makeError(Err::NoTargetWindow,
+                         QStringLiteral("No program was started as task %1.").arg(taskId));
+    // Fast path, taken before every line: the known window still has the focus.
+    if (task->window && activator_.hasFocus(task->window) && finder_.isUsable(task->window)) {
+        confirmed_ = task->window;
+        return std::nullopt;
+    }
+    const ProcessTree tree = ProcessTree::fromProc();
+    learnFamily(*task, tree);
+    const unsigned long window = finder_.findFor(*task, tree);
+    if (!window) {
+        task->window = 0;
+        return makeError(Err::NoTargetWindow,
+                         QStringLiteral("The window of \"%1\" was not found; it may have ended.")
+                             .arg(task->path));
+    }
+    task->window = window;
+    task->hadWindow = true;
+    if (Failure f = activator_.activate(window))
+        return f;
+    confirmed_ = window;
+    return std::nullopt;
+}
+
+Failure X11Platform::typeText(const QString& text) {
+    // The focus may have moved since activate(): never type elsewhere.
+    if (!confirmed_ || !activator_.hasFocus(confirmed_)) {
+        confirmed_ = 0;
+        return makeError(Err::TargetNotFocused,
+                         QStringLiteral("The target window does not have the keyboard focus; "
+                                        "nothing was typed."));
+    }
+    return typer_.type(text);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/DesktopPlatform.h"
+#include "platform/TaskTable.h"
+#include "platform/x11/KeyTyper.h"
+#include "platform/x11/WindowActivator.h"
+#include "platform/x11/WindowFinder.h"
+#include "platform/x11/X11Connection.h"
+
+#include <memory>
+
+// DesktopPlatform on an X11 display: QProcess to start programs, the window
+// tree to find their windows, XTest to type.
+class X11Platform : public DesktopPlatform {
+public:
+    // Takes an open connection; see PlatformFactory for the other cases.
+    explicit X11Platform(std::unique_ptr<X11Connection> connection, QString warning = {});
+
+    std::int16_t launch(const QString& path, AppError* error) override;
+    Failure activate(std::int16_t taskId) override;
+    Failure typeText(const QString& text) override;
+    QString sessionWarning() const override { return warning_; }
+
+    KeyTyper& typer() { return typer_; }
+    // The window activate() last confirmed (0: none).
+    unsigned long confirmedWindow() const { return confirmed_; }
+
+private:
+    void learnFamily(Task& task, const ProcessTree& tree);
+
+    std::unique_ptr<X11Connection> connection_;
+    WindowFinder finder_;
+    WindowActivator activator_;
+    KeyTyper typer_;
+    TaskTable tasks_;
+    unsigned long confirmed_ = 0;
+    QString warning_;
+};
