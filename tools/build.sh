@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures and builds into build/.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/install-deps.sh"
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$top/build" -j"$(nproc)"
