@@ -1,8 +1,9 @@
 #include "Fonts.h"
 
+#include <QStringList>
+
 namespace {
-QFont make(const QStringList& families, double points, bool bold, bool italic)
-{
+QFont make(const QStringList& families, double points, bool bold, bool italic) {
     QFont f;
     f.setFamilies(families);
     f.setPointSizeF(points);
@@ -13,27 +14,24 @@ QFont make(const QStringList& families, double points, bool bold, bool italic)
 } // namespace
 
 namespace Fonts {
-QFont sans(double points, bool bold)
-{
-    return make({"Liberation Sans", "Arial", "DejaVu Sans", "Noto Sans CJK JP"}, points, bold, false);
+QFont sans(double points, bool bold) {
+    return make(QStringList{"Liberation Sans", "Arial", "DejaVu Sans", "Noto Sans CJK JP"}, points,
+                bold, false);
 }
-QFont serif(double points, bool bold, bool italic)
-{
-    return make({"Liberation Serif", "Times New Roman", "DejaVu Serif", "Noto Serif CJK JP"}, points,
-                bold, italic);
+QFont serif(double points, bool bold, bool italic) {
+    return make(
+        QStringList{"Liberation Serif", "Times New Roman", "DejaVu Serif", "Noto Serif CJK JP"},
+        points, bold, italic);
 }
-QFont gothic(double points)
-{
-    return make({"Noto Sans CJK JP", "DejaVu Sans"}, points, false, false);
+QFont gothic(double points) {
+    return make(QStringList{"Noto Sans CJK JP", "DejaVu Sans"}, points, false, false);
 }
-QFont gothicMono(double points)
-{
-    QFont f = make({"Noto Sans Mono CJK JP", "DejaVu Sans Mono"}, points, false, false);
+QFont gothicMono(double points) {
+    QFont f = make(QStringList{"Noto Sans Mono CJK JP", "DejaVu Sans Mono"}, points, false, false);
     f.setStyleHint(QFont::Monospace);
     return f;
 }
-QFont mincho(double points, bool bold)
-{
-    return make({"Noto Serif CJK JP", "DejaVu Serif"}, points, bold, false);
+QFont mincho(double points, bool bold) {
+    return make(QStringList{"Noto Serif CJK JP", "DejaVu Serif"}, points, bold, false);
 }
 } // namespace Fonts
