@@ -6,7 +6,8 @@
 // $KEYRECORDER_OUT, or /tmp/keyrecorder-<pid>.log. One line per key press:
 //   <ns> <keysym name> <text>
 // text is the UTF-8 the key produced; bytes up to space and '\' are written
-// as \xNN, and "-" stands for no text. Each line is flushed at once.
+// as \xNN; a key without text (Shift) has no third field. Each line is
+// flushed at once.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -29,8 +30,8 @@ static int64_t nowNs() {
 }
 
 static std::string escaped(const char* s, int n) {
-    if (n <= 0) return "-";
     std::string out;
+    if (n > 0) out.push_back(' ');
     for (int i = 0; i < n; ++i) {
         unsigned char c = (unsigned char)s[i];
         if (c <= 0x20 || c == '\\' || c == 0x7F) {
@@ -117,7 +118,7 @@ int main(int argc, char** argv) {
                 n = XLookupString(&ev.xkey, buf, sizeof buf, &ks, nullptr);
             }
             const char* name = ks != NoSymbol ? XKeysymToString(ks) : nullptr;
-            std::fprintf(out, "%lld %s %s\n", (long long)t, name ? name : "NoSymbol",
+            std::fprintf(out, "%lld %s%s\n", (long long)t, name ? name : "NoSymbol",
                          escaped(buf, n).c_str());
             std::fflush(out);
         } else if (ev.type == MapNotify) {

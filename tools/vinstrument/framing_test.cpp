@@ -358,6 +358,27 @@ void testWaitSignal() {
     CHECK(got == "000001\r\n", "got [%s]", got.c_str());
 }
 
+void testDropUnread() {
+    // 10 lines/s, nobody listening for the first ~0.5 s: those are lost,
+    // the rest arrive in order.
+    Child c = start({"--kind", "counter", "--rate", "10", "--count", "15", "--drop-unread",
+                     "--wait-signal"});
+    kill(c.pid, SIGUSR1);
+    usleep(520000);
+    std::string got = joined(readSlave(c.slave));
+    Finish f = finish(c);
+    auto lines = splitOn(got, "\r\n");
+    CHECK(lines.size() >= 7 && lines.size() <= 11, "%zu lines arrived", lines.size());
+    CHECK(!lines.empty() && lines.back() == "000015", "last [%s]", lines.empty() ? "" : lines.back().c_str());
+    CHECK(!lines.empty() && lines.front() != "000001", "the first line was not dropped");
+    for (size_t i = 1; i < lines.size(); ++i)
+        CHECK(std::atoi(lines[i].c_str()) == std::atoi(lines[i - 1].c_str()) + 1, "gap at [%s]",
+              lines[i].c_str());
+    char want[64];
+    std::snprintf(want, sizeof want, "%zu lines dropped unread", 15 - lines.size());
+    CHECK(f.err.find(want) != std::string::npos, "summary [%s], want %s", f.err.c_str(), want);
+}
+
 void testBadOption() {
     pid_t pid = fork();
     if (pid == 0) {
@@ -389,7 +410,8 @@ int main(int argc, char** argv) {
         {"text file", testTextFile},       {"pacing", testPacing},
         {"burst", testBurst},              {"wait open", testWaitOpen},
         {"garbage", testGarbage},          {"hold and SIGTERM", testHoldAndTerm},
-        {"wait signal", testWaitSignal},   {"bad option", testBadOption},
+        {"wait signal", testWaitSignal},   {"drop unread", testDropUnread},
+        {"bad option", testBadOption},
     };
     for (auto& t : tests) {
         int before = g_failures;

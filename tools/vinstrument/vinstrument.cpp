@@ -50,6 +50,8 @@ void usage(const char* argv0) {
                  "  --wait-open       send only once the other side has opened the slave\n"
                  "  --open-delay MS   pause after the open is seen (default 200)\n"
                  "  --wait-signal     send only after SIGUSR1\n"
+                 "  --drop-unread     skip lines while no one has the slave open, as a\n"
+                 "                    cable with no one at the other end loses them\n"
                  "  --hold            keep the pty open after sending until SIGTERM\n"
                  "  --path-file F     also write the slave path to F\n"
                  "  --sent-file F     write every line sent (as sent, without its end) to F\n"
@@ -72,6 +74,7 @@ struct Options {
     int openDelayMs = 200;
     bool waitSignal = false;
     bool hold = false;
+    bool dropUnread = false;
     std::string pathFile;
     std::string sentFile;
     std::string logCr;
@@ -125,6 +128,7 @@ bool parse(int argc, char** argv, Options& o) {
         else if (a == "--open-delay") o.openDelayMs = std::atoi(need("--open-delay"));
         else if (a == "--wait-signal") o.waitSignal = true;
         else if (a == "--hold") o.hold = true;
+        else if (a == "--drop-unread") o.dropUnread = true;
         else if (a == "--path-file") o.pathFile = need("--path-file");
         else if (a == "--sent-file") o.sentFile = need("--sent-file");
         else if (a == "--log-cr") o.logCr = need("--log-cr");
@@ -390,7 +394,7 @@ int main(int argc, char** argv) {
     Source src(o);
     Writer out(master, o.baud);
     long long count = o.count >= 0 ? o.count : src.naturalCount();
-    long long lines = 0, garbage = 0;
+    long long lines = 0, garbage = 0, dropped = 0;
     const int64_t t0 = nowNs();
     int64_t firstByte = 0;
     for (long long i = 0; (count < 0 || i < count) && !g_stop; ++i) {
@@ -400,6 +404,10 @@ int main(int argc, char** argv) {
             if (!sleepUntil(due)) break;
         }
         std::string line = src.dirty(src.next(i), garbage);
+        if (o.dropUnread && !slaveIsOpen(master)) {
+            ++dropped;
+            continue;
+        }
         std::string end = o.ending == "crlf" ? "\r\n" : "\r";
         if (firstByte == 0) firstByte = nowNs();
         if (!out.write(line + end)) break;
@@ -438,8 +446,10 @@ int main(int argc, char** argv) {
     }
 
     double secs = firstByte ? double(t1 - firstByte) / 1e9 : 0;
-    std::fprintf(stderr, "vinstrument: sent %lld lines, %lld bytes (%lld garbage) in %.3f s\n", lines,
-                 out.bytes(), garbage, secs);
+    std::fprintf(stderr, "vinstrument: sent %lld lines, %lld bytes (%lld garbage) in %.3f s",
+                 lines, out.bytes(), garbage, secs);
+    if (o.dropUnread) std::fprintf(stderr, ", %lld lines dropped unread", dropped);
+    std::fputc('\n', stderr);
     if (sent) std::fclose(sent);
     if (crlog) std::fclose(crlog);
     close(master);
