@@ -1,5 +1,7 @@
 #include "platform/SpareKeyPool.h"
 
+#include <algorithm>
+
 SpareKeyPool::SpareKeyPool(std::vector<std::uint8_t> keycodes) {
     for (std::uint8_t k : keycodes)
         slots_.push_back({k, 0, -1, false});
@@ -67,4 +69,24 @@ bool SpareKeyPool::isBorrowed(std::uint8_t keycode) const {
         if (s.keycode == keycode && s.keysym != 0)
             return true;
     return false;
+}
+
+void SpareKeyPool::reconcile(const std::vector<std::uint8_t>& emptyNow,
+                             const std::function<unsigned long(std::uint8_t)>& keysymAt) {
+    const auto isEmpty = [&](std::uint8_t k) {
+        return std::find(emptyNow.begin(), emptyNow.end(), k) != emptyNow.end();
+    };
+    std::vector<Slot> kept;
+    for (Slot s : slots_) {
+        if (s.keysym != 0 && keysymAt(s.keycode) == s.keysym) {
+            kept.push_back(s);
+        } else if (isEmpty(s.keycode)) {
+            kept.push_back({s.keycode, 0, -1, false});
+        }
+    }
+    for (std::uint8_t k : emptyNow) {
+        if (std::none_of(kept.begin(), kept.end(), [k](const Slot& s) { return s.keycode == k; }))
+            kept.push_back({k, 0, -1, false});
+    }
+    slots_ = std::move(kept);
 }

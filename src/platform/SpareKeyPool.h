@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,12 @@ public:
     // The batch's events reached the server at nowMs: pinned keys count as
     // used then and may be reused once the settle time has passed.
     void endBatch(std::int64_t nowMs);
+
+    // After the keymap changed under us (e.g. setxkbmap): keys that lost the
+    // character we gave them are free again if still empty, else dropped;
+    // newly empty keys join the pool.
+    void reconcile(const std::vector<std::uint8_t>& emptyNow,
+                   const std::function<unsigned long(std::uint8_t)>& keysymAt);
 
     // Keys currently holding a borrowed character (for restoring the map).
     std::vector<std::uint8_t> borrowedKeys() const;

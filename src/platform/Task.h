@@ -16,4 +16,5 @@ struct Task {
     QSet<QString> executables;           // resolved exe paths seen in its process family
     bool hadWindow = false;              // a window was ever found for it
     unsigned long window = 0;            // the window last found (0: none)
+    unsigned windowToken = 0;            // its X11Connection::watch() token
 };

@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 namespace {
-KeyAction ch(char32_t c) { return {KeyAction::Character, c}; }
+KeyAction ch(char32_t c) {
+    return {KeyAction::Character, c};
+}
 const KeyAction tab{KeyAction::Tab, 0};
 const KeyAction ret{KeyAction::Return, 0};
 
@@ -57,17 +59,30 @@ private slots:
     void lineEndsAndTabs_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected"); // T = Tab, R = Return
-        QTest::newRow("tab") << "a\tb" << "aTb";
-        QTest::newRow("crlf is one return") << "1\r\n" << "1R";
-        QTest::newRow("lone cr") << "1\r2" << "1R2";
-        QTest::newRow("lone lf dropped") << "1\n2" << "12";
-        QTest::newRow("lf cr") << "1\n\r2" << "1R2";
-        QTest::newRow("cr cr lf") << "\r\r\n" << "RR";
-        QTest::newRow("esc dropped") << "a\x1b[2Jb" << "a[2Jb";
-        QTest::newRow("ctrl codes dropped") << QString("a\x01\x03\x08\x7f" "b") << "ab";
-        QTest::newRow("c1 dropped") << QString::fromUtf8("a\xc2\x85\xc2\x9b" "b") << "ab";
-        QTest::newRow("nul dropped") << QString(QChar(0)) + "x" << "x";
-        QTest::newRow("repeated kept") << "11" << "11";
+        QTest::newRow("tab") << "a\tb"
+                             << "aTb";
+        QTest::newRow("crlf is one return") << "1\r\n"
+                                            << "1R";
+        QTest::newRow("lone cr") << "1\r2"
+                                 << "1R2";
+        QTest::newRow("lone lf dropped") << "1\n2"
+                                         << "12";
+        QTest::newRow("lf cr") << "1\n\r2"
+                               << "1R2";
+        QTest::newRow("cr cr lf") << "\r\r\n"
+                                  << "RR";
+        QTest::newRow("esc dropped") << "a\x1b[2Jb"
+                                     << "a[2Jb";
+        QTest::newRow("ctrl codes dropped") << QString("a\x01\x03\x08\x7f"
+                                                       "b")
+                                            << "ab";
+        QTest::newRow("c1 dropped") << QString::fromUtf8("a\xc2\x85\xc2\x9b"
+                                                         "b")
+                                    << "ab";
+        QTest::newRow("nul dropped") << QString(QChar(0)) + "x"
+                                     << "x";
+        QTest::newRow("repeated kept") << "11"
+                                       << "11";
     }
     void lineEndsAndTabs() {
         QFETCH(QString, text);
@@ -90,9 +105,9 @@ private slots:
 
     void keysyms() {
         QCOMPARE(KeyActions::keysymFor('a'), 0x61UL);
-        QCOMPARE(KeyActions::keysymFor(0xb0), 0xb0UL);         // degree
-        QCOMPARE(KeyActions::keysymFor(0x3bc), 0x10003bcUL);   // Greek mu
-        QCOMPARE(KeyActions::keysymFor(0x65e5), 0x10065e5UL);  // 日
+        QCOMPARE(KeyActions::keysymFor(0xb0), 0xb0UL);        // degree
+        QCOMPARE(KeyActions::keysymFor(0x3bc), 0x10003bcUL);  // Greek mu
+        QCOMPARE(KeyActions::keysymFor(0x65e5), 0x10065e5UL); // 日
         QCOMPARE(KeyActions::characterOf(0x10065e5UL), char32_t(0x65e5));
         QCOMPARE(KeyActions::characterOf(0x20ac), char32_t(0x20ac)); // EuroSign
         QCOMPARE(KeyActions::characterOf(0xff09), char32_t(0));      // Tab is no character
@@ -152,6 +167,26 @@ private slots:
         QCOMPARE(pool.borrowedKeys().size(), std::size_t(2));
         pool.forgetAll();
         QVERIFY(pool.borrowedKeys().empty());
+    }
+
+    void sparePoolFollowsNewKeymap() {
+        SpareKeyPool pool({200, 201, 202});
+        const auto a = pool.acquire(0xb0, 0);
+        pool.markUsed(a->keycode, 1);
+        const auto b = pool.acquire(0xb5, 0);
+        pool.markUsed(b->keycode, 1);
+        pool.endBatch(2);
+        // New layout: a's key was wiped (empty again), b's key kept its
+        // character, 202 got a real symbol, 210 became empty.
+        pool.reconcile({a->keycode, 210}, [&](std::uint8_t k) -> unsigned long {
+            return k == b->keycode ? 0xb5 : k == 202 ? 0x61 : 0;
+        });
+        QCOMPARE(pool.size(), 3);
+        const auto again = pool.acquire(0xb0, 0);
+        QVERIFY(again && again->needsRemap);
+        const auto kept = pool.acquire(0xb5, 0);
+        QVERIFY(kept && !kept->needsRemap && kept->keycode == b->keycode);
+        QVERIFY(!pool.isBorrowed(202));
     }
 
     void emptyPoolGivesNothing() {

@@ -265,14 +265,21 @@ private slots:
         QVERIFY(error.message.contains(path));
     }
 
+    void speedIntoXterm_data() {
+        QTest::addColumn<QString>("pattern");
+        // %1 is the line number; the first has many repeated keys (each
+        // waits for the repeat gap), the second none.
+        QTest::newRow("repeated digits") << "%1\t12.511\t+0.0011 g\t1000\tABCdef(){}[]~^%\r\n";
+        QTest::newRow("no repeats") << "L%1\t12.5\t+0.03 g\t1024\tABCdef(){}[]~^%qwerty\r\n";
+    }
     void speedIntoXterm() {
+        QFETCH(QString, pattern);
         const Target t = makeTarget();
         const std::int16_t id = launchAndActivate(t);
         QVERIFY(id > 0);
         QStringList lines;
         for (int i = 0; i < 300; ++i)
-            lines << QStringLiteral("%1\t12.511\t+0.0011 g\t1000\tABCdef(){}[]~^%\r\n")
-                         .arg(i, 5, 10, QLatin1Char('0'));
+            lines << pattern.arg(i % 2 ? 97 : 35);
         qsizetype chars = 0;
         QElapsedTimer clock;
         clock.start();

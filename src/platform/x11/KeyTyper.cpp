@@ -23,15 +23,9 @@ KeyTyper::~KeyTyper() {
 
 bool KeyTyper::refreshKeymap() {
     Display* dpy = connection_.display();
-    // Read what queued up since the last text: mapping changes (ours
-    // included) mean the index is stale. Draining also keeps the queue of
-    // this long-lived connection from growing.
-    while (XPending(dpy)) {
-        XEvent event;
-        XNextEvent(dpy, &event);
-        if (event.type == connection_.xkbEventBase() || event.type == MappingNotify)
-            keymapDirty_ = true;
-    }
+    // Mapping changes since the last text (ours included) make the index stale.
+    if (connection_.takeKeymapChanged())
+        keymapDirty_ = true;
     if (keymapDirty_ || !keymap_.isLoaded()) {
         if (!keymap_.load(dpy))
             return false;
@@ -39,6 +33,9 @@ bool KeyTyper::refreshKeymap() {
         if (!poolReady_) {
             pool_ = SpareKeyPool(keymap_.emptyKeycodes());
             poolReady_ = true;
+        } else {
+            pool_.reconcile(keymap_.emptyKeycodes(),
+                            [this](std::uint8_t k) { return keymap_.firstKeysym(k); });
         }
     }
     return true;

@@ -104,3 +104,32 @@ int X11Connection::syncAndTakeError() {
     XSync(display_, False);
     return takeError();
 }
+
+void X11Connection::pumpEvents() {
+    while (XPending(display_)) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == xkbEventBase_ || event.type == MappingNotify)
+            keymapChanged_ = true;
+        else if (event.type == DestroyNotify)
+            ++destroyCount_[event.xdestroywindow.window];
+    }
+}
+
+bool X11Connection::takeKeymapChanged() {
+    pumpEvents();
+    const bool changed = keymapChanged_;
+    keymapChanged_ = false;
+    return changed;
+}
+
+unsigned X11Connection::watch(unsigned long window) {
+    pumpEvents();
+    XSelectInput(display_, window, StructureNotifyMask);
+    return destroyCount_.value(window);
+}
+
+bool X11Connection::wasDestroyed(unsigned long window, unsigned token) {
+    pumpEvents();
+    return destroyCount_.value(window) != token;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 struct _XDisplay;
@@ -22,6 +23,18 @@ public:
     bool hasXkb() const { return hasXkb_; }
     int xkbEventBase() const { return xkbEventBase_; }
 
+    // Reads queued events: notes keymap changes and destroyed windows that
+    // we watch. Everything else on this connection is answered synchronously.
+    void pumpEvents();
+    bool takeKeymapChanged();
+    // Watch a window so that its destruction is noticed even if another
+    // window later gets the same id (ids of a gone client are handed out
+    // again, so a client started next often gets the very same window id).
+    // Returns a token for wasDestroyed().
+    unsigned watch(unsigned long window);
+    // True when the window watched with token has been destroyed since.
+    bool wasDestroyed(unsigned long window, unsigned token);
+
     // Round trip; returns the first X error code raised by our requests
     // since the last call (0: none).
     int syncAndTakeError();
@@ -34,4 +47,6 @@ private:
     bool hasXTest_ = false;
     bool hasXkb_ = false;
     int xkbEventBase_ = -1;
+    bool keymapChanged_ = false;
+    QHash<unsigned long, unsigned> destroyCount_;
 };

@@ -62,10 +62,16 @@ Failure X11Platform::activate(std::int16_t taskId) {
         return makeError(Err::NoTargetWindow,
                          QStringLiteral("No program was started as task %1.").arg(taskId));
     // Fast path, taken before every line: the known window still has the focus.
-    if (task->window && activator_.hasFocus(task->window) && finder_.isUsable(task->window)) {
+    // The focus query is a round trip, so a DestroyNotify sent before it has
+    // arrived by the time wasDestroyed() looks.
+    if (task->window && activator_.hasFocus(task->window) &&
+        !connection_->wasDestroyed(task->window, task->windowToken) &&
+        finder_.isUsable(task->window)) {
         confirmed_ = task->window;
         return std::nullopt;
     }
+    if (task->window && connection_->wasDestroyed(task->window, task->windowToken))
+        task->window = 0;
     const ProcessTree tree = ProcessTree::fromProc();
     learnFamily(*task, tree);
     const unsigned long window = finder_.findFor(*task, tree);
@@ -74,6 +80,13 @@ Failure X11Platform::activate(std::int16_t taskId) {
         return makeError(Err::NoTargetWindow,
                          QStringLiteral("The window of \"%1\" was not found; it may have ended.")
                              .arg(task->path));
+    }
+    if (window != task->window) {
+        task->windowToken = connection_->watch(window);
+        if (!finder_.isUsable(window)) // gone before we started watching it
+            return makeError(
+                Err::NoTargetWindow,
+                QStringLiteral("The window of \"%1\" has just closed.").arg(task->path));
     }
     task->window = window;
     task->hadWindow = true;

@@ -161,3 +161,10 @@ bool XkbKeymap::isModifierKey(std::uint8_t keycode) const {
     return desc_ && desc_->map->modmap && keycode >= desc_->min_key_code &&
            keycode <= desc_->max_key_code && desc_->map->modmap[keycode] != 0;
 }
+
+unsigned long XkbKeymap::firstKeysym(std::uint8_t keycode) const {
+    if (!desc_ || keycode < desc_->min_key_code || keycode > desc_->max_key_code ||
+        XkbKeyNumSyms(desc_, keycode) == 0)
+        return 0;
+    return XkbKeySymEntry(desc_, keycode, 0, 0);
+}

@@ -34,6 +34,8 @@ public:
     std::uint8_t level3Keycode() const { return level3Keycode_; }
     // Keys with no symbols and no modifier role, usable for borrowing.
     std::vector<std::uint8_t> emptyKeycodes() const;
+    // The first symbol of a key (group 1, level 1), 0 for none.
+    unsigned long firstKeysym(std::uint8_t keycode) const;
     // Keycodes that act as modifiers (in the modifier map).
     bool isModifierKey(std::uint8_t keycode) const;
 
