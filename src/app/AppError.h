@@ -40,4 +40,6 @@ constexpr int NoDisplay = 9103;
 #include <QMetaType>
 Q_DECLARE_METATYPE(AppError)
 
-inline AppError makeError(int number, const QString& message) { return AppError{number, message}; }
+inline AppError makeError(int number, const QString& message) {
+    return AppError{number, message};
+}

@@ -1,7 +1,6 @@
 #include "AppState.h"
 
-AppState& AppState::instance()
-{
+AppState& AppState::instance() {
     static AppState state;
     return state;
 }

@@ -3,8 +3,7 @@
 #include <cmath>
 
 namespace {
-std::optional<double> toNumber(const QString& text, AppError* error)
-{
+std::optional<double> toNumber(const QString& text, AppError* error) {
     bool ok = false;
     const double v = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(v)) {
@@ -15,8 +14,8 @@ std::optional<double> toNumber(const QString& text, AppError* error)
     return v;
 }
 
-template <typename T> std::optional<T> toWhole(const QString& text, AppError* error, double lo, double hi)
-{
+template <typename T>
+std::optional<T> toWhole(const QString& text, AppError* error, double lo, double hi) {
     const auto v = toNumber(text, error);
     if (!v)
         return std::nullopt;
@@ -31,16 +30,13 @@ template <typename T> std::optional<T> toWhole(const QString& text, AppError* er
 } // namespace
 
 namespace NumberText {
-std::optional<std::int16_t> toInt16(const QString& text, AppError* error)
-{
+std::optional<std::int16_t> toInt16(const QString& text, AppError* error) {
     return toWhole<std::int16_t>(text, error, -32768, 32767);
 }
-std::optional<std::int32_t> toInt32(const QString& text, AppError* error)
-{
+std::optional<std::int32_t> toInt32(const QString& text, AppError* error) {
     return toWhole<std::int32_t>(text, error, -2147483648.0, 2147483647.0);
 }
-std::optional<bool> equals(const QString& text, int number, AppError* error)
-{
+std::optional<bool> equals(const QString& text, int number, AppError* error) {
     const auto v = toNumber(text, error);
     if (!v)
         return std::nullopt;

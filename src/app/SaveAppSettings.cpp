@@ -3,12 +3,13 @@
 #include "AppState.h"
 #include "SettingsStore.h"
 
-Failure SaveAppSettings(const AppState& state, SettingsStore& store)
-{
+Failure SaveAppSettings(const AppState& state, SettingsStore& store) {
     const QString section = QStringLiteral("Settings");
     const std::pair<const char*, QString> values[] = {
-        {"OpenPathName", state.OpenPathName}, {"SavePathName", state.SavePathName},
-        {"ExeFileName", state.ExeFileName},   {"InsertDate", state.InsertDate},
+        {"OpenPathName", state.OpenPathName},
+        {"SavePathName", state.SavePathName},
+        {"ExeFileName", state.ExeFileName},
+        {"InsertDate", state.InsertDate},
         {"InsertTime", QString::number(state.InsertTime)},
     };
     for (const auto& [key, value] : values)

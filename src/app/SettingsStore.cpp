@@ -4,18 +4,18 @@
 #include <QSettings>
 
 namespace {
-QSettings openStore()
-{
+QSettings openStore() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, SettingsStore::AppName,
                      SettingsStore::AppName);
 }
 
-QString fullKey(const QString& section, const QString& key) { return section + '/' + key; }
+QString fullKey(const QString& section, const QString& key) {
+    return section + '/' + key;
+}
 } // namespace
 
 QString SettingsStore::get(const QString& section, const QString& key,
-                           const QString& defaultValue) const
-{
+                           const QString& defaultValue) const {
     const QSettings s = openStore();
     const QVariant v = s.value(fullKey(section, key));
     if (!v.isValid())
@@ -27,19 +27,18 @@ QString SettingsStore::get(const QString& section, const QString& key,
     return v.toString();
 }
 
-Failure SettingsStore::set(const QString& section, const QString& key, const QString& value)
-{
+Failure SettingsStore::set(const QString& section, const QString& key, const QString& value) {
     QSettings s = openStore();
     s.setValue(fullKey(section, key), value);
     s.sync();
     if (s.status() != QSettings::NoError)
-        return makeError(Err::SettingsWriteFailed,
-                         QStringLiteral("The settings could not be written to %1.").arg(s.fileName()));
+        return makeError(
+            Err::SettingsWriteFailed,
+            QStringLiteral("The settings could not be written to %1.").arg(s.fileName()));
     return std::nullopt;
 }
 
-QString SettingsStore::defaultOpenPathName()
-{
+QString SettingsStore::defaultOpenPathName() {
 #ifdef Q_OS_WIN
     return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\");
 #else
@@ -47,8 +46,7 @@ QString SettingsStore::defaultOpenPathName()
 #endif
 }
 
-QString SettingsStore::defaultSavePathName()
-{
+QString SettingsStore::defaultSavePathName() {
 #ifdef Q_OS_WIN
     return QStringLiteral("\\");
 #else
@@ -56,8 +54,7 @@ QString SettingsStore::defaultSavePathName()
 #endif
 }
 
-QString SettingsStore::defaultExeFileName()
-{
+QString SettingsStore::defaultExeFileName() {
 #ifdef Q_OS_WIN
     return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE");
 #else

@@ -35,8 +35,7 @@ constexpr int StatusHeight = 315;
 } // namespace
 
 Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* parent)
-    : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock))
-{
+    : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock)) {
     // The store's [Ports] group may name the device behind a port number.
     MSComm1.setPortResolver([this](int n) {
         const QString named = m_store.get("Ports", QStringLiteral("Com%1").arg(n));
@@ -53,8 +52,11 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
 
 Form1::~Form1() = default;
 
-QString Form1::usageGuide()
-{
+QString Form1::sessionWarning() const {
+    return m_platform->sessionWarning();
+}
+
+QString Form1::usageGuide() {
     return QStringLiteral(
         "1.Please check a communication parameter.\r\n"
         "2.Please perform Excel etc. by [Softwaer execution] and click a numerical input "
@@ -66,8 +68,7 @@ QString Form1::usageGuide()
         "6.Please read Parvelo Manual.pdf for details.\r\n");
 }
 
-void Form1::buildWindow()
-{
+void Form1::buildWindow() {
     setWindowTitle(QStringLiteral("Parvelo"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -84,7 +85,7 @@ void Form1::buildWindow()
     auto* label1 = new QLabel(QStringLiteral("Parvelo"), client);
     label1->setGeometry(twRect(180, 120, 1755, 375));
     label1->setFont(Fonts::serif(18, true, true));
-    auto* label2 = new QLabel(QStringLiteral("Serial data to keystrokes, Version 1.0.0"), client);
+    auto* label2 = new QLabel(QStringLiteral("Version 1.0.0"), client);
     label2->setGeometry(twRect(2160, 240, 4455, 375));
     label2->setFont(Fonts::serif(12, true, true));
 
@@ -122,26 +123,24 @@ void Form1::buildWindow()
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 }
 
-void Form1::buildMenus()
-{
+void Form1::buildMenus() {
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu(QStringLiteral("File(&F)"));
     mnuFile = file->menuAction();
     mnuFileSave = file->addAction(QStringLiteral("Log Save(&S)"), this, &Form1::mnuFileSave_Click);
     file->addSeparator();
     mnuFileExit = file->addAction(QStringLiteral("Exit(&X)"), this, &Form1::mnuFileExit_Click);
-    mnuAppSelect = bar->addAction(QStringLiteral("Software Execution(&A)"), this,
-                                  &Form1::mnuAppSelect_Click);
+    mnuAppSelect =
+        bar->addAction(QStringLiteral("Software Execution(&A)"), this, &Form1::mnuAppSelect_Click);
     mnuOption = bar->addAction(QStringLiteral("Option(&O)"), this, &Form1::mnuOption_Click);
     mnuProperty = bar->addAction(QStringLiteral("Property(&P)"), this, &Form1::mnuProperty_Click);
     QMenu* help = bar->addMenu(QStringLiteral("Help(&H)"));
     mnuHelp = help->menuAction();
-    mnuHelpAbout = help->addAction(QStringLiteral("About Parvelo(&A)"), this,
-                                   &Form1::mnuHelpAbout_Click);
+    mnuHelpAbout =
+        help->addAction(QStringLiteral("About Parvelo(&A)"), this, &Form1::mnuHelpAbout_Click);
 }
 
-void Form1::Form_Load()
-{
+void Form1::Form_Load() {
     AppState& state = AppState::instance();
     std::optional<AppError> pending;
     const auto note = [&](const Failure& f) {
@@ -199,18 +198,18 @@ void Form1::Form_Load()
     Text1->moveCursor(QTextCursor::Start);
 }
 
-void Form1::insertIntoLog(const QString& text) { Text1->insertPlainText(text); }
+void Form1::insertIntoLog(const QString& text) {
+    Text1->insertPlainText(text);
+}
 
-void Form1::setRunControls(bool reading)
-{
+void Form1::setRunControls(bool reading) {
     for (QAction* a : {mnuFile, mnuAppSelect, mnuProperty})
         a->setEnabled(!reading);
     Command1->setEnabled(!reading);
     Command2->setEnabled(reading);
 }
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     AppState::instance().StopFlag = false;
     setRunControls(true);
     setWindowTitle(QStringLiteral("Parvelo[Reading]"));
@@ -220,8 +219,7 @@ void Form1::Command1_Click()
     m_loop->start();
 }
 
-void Form1::Command2_Click()
-{
+void Form1::Command2_Click() {
     setRunControls(false);
     setWindowTitle(QStringLiteral("Parvelo[Stop]"));
     StopConnectTimer();
@@ -229,29 +227,25 @@ void Form1::Command2_Click()
     m_loop->stop();
 }
 
-void Form1::StartConnectTimer()
-{
+void Form1::StartConnectTimer() {
     ReadStartTime = m_clock();
     ReadStartTime.setTime(QTime(ReadStartTime.time().hour(), ReadStartTime.time().minute(),
                                 ReadStartTime.time().second()));
     Timer1->start();
 }
 
-void Form1::StopConnectTimer()
-{
+void Form1::StopConnectTimer() {
     Timer1->stop();
     sbrStatus->setPanelText(QStringLiteral("ConnectTime"), QString());
 }
 
-void Form1::Timer1_Timer()
-{
+void Form1::Timer1_Timer() {
     const QDateTime now = m_clock();
     sbrStatus->setPanelText(QStringLiteral("ConnectTime"),
                             ConnectTime::format(ConnectTime::elapsedSeconds(ReadStartTime, now)));
 }
 
-void Form1::mnuAppSelect_Click()
-{
+void Form1::mnuAppSelect_Click() {
     AppState& state = AppState::instance();
     QFileDialog dialog(this);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -280,8 +274,7 @@ void Form1::mnuAppSelect_Click()
     Command1_Click();
 }
 
-void Form1::mnuFileSave_Click()
-{
+void Form1::mnuFileSave_Click() {
     AppState& state = AppState::instance();
     const std::optional<QString> path = askLogFileName(this, state.SavePathName);
     if (!path)
@@ -296,8 +289,7 @@ void Form1::mnuFileSave_Click()
         showWarning(this, f->message);
 }
 
-void Form1::mnuOption_Click()
-{
+void Form1::mnuOption_Click() {
     if (!m_option) {
         m_option = new frmOption(AppState::instance());
         m_option->show();
@@ -308,14 +300,12 @@ void Form1::mnuOption_Click()
     }
 }
 
-void Form1::mnuProperty_Click()
-{
+void Form1::mnuProperty_Click() {
     Property dialog(MSComm1, m_store);
     dialog.exec();
 }
 
-void Form1::mnuHelpAbout_Click()
-{
+void Form1::mnuHelpAbout_Click() {
     // The run waits while the dialog is open; bytes stay in the port.
     m_loop->setSuspended(true);
     {
@@ -325,8 +315,7 @@ void Form1::mnuHelpAbout_Click()
     m_loop->setSuspended(false);
 }
 
-void Form1::Form_Unload()
-{
+void Form1::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
@@ -338,15 +327,13 @@ void Form1::Form_Unload()
     qApp->quit();
 }
 
-void Form1::mnuFileExit_Click()
-{
+void Form1::mnuFileExit_Click() {
     if (Failure f = SaveAppSettings(AppState::instance(), m_store))
         qWarning("Parvelo: %s", qPrintable(f->message));
     close();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     Form_Unload();
     event->accept();
 }

@@ -60,6 +60,8 @@ public:
     QAction* mnuHelpAbout = nullptr;
 
     ReadingLoop& readingLoop() { return *m_loop; }
+    // Why typing cannot work in this desktop session, or empty.
+    QString sessionWarning() const;
     static QString usageGuide();
 
 signals:

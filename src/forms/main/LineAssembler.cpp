@@ -1,7 +1,6 @@
 #include "LineAssembler.h"
 
-LineAssembler::Outcome LineAssembler::feed(char byte)
-{
+LineAssembler::Outcome LineAssembler::feed(char byte) {
     const bool afterCr = m_afterCr;
     m_afterCr = false;
     if (byte == '\n' && afterCr)
@@ -16,15 +15,13 @@ LineAssembler::Outcome LineAssembler::feed(char byte)
     return Outcome::Collected;
 }
 
-QByteArray LineAssembler::takeLine()
-{
+QByteArray LineAssembler::takeLine() {
     QByteArray line;
     line.swap(m_completed);
     return line;
 }
 
-void LineAssembler::reset()
-{
+void LineAssembler::reset() {
     m_pending.clear();
     m_completed.clear();
     m_afterCr = false;

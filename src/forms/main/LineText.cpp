@@ -4,8 +4,7 @@
 
 namespace {
 // Length of the valid UTF-8 sequence at i, or 0 when there is none.
-int utf8Length(const QByteArray& b, int i, char32_t* cp)
-{
+int utf8Length(const QByteArray& b, int i, char32_t* cp) {
     const auto u = [&](int k) { return static_cast<unsigned char>(b[k]); };
     const unsigned char c = u(i);
     int n;
@@ -36,8 +35,7 @@ int utf8Length(const QByteArray& b, int i, char32_t* cp)
 } // namespace
 
 namespace LineText {
-QString decode(const QByteArray& bytes)
-{
+QString decode(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
     for (int i = 0; i < bytes.size();) {
@@ -56,8 +54,7 @@ QString decode(const QByteArray& bytes)
 
 std::optional<QString> compose(const QString& data, const QString& insertDate,
                                std::int16_t insertTime, const QString& dateText,
-                               const QString& timeText, AppError* error)
-{
+                               const QString& timeText, AppError* error) {
     const auto dateBefore = NumberText::equals(insertDate, 1, error);
     if (!dateBefore)
         return std::nullopt;

@@ -10,8 +10,7 @@
 ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& state, Log log,
                          Clock clock, QObject* parent)
     : QObject(parent), m_port(port), m_platform(platform), m_state(state), m_log(std::move(log)),
-      m_clock(std::move(clock))
-{
+      m_clock(std::move(clock)) {
     connect(&m_port, &SerialPort::dataReceived, this, &ReadingLoop::pump);
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
         if (m_running)
@@ -19,8 +18,7 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     });
 }
 
-void ReadingLoop::start()
-{
+void ReadingLoop::start() {
     m_running = true;
     m_suspended = false;
     m_port.setInputLen(1);
@@ -35,8 +33,7 @@ void ReadingLoop::start()
     pump();
 }
 
-void ReadingLoop::stop()
-{
+void ReadingLoop::stop() {
     if (!m_running)
         return;
     if (!m_suspended && m_port.InBufferCount() > 0) {
@@ -55,21 +52,18 @@ void ReadingLoop::stop()
     emit stopped();
 }
 
-void ReadingLoop::abandon()
-{
+void ReadingLoop::abandon() {
     m_running = false;
     m_port.setPortOpen(false);
 }
 
-void ReadingLoop::setSuspended(bool suspended)
-{
+void ReadingLoop::setSuspended(bool suspended) {
     m_suspended = suspended;
     if (!suspended)
         schedulePump();
 }
 
-void ReadingLoop::schedulePump()
-{
+void ReadingLoop::schedulePump() {
     if (m_pumpScheduled)
         return;
     m_pumpScheduled = true;
@@ -79,8 +73,7 @@ void ReadingLoop::schedulePump()
     });
 }
 
-void ReadingLoop::pump()
-{
+void ReadingLoop::pump() {
     while (m_running && !m_suspended && !m_state.StopFlag && m_port.InBufferCount() > 0) {
         bool completed = false;
         if (!handleByte(m_port.Input().at(0), &completed))
@@ -94,16 +87,14 @@ void ReadingLoop::pump()
     }
 }
 
-bool ReadingLoop::handleByte(char byte, bool* lineCompleted)
-{
+bool ReadingLoop::handleByte(char byte, bool* lineCompleted) {
     *lineCompleted = m_assembler.feed(byte) == LineAssembler::Outcome::LineCompleted;
     if (*lineCompleted)
         return completeLine();
     return true;
 }
 
-bool ReadingLoop::completeLine()
-{
+bool ReadingLoop::completeLine() {
     const QByteArray data = m_assembler.takeLine();
     if (Failure f = m_platform.activate(m_state.TaskId)) {
         errorPath(*f);
@@ -111,8 +102,9 @@ bool ReadingLoop::completeLine()
     }
     const QDateTime now = m_clock();
     AppError error;
-    const auto line = LineText::compose(LineText::decode(data), m_state.InsertDate, m_state.InsertTime,
-                                        ConnectTime::dateText(now), ConnectTime::timeText(now), &error);
+    const auto line =
+        LineText::compose(LineText::decode(data), m_state.InsertDate, m_state.InsertTime,
+                          ConnectTime::dateText(now), ConnectTime::timeText(now), &error);
     if (!line) {
         errorPath(error);
         return false;
@@ -125,8 +117,7 @@ bool ReadingLoop::completeLine()
     return true;
 }
 
-void ReadingLoop::errorPath(const AppError& error)
-{
+void ReadingLoop::errorPath(const AppError& error) {
     m_running = false;
     m_port.setPortOpen(false);
     if (error.number != Err::PathFileAccess) {

@@ -7,8 +7,7 @@
 #include <QLocale>
 #include <QTimer>
 
-StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent), m_clockTimer(new QTimer(this))
-{
+StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent), m_clockTimer(new QTimer(this)) {
     setSizeGripEnabled(false);
     // Once a second is enough for a clock that shows minutes, and costs nothing.
     m_clockTimer->setInterval(1000);
@@ -16,8 +15,7 @@ StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent), m_clockTimer(n
     m_clockTimer->start();
 }
 
-QLabel* StatusPanels::addPanel(int widthTwips)
-{
+QLabel* StatusPanels::addPanel(int widthTwips) {
     auto* label = new QLabel(this);
     label->setFixedWidth(tw(widthTwips));
     label->setFrameShape(QFrame::Panel);
@@ -26,41 +24,35 @@ QLabel* StatusPanels::addPanel(int widthTwips)
     return label;
 }
 
-void StatusPanels::addTextPanel(const QString& key, const QString& text, int widthTwips)
-{
+void StatusPanels::addTextPanel(const QString& key, const QString& text, int widthTwips) {
     QLabel* label = addPanel(widthTwips);
     label->setText(text);
     m_panels.insert(key, label);
 }
 
-void StatusPanels::addDatePanel(int widthTwips)
-{
+void StatusPanels::addDatePanel(int widthTwips) {
     m_date = addPanel(widthTwips);
     m_date->setAlignment(Qt::AlignCenter);
     refreshClock();
 }
 
-void StatusPanels::addTimePanel(int widthTwips)
-{
+void StatusPanels::addTimePanel(int widthTwips) {
     m_time = addPanel(widthTwips);
     m_time->setAlignment(Qt::AlignCenter);
     refreshClock();
 }
 
-QString StatusPanels::panelText(const QString& key) const
-{
+QString StatusPanels::panelText(const QString& key) const {
     const QLabel* label = m_panels.value(key);
     return label ? label->text() : QString();
 }
 
-void StatusPanels::setPanelText(const QString& key, const QString& text)
-{
+void StatusPanels::setPanelText(const QString& key, const QString& text) {
     if (QLabel* label = m_panels.value(key))
         label->setText(text);
 }
 
-void StatusPanels::refreshClock()
-{
+void StatusPanels::refreshClock() {
     const QDateTime now = QDateTime::currentDateTime();
     const QLocale locale;
     if (m_date)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// The About dialog: title, version, release date and a notice.
+class frmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmAbout(QWidget* parent = nullptr);
+
+    static QString versionText();
+
+    QLabel* lblTitle = nullptr;
+    QLabel* lblVersion = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblDisclaimer = nullptr;
+    QPushButton* cmdOK = nullptr;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Form_Load();
+};

@@ -1,0 +1,58 @@
+"""A throw-away LibreOffice profile for tests: no first-start wizard, no tip
+of the day, no AutoInput or AutoCorrect (they would change what was typed),
+and an empty spreadsheet document to type into."""
+
+import os
+import subprocess
+
+XCU = """<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Setup/Office"><prop oor:name="ooSetupInstCompleted" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Calc/Input"><prop oor:name="AutoInput" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect"><prop oor:name="SingleQuoteAtStart" oor:op="fuse"><value>0</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="UseReplacementTable" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="ChangeUnderlineWeight" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="CorrectCapitalStartSentence" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="CorrectCapitalStartWord" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="ReplaceDoubleQuote" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="ReplaceSingleQuote" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="ChangeToBold" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="ChangeDash" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/AutoCorrect/Options"><prop oor:name="AddNonBreakingSpace" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Save/Document"><prop oor:name="WarnAlienFormat" oor:op="fuse"><value>false</value></prop></item>
+</oor:items>
+"""
+
+
+def make_profile(workdir):
+    profile = os.path.join(workdir, "lo-profile")
+    os.makedirs(os.path.join(profile, "user"), exist_ok=True)
+    with open(os.path.join(profile, "user", "registrymodifications.xcu"), "w") as f:
+        f.write(XCU)
+    return "file://" + profile
+
+
+def soffice_env():
+    return dict(os.environ, SAL_USE_VCLPLUGIN="gen", LANG="C.UTF-8")
+
+
+def empty_sheet(workdir, profile_url):
+    """An empty .ods, so that Ctrl+S saves without asking for a name."""
+    csv = os.path.join(workdir, "sheet.csv")
+    open(csv, "w").close()
+    subprocess.run(["soffice", "--headless", f"-env:UserInstallation={profile_url}",
+                    "--convert-to", "ods", "--outdir", workdir, csv],
+                   check=True, timeout=120, capture_output=True, env=soffice_env())
+    return os.path.join(workdir, "sheet.ods")
+
+
+def read_cells(workdir, profile_url, ods):
+    """The sheet's cells as rows of text, through a CSV export."""
+    subprocess.run(["soffice", "--headless", f"-env:UserInstallation={profile_url}",
+                    "--convert-to", "csv:Text - txt - csv (StarCalc):9,34,76,1",
+                    "--outdir", os.path.join(workdir, "csv"), ods],
+                   check=True, timeout=120, capture_output=True, env=soffice_env())
+    with open(os.path.join(workdir, "csv", "sheet.csv"), encoding="utf-8") as f:
+        return [line.rstrip("\n").split("\t") for line in f if line.strip()]

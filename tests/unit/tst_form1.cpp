@@ -1,0 +1,282 @@
+// The main window: start-up reading order and error rules, the states of a
+// run, the connection-time panel, and saving at exit.
+#include "FakePlatform.h"
+#include "PtyPair.h"
+#include "app/AppState.h"
+#include "forms/main/Form1.h"
+#include "forms/main/ReadingLoop.h"
+#include "forms/main/StatusPanels.h"
+
+#include <QAction>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+// Answers every warning box that comes up and remembers its text.
+class WarningCatcher : public QObject {
+public:
+    WarningCatcher()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                icons << box->icon();
+                captions << box->windowTitle();
+                box->accept();
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList texts, captions;
+    QList<QMessageBox::Icon> icons;
+
+private:
+    QTimer m_timer;
+};
+
+struct FakeClock {
+    QDateTime now{QDate(2026, 12, 7), QTime(10, 0, 0)};
+};
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void emptyStoreGivesGuideAndNoMessage();
+    void refusedSettingsTextIsReportedAndStopsLoading();
+    void refusedPortIsReportedOnlyWithHandshaking();
+    void refusedPortWithoutHandshakingGoesUnreported();
+    void insertTimeNotANumberIsReportedAtSettings();
+    void storedValuesReachStateAndPort();
+    void runStatesAndPanels();
+    void connectTimeWrapsAndStops();
+    void exitSavesTheGeneralSettings();
+
+private:
+    void store(const QString& section, const QString& key, const QString& value)
+    {
+        SettingsStore().set(section, key, value);
+    }
+    std::unique_ptr<Form1> makeForm(FakePlatform** fake = nullptr)
+    {
+        auto platform = std::make_unique<FakePlatform>();
+        if (fake)
+            *fake = platform.get();
+        return std::make_unique<Form1>(std::move(platform), [this] { return m_clock.now; });
+    }
+    QTemporaryDir m_dir;
+    FakeClock m_clock;
+};
+
+void TestForm1::initTestCase() { qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit()); }
+
+void TestForm1::init()
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Parvelo", "Parvelo");
+    s.clear();
+    s.sync();
+    AppState::instance() = AppState();
+    m_clock = FakeClock();
+}
+
+void TestForm1::emptyStoreGivesGuideAndNoMessage()
+{
+    WarningCatcher catcher;
+    auto form = makeForm();
+    form->Form_Load();
+    QTest::qWait(30);
+    QVERIFY(catcher.texts.isEmpty());
+    const QString guide = form->Text1->toPlainText();
+    QCOMPARE(guide.count('\n'), 6);
+    QVERIFY(guide.startsWith("1.Please check a communication parameter.\n"));
+    QVERIFY(guide.endsWith("6.Please read Parvelo Manual.pdf for details.\n"));
+    QCOMPARE(form->Text1->textCursor().position(), 0);
+    QVERIFY(!form->Command1->isEnabled());
+    QVERIFY(!form->Command2->isEnabled());
+    QCOMPARE(form->windowTitle(), QString("Parvelo"));
+    QCOMPARE(form->MSComm1.Settings(), QString("9600,n,8,1"));
+    QCOMPARE(form->MSComm1.CommPort(), std::int16_t(1));
+    const AppState& s = AppState::instance();
+    QCOMPARE(s.OpenPathName, QString("/usr/bin/"));
+    QCOMPARE(s.ExeFileName, QString("/usr/bin/localc"));
+    QCOMPARE(s.InsertDate, QString("0"));
+    QCOMPARE(s.InsertTime, std::int16_t(0));
+    QCOMPARE(form->sbrStatus->panelText("Settings"), QString("Setting"));
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("Connect Time"));
+}
+
+void TestForm1::refusedSettingsTextIsReportedAndStopsLoading()
+{
+    store("Properties", "Settings", "9600,x,8,1");
+    store("Properties", "CommPort", "3");
+    store("Properties", "Handshaking", "1");
+    WarningCatcher catcher;
+    auto form = makeForm();
+    form->Form_Load();
+    QCOMPARE(catcher.texts.size(), 1);
+    QVERIFY(catcher.texts.first().contains("9600,x,8,1"));
+    QCOMPARE(catcher.captions.first(), QString("Parvelo"));
+    QCOMPARE(catcher.icons.first(), QMessageBox::Warning);
+    QCOMPARE(form->MSComm1.CommPort(), std::int16_t(1));
+    QCOMPARE(form->MSComm1.Handshaking(), 0);
+    QCOMPARE(form->Text1->toPlainText(), QString());
+}
+
+void TestForm1::refusedPortIsReportedOnlyWithHandshaking()
+{
+    store("Properties", "Settings", "2400,o,7,2");
+    store("Properties", "CommPort", "99");
+    store("Properties", "Handshaking", "2");
+    WarningCatcher catcher;
+    auto form = makeForm();
+    form->Form_Load();
+    QCOMPARE(catcher.texts.size(), 1);
+    QVERIFY(catcher.texts.first().contains("99"));
+    QCOMPARE(form->MSComm1.Settings(), QString("2400,o,7,2"));
+    QCOMPARE(form->MSComm1.Handshaking(), 2); // applied before the report
+    QCOMPARE(form->Text1->toPlainText(), QString());
+}
+
+void TestForm1::refusedPortWithoutHandshakingGoesUnreported()
+{
+    store("Properties", "CommPort", "abc");
+    WarningCatcher catcher;
+    auto form = makeForm();
+    form->Form_Load();
+    QTest::qWait(30);
+    QVERIFY(catcher.texts.isEmpty());
+    QCOMPARE(form->Text1->toPlainText().count('\n'), 6);
+}
+
+void TestForm1::insertTimeNotANumberIsReportedAtSettings()
+{
+    store("Settings", "InsertTime", "later");
+    store("Properties", "Settings", "9600,n,8,1");
+    store("Properties", "CommPort", "2");
+    WarningCatcher catcher;
+    auto form = makeForm();
+    form->Form_Load();
+    QCOMPARE(catcher.texts, QStringList({"Type mismatch"}));
+    QCOMPARE(AppState::instance().InsertTime, std::int16_t(0));
+    QCOMPARE(form->MSComm1.CommPort(), std::int16_t(1));
+    QCOMPARE(form->Text1->toPlainText(), QString());
+}
+
+void TestForm1::storedValuesReachStateAndPort()
+{
+    store("Settings", "InsertDate", "2");
+    store("Settings", "InsertTime", "1");
+    store("Settings", "ExeFileName", "/opt/x/y");
+    store("Properties", "Settings", "1200,E,5,1.5");
+    store("Properties", "CommPort", "4");
+    store("Properties", "Handshaking", "3");
+    auto form = makeForm();
+    form->Form_Load();
+    QCOMPARE(AppState::instance().InsertDate, QString("2"));
+    QCOMPARE(AppState::instance().InsertTime, std::int16_t(1));
+    QCOMPARE(AppState::instance().ExeFileName, QString("/opt/x/y"));
+    QCOMPARE(form->MSComm1.Settings(), QString("1200,e,5,1.5"));
+    QCOMPARE(form->MSComm1.CommPort(), std::int16_t(4));
+    QCOMPARE(form->MSComm1.Handshaking(), 3);
+}
+
+void TestForm1::runStatesAndPanels()
+{
+    PtyPair pty;
+    store("Ports", "Com1", pty.slavePath());
+    FakePlatform* fake = nullptr;
+    auto form = makeForm(&fake);
+    form->Form_Load();
+    AppState::instance().TaskId = 7;
+
+    form->Command1->setEnabled(true);
+    form->Command1_Click();
+    QCOMPARE(form->windowTitle(), QString("Parvelo[Reading]"));
+    QVERIFY(!form->Command1->isEnabled() && form->Command2->isEnabled());
+    QVERIFY(!form->mnuFile->isEnabled() && !form->mnuAppSelect->isEnabled() &&
+            !form->mnuProperty->isEnabled());
+    QVERIFY(form->mnuOption->isEnabled() && form->mnuHelp->isEnabled());
+    QCOMPARE(form->sbrStatus->panelText("Settings"), QString::fromUtf8("Setting：9600,n,8,1"));
+    QVERIFY(form->MSComm1.PortOpen());
+    QCOMPARE(form->Text1->toPlainText(), QString()); // cleared once the port opened
+
+    QVERIFY(pty.write("12.5\r\n"));
+    QTRY_COMPARE(fake->typed, QStringList({"12.5\r\n"}));
+    QCOMPARE(form->Text1->toPlainText(), QString("12.5\n"));
+
+    form->Command2_Click();
+    QCOMPARE(form->windowTitle(), QString("Parvelo[Stop]"));
+    QVERIFY(form->Command1->isEnabled() && !form->Command2->isEnabled());
+    QVERIFY(form->mnuFile->isEnabled() && form->mnuAppSelect->isEnabled() &&
+            form->mnuProperty->isEnabled());
+    QVERIFY(!form->MSComm1.PortOpen());
+    QVERIFY(AppState::instance().StopFlag);
+
+    // The target has gone: the run halts and the controls stay as they were.
+    fake->activateError = makeError(Err::NoTargetWindow, "The target window has gone.");
+    form->Command1_Click();
+    QSignalSpy halted(form.get(), &Form1::runHalted);
+    QVERIFY(pty.write("x\r"));
+    QTRY_COMPARE(halted.count(), 1);
+    QCOMPARE(form->windowTitle(), QString("Parvelo[Reading]"));
+    QVERIFY(!form->Command1->isEnabled() && form->Command2->isEnabled());
+    QVERIFY(!form->MSComm1.PortOpen());
+    QCOMPARE(form->Text1->toPlainText(),
+             QString("The reception error occurred.\nThe target window has gone.\n"));
+    QVERIFY(form->Timer1->isActive()); // the display keeps counting until Stop
+    form->Command2_Click();
+    QCOMPARE(form->windowTitle(), QString("Parvelo[Stop]"));
+}
+
+void TestForm1::connectTimeWrapsAndStops()
+{
+    PtyPair pty;
+    store("Ports", "Com1", pty.slavePath());
+    auto form = makeForm();
+    form->Form_Load();
+    AppState::instance().TaskId = 7;
+    form->Command1_Click();
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("Connect Time"));
+    m_clock.now = m_clock.now.addSecs(1);
+    form->Timer1_Timer();
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("00:00:01 "));
+    m_clock.now = m_clock.now.addSecs(24 * 3600 + 4);
+    form->Timer1_Timer();
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("00:00:05 "));
+    form->Command2_Click();
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString());
+    QVERIFY(!form->Timer1->isActive());
+    // A new run counts from zero again.
+    form->Command1_Click();
+    m_clock.now = m_clock.now.addSecs(1);
+    form->Timer1_Timer();
+    QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("00:00:01 "));
+    form->Command2_Click();
+}
+
+void TestForm1::exitSavesTheGeneralSettings()
+{
+    store("Settings", "InsertDate", "2");
+    auto form = makeForm();
+    form->Form_Load();
+    AppState::instance().InsertTime = 1;
+    AppState::instance().ExeFileName = "/usr/bin/xterm";
+    form->show();
+    form->mnuFileExit_Click();
+    SettingsStore s;
+    QCOMPARE(s.get("Settings", "InsertDate"), QString("2"));
+    QCOMPARE(s.get("Settings", "InsertTime"), QString("1"));
+    QCOMPARE(s.get("Settings", "ExeFileName"), QString("/usr/bin/xterm"));
+    QCOMPARE(s.get("Settings", "OpenPathName"), QString("/usr/bin/"));
+    QVERIFY(!form->isVisible());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
