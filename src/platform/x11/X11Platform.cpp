@@ -3,8 +3,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 
 namespace {
+// How long a newly started program may take to show its first window.
+constexpr std::int64_t StartupWaitMs = 30000;
+
 std::int64_t monotonicMs() {
     static QElapsedTimer clock = [] {
         QElapsedTimer t;
@@ -72,9 +76,17 @@ Failure X11Platform::activate(std::int16_t taskId) {
     }
     if (task->window && connection_->wasDestroyed(task->window, task->windowToken))
         task->window = 0;
-    const ProcessTree tree = ProcessTree::fromProc();
+    ProcessTree tree = ProcessTree::fromProc();
     learnFamily(*task, tree);
-    const unsigned long window = finder_.findFor(*task, tree);
+    unsigned long window = finder_.findFor(*task, tree);
+    // A program just started may not have shown its window yet (a spreadsheet
+    // takes seconds): wait for it, within bounds, rather than end the run.
+    while (!window && !task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs) {
+        QThread::msleep(100);
+        tree = ProcessTree::fromProc();
+        learnFamily(*task, tree);
+        window = finder_.findFor(*task, tree);
+    }
     if (!window) {
         task->window = 0;
         return makeError(Err::NoTargetWindow,
