@@ -1,0 +1,259 @@
+#include "Property.h"
+
+#include "PortDevices.h"
+#include "app/SettingsStore.h"
+#include "forms/common/Fonts.h"
+#include "forms/common/Twips.h"
+#include "forms/common/WarningBox.h"
+#include "serial/SerialPort.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace {
+QLabel* label(QWidget* parent, const QString& text, QRect geometry)
+{
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(geometry);
+    return l;
+}
+
+QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(QLatin1String(name));
+    c->setEditable(true);
+    // Typed text is a value to apply, never a new list entry.
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->setGeometry(geometry);
+    return c;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    // Enter means nothing dialog-wide here.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+} // namespace
+
+Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
+    : QDialog(parent), m_comm(comm), m_store(store)
+{
+    setWindowTitle(QStringLiteral("Property"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFont(Fonts::sans(9));
+    setFixedSize(tw(5955), tw(2775));
+    buildControls();
+    Form_Load();
+}
+
+void Property::buildControls()
+{
+    label(this, QStringLiteral("Port number"), twRect(120, 300, 1275, 255));
+    cboPort = dropDown(this, "cboPort", twRect(1500, 240, 1215, 345));
+    label(this, QStringLiteral("Speed "), twRect(120, 780, 1275, 255));
+    cboSpeed = dropDown(this, "cboSpeed", twRect(1500, 720, 1215, 345));
+    label(this, QStringLiteral("Data bit"), twRect(120, 1260, 1275, 255));
+    cboDataBits = dropDown(this, "cboDataBits", twRect(1500, 1200, 1215, 345));
+    label(this, QStringLiteral("Parity"), twRect(120, 1740, 1275, 255));
+    cboParity = dropDown(this, "cboParity", twRect(1500, 1680, 1215, 345));
+    label(this, QStringLiteral("Stop bit"), twRect(120, 2220, 1275, 255));
+    cboStopBits = dropDown(this, "cboStopBits", twRect(1500, 2160, 1215, 345));
+
+    Frame1 = new QGroupBox(QStringLiteral("Flow control"), this);
+    Frame1->setGeometry(twRect(2880, 180, 1395, 1935));
+    optFlow = new QButtonGroup(this);
+    struct Flow {
+        const char* caption;
+        QRect geometry;
+    };
+    const Flow flows[] = {{"Non", twRect(240, 360, 855, 225)},
+                          {"Xon/Xoff", twRect(240, 720, 975, 225)},
+                          {"RTS", twRect(240, 1080, 855, 255)},
+                          {"Xon/RTS", twRect(240, 1440, 1095, 255)}};
+    for (int i = 0; i < 4; ++i) {
+        auto* r = new QRadioButton(QLatin1String(flows[i].caption), Frame1);
+        r->setObjectName(QStringLiteral("optFlow%1").arg(i));
+        r->setGeometry(flows[i].geometry);
+        optFlow->addButton(r, i);
+    }
+    // Toggled rather than clicked: a selection by the keyboard or from code
+    // must reach FlowIndex as well.
+    connect(optFlow, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked)
+            optFlow_Click(static_cast<std::int16_t>(id));
+    });
+
+    Command1 = button(this, "Command1", QStringLiteral("O K"), twRect(4560, 300, 1215, 375));
+    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(4560, 900, 1215, 375));
+    connect(Command1, &QPushButton::clicked, this, &Property::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Property::Command2_Click);
+
+    // The free strip under the flow-control frame, beside the stop bits.
+    lblDevice = new QLabel(this);
+    lblDevice->setObjectName(QStringLiteral("lblDevice"));
+    lblDevice->setGeometry(twRect(2880, 2220, 2955, 255));
+    connect(cboPort, &QComboBox::currentIndexChanged, this, &Property::showDeviceOfSelection);
+    connect(cboPort, &QComboBox::editTextChanged, this, &Property::showDeviceOfSelection);
+
+    QWidget* order[] = {cboPort,     cboSpeed,    Command1,         Command2,        cboDataBits,
+                        cboParity,   cboStopBits, optFlow->button(0), optFlow->button(1),
+                        optFlow->button(2), optFlow->button(3)};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    cboPort->setFocus();
+}
+
+void Property::Form_Load()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect s = screen->geometry();
+        move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
+    }
+    LoadPropertySettings();
+}
+
+void Property::LoadPropertySettings()
+{
+    for (int n = 1; n <= 16; ++n) {
+        cboPort->addItem(QStringLiteral("Com%1").arg(n));
+        cboPort->setItemData(n - 1, deviceText(n), Qt::ToolTipRole);
+    }
+    cboSpeed->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+                        "28800", "38400", "56000", "57600", "115200", "128000", "256000"});
+    cboDataBits->addItems({"4", "5", "6", "7", "8"});
+    cboParity->addItems({"Even", "Odd", "None", "Mark", "Space"});
+    cboStopBits->addItems({"1", "1.5", "2"});
+    // Adding entries selects the first one; the boxes start with nothing
+    // selected so that a value not found below leaves a box empty.
+    for (QComboBox* box : {cboPort, cboSpeed, cboDataBits, cboParity, cboStopBits})
+        box->setCurrentIndex(-1);
+
+    // Counted from the end: the component reports one parity letter, one
+    // data-bits digit and stop bits "1", "2" or "1.5".
+    const QString s = m_comm.Settings();
+    const int L = s.size();
+    const int x = s.contains(QLatin1Char('.')) ? 2 : 0;
+    auto at = [&](int position) { // 1-based, as the parse is stated
+        return position >= 1 && position <= L ? s.at(position - 1) : QChar();
+    };
+    cboSpeed->setEditText(s.left(qMax(0, L - 6 - x)));
+    const int parity = QStringLiteral("eonms").indexOf(at(L - 4 - x), 0, Qt::CaseSensitive);
+    if (!at(L - 4 - x).isNull() && parity >= 0)
+        cboParity->setCurrentIndex(parity);
+    cboDataBits->setEditText(at(L - 2 - x).isNull() ? QString() : QString(at(L - 2 - x)));
+    cboStopBits->setEditText(s.right(qMin(L, x + 1)));
+
+    const int port = m_comm.CommPort();
+    cboPort->setCurrentIndex(port >= 1 && port <= 16 ? port - 1 : -1);
+    showDeviceOfSelection();
+
+    // A value no button stands for selects none; OK then offers it to the
+    // component again as it is, which refuses it.
+    const qint32 handshaking = m_comm.Handshaking();
+    if (QAbstractButton* b = optFlow->button(handshaking))
+        b->setChecked(true);
+}
+
+void Property::optFlow_Click(std::int16_t Index) { FlowIndex = Index; }
+
+int Property::selectedPortPosition() const
+{
+    // The entry the box shows: the current one, or the entry the user typed.
+    const QString text = cboPort->currentText();
+    const int current = cboPort->currentIndex();
+    if (current >= 0 && cboPort->itemText(current) == text)
+        return current;
+    return cboPort->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+QString Property::deviceText(int number) const
+{
+    const QString path =
+        number == m_comm.CommPort() ? m_comm.devicePath() : portDeviceFor(m_store, number);
+    return path.isEmpty() ? QStringLiteral("no device") : path;
+}
+
+void Property::showDeviceOfSelection()
+{
+    const int position = selectedPortPosition();
+    if (position < 0) {
+        lblDevice->clear();
+        lblDevice->setToolTip(QString());
+        return;
+    }
+    const QString text = QStringLiteral("Com%1: %2").arg(position + 1).arg(deviceText(position + 1));
+    lblDevice->setText(fontMetrics().elidedText(text, Qt::ElideMiddle, lblDevice->width()));
+    lblDevice->setToolTip(text);
+}
+
+void Property::Command1_Click()
+{
+    const int oldPort = m_comm.CommPort();
+    const int newPort = selectedPortPosition() + 1;
+    if (newPort != oldPort) {
+        Failure f;
+        if (m_comm.PortOpen())
+            f = m_comm.setPortOpen(false);
+        if (!f)
+            f = m_comm.setCommPort(newPort);
+        if (f) {
+            m_comm.setCommPort(oldPort);
+            showWarning(this, f->message);
+            return;
+        }
+    }
+
+    const QString settings = cboSpeed->currentText().trimmed() + QLatin1Char(',') +
+                             cboParity->currentText().left(1) + QLatin1Char(',') +
+                             cboDataBits->currentText().trimmed() + QLatin1Char(',') +
+                             cboStopBits->currentText().trimmed();
+    if (Failure f = m_comm.setSettings(settings)) {
+        showWarning(this, f->message);
+        return;
+    }
+    if (Failure f = m_comm.setHandshaking(static_cast<qint32>(FlowIndex))) {
+        showWarning(this, f->message);
+        return;
+    }
+
+    // The port holds the values now; a store that cannot be written only
+    // loses them for the next run, so say so and close all the same.
+    const QString section = QStringLiteral("Properties");
+    Failure stored = m_store.set(section, QStringLiteral("Settings"), m_comm.Settings());
+    if (!stored)
+        stored = m_store.set(section, QStringLiteral("CommPort"), QString::number(m_comm.CommPort()));
+    if (!stored)
+        stored = m_store.set(section, QStringLiteral("Handshaking"),
+                             QString::number(m_comm.Handshaking()));
+    if (stored)
+        showWarning(this, stored->message);
+    accept();
+}
+
+void Property::Command2_Click() { reject(); }
+
+void Property::keyPressEvent(QKeyEvent* event)
+{
+    // Neither button is the cancel button: Esc leaves the dialog open.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
