@@ -8,41 +8,50 @@
 #include <QPushButton>
 
 namespace {
-QLabel* label(QWidget* parent, QRect geometry, const QFont& font, bool black) {
+QLabel* label(QWidget* parent, const char* name, QRect geometry, const QFont& font, bool black) {
     auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
     l->setGeometry(geometry);
     l->setFont(font);
-    l->setWordWrap(true);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    if (black)
-        l->setStyleSheet(QStringLiteral("color: black"));
+    if (black) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        l->setPalette(p);
+    }
     return l;
 }
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("About Parvelo"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setWindowTitle(QStringLiteral("About Parvelo"));
+    setModal(true);
     setFont(Fonts::sans(9));
     setFixedSize(tw(5865), tw(3630));
 
-    lblTitle = label(this, twRect(810, 120, 4095, 480), Fonts::mincho(15.75, true), true);
-    lblVersion = label(this, twRect(1020, 720, 4095, 225), Fonts::mincho(12, true), false);
-    Label1 = label(this, twRect(1200, 1200, 4065, 930), Fonts::mincho(12), true);
+    lblTitle =
+        label(this, "lblTitle", twRect(810, 120, 4095, 480), Fonts::mincho(15.75, true), true);
+    lblVersion =
+        label(this, "lblVersion", twRect(1020, 720, 4095, 225), Fonts::mincho(12, true), false);
+    Label1 = label(this, "Label1", twRect(1200, 1200, 4065, 930), Fonts::mincho(12), true);
     Label1->setText(QStringLiteral("01.Feb.2004"));
-    lblDisclaimer = label(this, twRect(255, 2625, 3870, 825), Fonts::gothic(9), true);
-    lblDisclaimer->setText(QStringLiteral(
-        "Parvelo types received data into the active program. Check the results before "
-        "relying on them."));
+    lblDisclaimer =
+        label(this, "lblDisclaimer", twRect(255, 2625, 3870, 825), Fonts::gothic(9), true);
+    lblDisclaimer->setWordWrap(true);
+    lblDisclaimer->setText(QStringLiteral("Parvelo types received data into the active "
+                                          "application. Check the results before use."));
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setGeometry(twRect(4245, 2625, 1467, 345));
-    // Enter presses OK as the default button; Esc closes the dialog as well.
+    // Enter presses it as the default button; Esc ends a QDialog the same way.
     cmdOK->setDefault(true);
     cmdOK->setAutoDefault(true);
     cmdOK->setFocus();
-    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+
     Form_Load();
 }
 
@@ -60,10 +69,11 @@ void frmAbout::Form_Load() {
 
 void frmAbout::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // The etched rule between the texts and the bottom row.
+    // The etched rule: a grey line with a white one just below it.
     QPainter p(this);
-    p.setPen(QPen(QColor(128, 128, 128), 1));
-    p.drawLine(tw(225), tw(2430), tw(5657), tw(2430));
-    p.setPen(QPen(QColor(255, 255, 255), 2));
-    p.drawLine(tw(240), tw(2445), tw(5657), tw(2445));
+    const int left = tw(225);
+    const int right = tw(5657);
+    p.fillRect(QRect(QPoint(left, tw(2430)), QPoint(right, tw(2430))), QColor(128, 128, 128));
+    // Two pixels wide, starting on the row under the grey one.
+    p.fillRect(QRect(QPoint(tw(240), tw(2445)), QPoint(right, tw(2445) + 1)), Qt::white);
 }

@@ -5,12 +5,14 @@
 class QLabel;
 class QPushButton;
 
-// The About dialog: title, version, release date and a notice.
+// The About dialog: title, version, release date and a notice. Modal over
+// the main window; OK, Enter, Esc and the close box end it.
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
     explicit frmAbout(QWidget* parent = nullptr);
 
+    // "Version " and the build's major.minor.patch.
     static QString versionText();
 
     QLabel* lblTitle = nullptr;
@@ -24,4 +26,5 @@ protected:
 
 private:
     void Form_Load();
+    void cmdOK_Click() { accept(); }
 };

@@ -18,15 +18,13 @@
 #include <QScreen>
 
 namespace {
-QLabel* label(QWidget* parent, const QString& text, QRect geometry)
-{
+QLabel* label(QWidget* parent, const QString& text, QRect geometry) {
     auto* l = new QLabel(text, parent);
     l->setGeometry(geometry);
     return l;
 }
 
-QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry)
-{
+QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry) {
     auto* c = new QComboBox(parent);
     c->setObjectName(QLatin1String(name));
     c->setEditable(true);
@@ -36,8 +34,7 @@ QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry)
     return c;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry)
-{
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* b = new QPushButton(text, parent);
     b->setObjectName(QLatin1String(name));
     b->setGeometry(geometry);
@@ -49,8 +46,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
 } // namespace
 
 Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
-    : QDialog(parent), m_comm(comm), m_store(store)
-{
+    : QDialog(parent), m_comm(comm), m_store(store) {
     setWindowTitle(QStringLiteral("Property"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
@@ -61,8 +57,7 @@ Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
     Form_Load();
 }
 
-void Property::buildControls()
-{
+void Property::buildControls() {
     label(this, QStringLiteral("Port number"), twRect(120, 300, 1275, 255));
     cboPort = dropDown(this, "cboPort", twRect(1500, 240, 1215, 345));
     label(this, QStringLiteral("Speed "), twRect(120, 780, 1275, 255));
@@ -110,16 +105,16 @@ void Property::buildControls()
     connect(cboPort, &QComboBox::currentIndexChanged, this, &Property::showDeviceOfSelection);
     connect(cboPort, &QComboBox::editTextChanged, this, &Property::showDeviceOfSelection);
 
-    QWidget* order[] = {cboPort,     cboSpeed,    Command1,         Command2,        cboDataBits,
-                        cboParity,   cboStopBits, optFlow->button(0), optFlow->button(1),
-                        optFlow->button(2), optFlow->button(3)};
+    QWidget* order[] = {
+        cboPort,           cboSpeed,    Command1,           Command2,           cboDataBits,
+        cboParity,         cboStopBits, optFlow->button(0), optFlow->button(1), optFlow->button(2),
+        optFlow->button(3)};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     cboPort->setFocus();
 }
 
-void Property::Form_Load()
-{
+void Property::Form_Load() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
         const QRect s = screen->geometry();
@@ -128,8 +123,7 @@ void Property::Form_Load()
     LoadPropertySettings();
 }
 
-void Property::LoadPropertySettings()
-{
+void Property::LoadPropertySettings() {
     for (int n = 1; n <= 16; ++n) {
         cboPort->addItem(QStringLiteral("Com%1").arg(n));
         cboPort->setItemData(n - 1, deviceText(n), Qt::ToolTipRole);
@@ -170,10 +164,11 @@ void Property::LoadPropertySettings()
         b->setChecked(true);
 }
 
-void Property::optFlow_Click(std::int16_t Index) { FlowIndex = Index; }
+void Property::optFlow_Click(std::int16_t Index) {
+    FlowIndex = Index;
+}
 
-int Property::selectedPortPosition() const
-{
+int Property::selectedPortPosition() const {
     // The entry the box shows: the current one, or the entry the user typed.
     const QString text = cboPort->currentText();
     const int current = cboPort->currentIndex();
@@ -182,28 +177,26 @@ int Property::selectedPortPosition() const
     return cboPort->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
-QString Property::deviceText(int number) const
-{
+QString Property::deviceText(int number) const {
     const QString path =
         number == m_comm.CommPort() ? m_comm.devicePath() : portDeviceFor(m_store, number);
     return path.isEmpty() ? QStringLiteral("no device") : path;
 }
 
-void Property::showDeviceOfSelection()
-{
+void Property::showDeviceOfSelection() {
     const int position = selectedPortPosition();
     if (position < 0) {
         lblDevice->clear();
         lblDevice->setToolTip(QString());
         return;
     }
-    const QString text = QStringLiteral("Com%1: %2").arg(position + 1).arg(deviceText(position + 1));
+    const QString text =
+        QStringLiteral("Com%1: %2").arg(position + 1).arg(deviceText(position + 1));
     lblDevice->setText(fontMetrics().elidedText(text, Qt::ElideMiddle, lblDevice->width()));
     lblDevice->setToolTip(text);
 }
 
-void Property::Command1_Click()
-{
+void Property::Command1_Click() {
     const int oldPort = m_comm.CommPort();
     const int newPort = selectedPortPosition() + 1;
     if (newPort != oldPort) {
@@ -237,7 +230,8 @@ void Property::Command1_Click()
     const QString section = QStringLiteral("Properties");
     Failure stored = m_store.set(section, QStringLiteral("Settings"), m_comm.Settings());
     if (!stored)
-        stored = m_store.set(section, QStringLiteral("CommPort"), QString::number(m_comm.CommPort()));
+        stored =
+            m_store.set(section, QStringLiteral("CommPort"), QString::number(m_comm.CommPort()));
     if (!stored)
         stored = m_store.set(section, QStringLiteral("Handshaking"),
                              QString::number(m_comm.Handshaking()));
@@ -246,10 +240,11 @@ void Property::Command1_Click()
     accept();
 }
 
-void Property::Command2_Click() { reject(); }
+void Property::Command2_Click() {
+    reject();
+}
 
-void Property::keyPressEvent(QKeyEvent* event)
-{
+void Property::keyPressEvent(QKeyEvent* event) {
     // Neither button is the cancel button: Esc leaves the dialog open.
     if (event->key() == Qt::Key_Escape) {
         event->accept();

@@ -7,6 +7,7 @@
 
 #include <QButtonGroup>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -14,70 +15,89 @@ namespace {
 struct Choice {
     int index;
     const char* caption;
-    int left, top, width, height;
+    QRect geometry;
 };
 
-QButtonGroup* optionGroup(QGroupBox* frame, const Choice (&choices)[3]) {
-    auto* group = new QButtonGroup(frame);
-    // Buttons are created in the group's keyboard order.
+// Builds one group; buttons are created in tab order, their id is the mode.
+QButtonGroup* modeGroup(QGroupBox* frame, const char* name, const Choice (&choices)[3],
+                        QObject* owner) {
+    auto* group = new QButtonGroup(owner);
     for (const Choice& c : choices) {
-        auto* b = new QRadioButton(QString::fromLatin1(c.caption), frame);
-        b->setGeometry(twRect(c.left, c.top, c.width, c.height));
-        group->addButton(b, c.index);
+        auto* r = new QRadioButton(QLatin1String(c.caption), frame);
+        r->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(c.index));
+        r->setGeometry(c.geometry);
+        group->addButton(r, c.index);
     }
     return group;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
 }
 } // namespace
 
 frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_state(state) {
+    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Option"));
-    // A tool window: no minimise or maximise box and no taskbar entry.
+    // A tool window: no minimise or maximise button, no taskbar entry.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
+    setModal(false);
     setFont(Fonts::sans(9));
     setFixedSize(tw(4680), tw(3060));
 
-    auto* frame1 = new QGroupBox(QStringLiteral("Date insert"), this);
-    frame1->setGeometry(twRect(240, 300, 4095, 615));
-    Option1 = optionGroup(frame1, {{0, "Non", 300, 240, 855, 255},
-                                   {1, "Before data", 1440, 270, 1335, 255},
-                                   {2, "After data", 2760, 240, 1155, 315}});
-    auto* frame2 = new QGroupBox(QStringLiteral("Time insert"), this);
-    frame2->setGeometry(twRect(240, 1260, 4095, 615));
-    Option2 = optionGroup(frame2, {{2, "After data", 2760, 240, 1155, 315},
-                                   {1, "Before data", 1440, 300, 1335, 255},
-                                   {0, "Non", 300, 270, 855, 255}});
-
-    Command1 = new QPushButton(QStringLiteral("O   K"), this);
-    Command1->setGeometry(twRect(1680, 2280, 1095, 435));
-    Command2 = new QPushButton(QStringLiteral("Cancel"), this);
-    Command2->setGeometry(twRect(3180, 2280, 1155, 435));
-    for (QPushButton* b : {Command1, Command2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
-
+    Frame1 = new QGroupBox(QStringLiteral("Date insert"), this);
+    Frame1->setGeometry(twRect(240, 300, 4095, 615));
+    Option1 = modeGroup(Frame1, "Option1",
+                        {{0, "Non", twRect(300, 240, 855, 255)},
+                         {1, "Before data", twRect(1440, 270, 1335, 255)},
+                         {2, "After data", twRect(2760, 240, 1155, 315)}},
+                        this);
+    Frame2 = new QGroupBox(QStringLiteral("Time insert"), this);
+    Frame2->setGeometry(twRect(240, 1260, 4095, 615));
+    Option2 = modeGroup(Frame2, "Option2",
+                        {{2, "After data", twRect(2760, 240, 1155, 315)},
+                         {1, "Before data", twRect(1440, 300, 1335, 255)},
+                         {0, "Non", twRect(300, 270, 855, 255)}},
+                        this);
+    // Toggled, not clicked: a selection by arrow keys or from code counts too.
     connect(Option1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
-            Option1_Click(std::int16_t(id));
+            Option1_Click(static_cast<std::int16_t>(id));
     });
     connect(Option2, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
-            Option2_Click(std::int16_t(id));
+            Option2_Click(static_cast<std::int16_t>(id));
     });
+
+    Command1 = button(this, "Command1", QStringLiteral("O   K"), twRect(1680, 2280, 1095, 435));
+    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(3180, 2280, 1155, 435));
     connect(Command1, &QPushButton::clicked, this, &frmOption::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &QDialog::close);
+    connect(Command2, &QPushButton::clicked, this, &frmOption::Command2_Click);
+
+    QWidget* order[] = {
+        Option1->button(0), Option1->button(1), Option1->button(2), Option2->button(2),
+        Option2->button(1), Option2->button(0), Command1,           Command2};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
     Form_Load();
 }
 
 void frmOption::Form_Load() {
-    // A stored mode outside 0 to 2 (or not a number) has no button: none is
-    // selected in that group.
-    if (const auto d = NumberText::toInt16(m_state.InsertDate, nullptr); d && *d >= 0 && *d <= 2)
-        Option1->button(*d)->setChecked(true);
-    if (m_state.InsertTime >= 0 && m_state.InsertTime <= 2)
-        Option2->button(m_state.InsertTime)->setChecked(true);
+    // The date mode may still be the text read from the store. A mode that
+    // no button stands for selects none, and OK then leaves it as it is.
+    const std::optional<std::int16_t> date = NumberText::toInt16(m_state.InsertDate, nullptr);
+    if (date)
+        if (QAbstractButton* b = Option1->button(*date))
+            b->setChecked(true);
+    if (QAbstractButton* b = Option2->button(m_state.InsertTime))
+        b->setChecked(true);
 }
 
 void frmOption::Command1_Click() {
@@ -86,4 +106,26 @@ void frmOption::Command1_Click() {
     if (TimeIndex >= 0)
         m_state.InsertTime = TimeIndex;
     close();
+}
+
+void frmOption::Command2_Click() {
+    close();
+}
+
+void frmOption::keyPressEvent(QKeyEvent* event) {
+    // No cancel button: Esc does not discard the selection.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+frmOption* frmOption::showOrRaise(AppState& state, QPointer<frmOption>& slot) {
+    if (!slot)
+        slot = new frmOption(state);
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+    return slot;
 }

@@ -1,35 +1,48 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <cstdint>
 
 class QButtonGroup;
+class QGroupBox;
 class QPushButton;
 struct AppState;
 
-// The insertion options dialog: where the date and the time go in each
-// typed line. Modeless; a confirmed choice applies from the next line.
+// The insertion options dialog: where the date and the time go into each
+// typed line. Modeless and owned by nobody; it deletes itself when closed,
+// so every opening starts again from AppState.
 class frmOption : public QDialog {
     Q_OBJECT
 public:
     explicit frmOption(AppState& state, QWidget* parent = nullptr);
 
-    QButtonGroup* Option1 = nullptr; // date: ids 0 none, 1 before, 2 after
-    QButtonGroup* Option2 = nullptr; // time
-    QPushButton* Command1 = nullptr; // OK
-    QPushButton* Command2 = nullptr; // Cancel
+    // Opens a new dialog into slot, or brings the open one to the front with
+    // its unconfirmed selection intact.
+    static frmOption* showOrRaise(AppState& state, QPointer<frmOption>& slot);
 
+    // The pending modes; -1 while the group has no selection.
     std::int16_t dateIndex() const { return DateIndex; }
     std::int16_t timeIndex() const { return TimeIndex; }
+
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QButtonGroup* Option1 = nullptr;
+    QButtonGroup* Option2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Form_Load();
     void Option1_Click(std::int16_t Index) { DateIndex = Index; }
     void Option2_Click(std::int16_t Index) { TimeIndex = Index; }
     void Command1_Click();
+    void Command2_Click();
 
     AppState& m_state;
-    // -1 while a stored mode has no button: OK then leaves that mode alone.
     std::int16_t DateIndex = -1;
     std::int16_t TimeIndex = -1;
 };

@@ -5,26 +5,42 @@
 #include <QFileDialog>
 #include <QSaveFile>
 
+namespace {
+AppError saveError(const QString& path, const QSaveFile& file) {
+    return makeError(
+        Err::PathFileAccess,
+        QStringLiteral("The log could not be saved to %1: %2").arg(path, file.errorString()));
+}
+} // namespace
+
 Failure writeLogFile(const QString& path, const QString& logText) {
     QSaveFile file(path);
-    const QByteArray bytes = logText.toUtf8() + "\r\n";
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return makeError(
-            Err::PathFileAccess,
-            QStringLiteral("The log could not be saved to %1: %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly))
+        return saveError(path, file);
+    // toLocal8Bit is the narrow encoding of the system (UTF-8 on Linux).
+    const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
+    if (file.write(bytes) != bytes.size()) {
+        const AppError error = saveError(path, file);
+        file.cancelWriting();
+        return error;
+    }
+    if (!file.commit())
+        return saveError(path, file);
     return std::nullopt;
 }
 
 std::optional<QString> askLogFileName(QWidget* parent, const QString& initDir) {
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    QFileDialog dialog(parent, QString(), initDir);
+    dialog.setObjectName(QStringLiteral("FileSave"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(
-        toQtNameFilters(QStringLiteral("Text File(*.txt)|*.txt|All files(*.*)|*.*")));
-    dialog.setDirectory(initDir);
+    // Qt's own dialog, the same on every desktop; the filters show exactly
+    // their descriptions.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(toQtNameFilters(QString::fromLatin1(LogFileFilter)));
+    dialog.selectFile(QString());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().first();
+    return dialog.selectedFiles().constFirst();
 }

@@ -7,10 +7,15 @@
 
 class QWidget;
 
-// Writes the log's text followed by CR LF, UTF-8 without a byte-order mark.
-// The file is replaced atomically: a save that fails leaves the old file.
+// The filter list of the Log Save dialog, in the form the user sees it.
+inline constexpr const char* LogFileFilter = "Text File(*.txt)|*.txt|All files(*.*)|*.*";
+
+// Writes logText and one CR LF to path in the system's narrow encoding,
+// without a byte-order mark. The file is replaced only once the whole text
+// has been written, so a failed save leaves what was there.
 Failure writeLogFile(const QString& path, const QString& logText);
 
 // The Save As dialog of Log Save, opening in initDir and proposing no file
-// name; the chosen path, or nothing on Cancel.
+// name (the shared dialog once proposed the launched program, which a save
+// would have overwritten). The chosen path, or nothing on Cancel.
 std::optional<QString> askLogFileName(QWidget* parent, const QString& initDir);
