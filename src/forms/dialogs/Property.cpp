@@ -1,6 +1,7 @@
 #include "Property.h"
 
 #include "PortDevices.h"
+#include "ReportedSettings.h"
 #include "app/SettingsStore.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
@@ -138,20 +139,12 @@ void Property::LoadPropertySettings() {
     for (QComboBox* box : {cboPort, cboSpeed, cboDataBits, cboParity, cboStopBits})
         box->setCurrentIndex(-1);
 
-    // Counted from the end: the component reports one parity letter, one
-    // data-bits digit and stop bits "1", "2" or "1.5".
-    const QString s = m_comm.Settings();
-    const int L = s.size();
-    const int x = s.contains(QLatin1Char('.')) ? 2 : 0;
-    auto at = [&](int position) { // 1-based, as the parse is stated
-        return position >= 1 && position <= L ? s.at(position - 1) : QChar();
-    };
-    cboSpeed->setEditText(s.left(qMax(0, L - 6 - x)));
-    const int parity = QStringLiteral("eonms").indexOf(at(L - 4 - x), 0, Qt::CaseSensitive);
-    if (!at(L - 4 - x).isNull() && parity >= 0)
-        cboParity->setCurrentIndex(parity);
-    cboDataBits->setEditText(at(L - 2 - x).isNull() ? QString() : QString(at(L - 2 - x)));
-    cboStopBits->setEditText(s.right(qMin(L, x + 1)));
+    const ReportedSettings reported = ReportedSettings::split(m_comm.Settings());
+    cboSpeed->setEditText(reported.speed);
+    if (reported.parityEntry >= 0)
+        cboParity->setCurrentIndex(reported.parityEntry);
+    cboDataBits->setEditText(reported.dataBits);
+    cboStopBits->setEditText(reported.stopBits);
 
     const int port = m_comm.CommPort();
     cboPort->setCurrentIndex(port >= 1 && port <= 16 ? port - 1 : -1);
