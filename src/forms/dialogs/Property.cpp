@@ -1,5 +1,6 @@
 #include "Property.h"
 
+#include "GroupTabStop.h"
 #include "PortDevices.h"
 #include "ReportedSettings.h"
 #include "app/SettingsStore.h"
@@ -87,6 +88,7 @@ void Property::buildControls() {
         r->setGeometry(flows[i].geometry);
         optFlow->addButton(r, i);
     }
+    new GroupTabStop(optFlow);
     // Toggled rather than clicked: a selection by the keyboard or from code
     // must reach FlowIndex as well.
     connect(optFlow, &QButtonGroup::idToggled, this, [this](int id, bool checked) {

@@ -1,5 +1,6 @@
 #include "frmOption.h"
 
+#include "GroupTabStop.h"
 #include "app/AppState.h"
 #include "app/NumberText.h"
 #include "forms/common/Fonts.h"
@@ -65,6 +66,8 @@ frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_stat
                          {1, "Before data", twRect(1440, 300, 1335, 255)},
                          {0, "Non", twRect(300, 270, 855, 255)}},
                         this);
+    new GroupTabStop(Option1);
+    new GroupTabStop(Option2);
     // Toggled, not clicked: a selection by arrow keys or from code counts too.
     connect(Option1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
         if (on)
