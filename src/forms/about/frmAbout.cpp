@@ -11,8 +11,11 @@ namespace {
 QLabel* label(QWidget* parent, const char* name, QRect geometry, const QFont& font, bool black) {
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
-    l->setGeometry(geometry);
     l->setFont(font);
+    // The stand-in faces are taller than the designed ones; a label is never
+    // lower than one line of its font, so no text is cut off.
+    geometry.setHeight(qMax(geometry.height(), QFontMetrics(font).height()));
+    l->setGeometry(geometry);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (black) {
         QPalette p = l->palette();

@@ -1,5 +1,6 @@
 #include "Property.h"
 
+#include "FramePlacement.h"
 #include "GroupTabStop.h"
 #include "PortDevices.h"
 #include "ReportedSettings.h"
@@ -85,7 +86,7 @@ void Property::buildControls() {
     for (int i = 0; i < 4; ++i) {
         auto* r = new QRadioButton(QLatin1String(flows[i].caption), Frame1);
         r->setObjectName(QStringLiteral("optFlow%1").arg(i));
-        r->setGeometry(flows[i].geometry);
+        placeInFrame(r, Frame1, flows[i].geometry);
         optFlow->addButton(r, i);
     }
     new GroupTabStop(optFlow);

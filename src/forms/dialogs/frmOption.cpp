@@ -1,5 +1,6 @@
 #include "frmOption.h"
 
+#include "FramePlacement.h"
 #include "GroupTabStop.h"
 #include "app/AppState.h"
 #include "app/NumberText.h"
@@ -26,7 +27,13 @@ QButtonGroup* modeGroup(QGroupBox* frame, const char* name, const Choice (&choic
     for (const Choice& c : choices) {
         auto* r = new QRadioButton(QLatin1String(c.caption), frame);
         r->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(c.index));
-        r->setGeometry(c.geometry);
+        // A caption may grow up to the next button of the row, no further.
+        int next = 0;
+        for (const Choice& other : choices)
+            if (other.geometry.left() > c.geometry.left() &&
+                (next == 0 || other.geometry.left() < next))
+                next = other.geometry.left();
+        placeInFrame(r, frame, c.geometry, next > 0 ? next - 2 : 0);
         group->addButton(r, c.index);
     }
     return group;
