@@ -2,6 +2,7 @@
 of the day, no AutoInput or AutoCorrect (they would change what was typed),
 and an empty spreadsheet document to type into."""
 
+import csv as csv_module
 import os
 import subprocess
 
@@ -54,5 +55,5 @@ def read_cells(workdir, profile_url, ods):
                     "--convert-to", "csv:Text - txt - csv (StarCalc):9,34,76,1",
                     "--outdir", os.path.join(workdir, "csv"), ods],
                    check=True, timeout=120, capture_output=True, env=soffice_env())
-    with open(os.path.join(workdir, "csv", "sheet.csv"), encoding="utf-8") as f:
-        return [line.rstrip("\n").split("\t") for line in f if line.strip()]
+    with open(os.path.join(workdir, "csv", "sheet.csv"), encoding="utf-8", newline="") as f:
+        return [row for row in csv_module.reader(f, delimiter="\t") if row]
