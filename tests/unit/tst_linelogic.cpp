@@ -143,6 +143,8 @@ void TestLineLogic::decode()
     QCOMPARE(LineText::decode("23.5 \xc2\xb0\x43"), QString::fromUtf8("23.5 °C"));
     QCOMPARE(LineText::decode("\xe6\x97\xa5\xe6\x9c\xac"), QString::fromUtf8("日本"));
     QCOMPARE(LineText::decode("\xf0\x9f\x98\x80"), QString::fromUtf8("😀"));
+    // U+FEFF inside data is a character like any other, not a byte-order mark.
+    QCOMPARE(LineText::decode("\xef\xbb\xbf" "25"), QString(QChar(0xFEFF)) + "25");
     // A single-byte degree sign or micro sign (Latin-1) stays what it was.
     QCOMPARE(LineText::decode("23.5 \xb0" "C"), QString::fromUtf8("23.5 °C"));
     QCOMPARE(LineText::decode("5 \xb5m"), QString::fromUtf8("5 µm"));

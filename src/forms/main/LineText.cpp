@@ -46,7 +46,14 @@ QString decode(const QByteArray& bytes) {
             ++i;
             continue;
         }
-        out += QString::fromUcs4(&cp, 1);
+        // Appended as code units: fromUcs4 would take a lone U+FEFF for a
+        // byte-order mark and drop it.
+        if (QChar::requiresSurrogates(cp)) {
+            out += QChar(QChar::highSurrogate(cp));
+            out += QChar(QChar::lowSurrogate(cp));
+        } else {
+            out += QChar(char16_t(cp));
+        }
         i += n;
     }
     return out;

@@ -2,7 +2,9 @@
 
 #include "forms/common/FileFilter.h"
 
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -14,6 +16,19 @@ AppError saveError(const QString& path, const QSaveFile& file) {
 } // namespace
 
 Failure writeLogFile(const QString& path, const QString& logText) {
+    // A device or pipe is written to, never replaced by a regular file of the
+    // same name: the atomic save renames over its target, and as root that
+    // would swap /dev/full for a file.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        QFile device(path);
+        const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
+        if (!device.open(QIODevice::WriteOnly) || device.write(bytes) != bytes.size() ||
+            !device.flush())
+            return makeError(Err::PathFileAccess, QStringLiteral("The log could not be saved to %1: %2")
+                                                      .arg(path, device.errorString()));
+        return std::nullopt;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return saveError(path, file);
