@@ -11,10 +11,10 @@
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
+#include "forms/dialogs/PortDevices.h"
 #include "forms/dialogs/Property.h"
 #include "forms/dialogs/frmOption.h"
 #include "platform/DesktopPlatform.h"
-#include "serial/PortDirectory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -37,10 +37,7 @@ constexpr int StatusHeight = 315;
 Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* parent)
     : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock)) {
     // The store's [Ports] group may name the device behind a port number.
-    MSComm1.setPortResolver([this](int n) {
-        const QString named = m_store.get("Ports", QStringLiteral("Com%1").arg(n));
-        return named.isEmpty() ? PortDirectory::deviceFor(n) : named;
-    });
+    MSComm1.setPortResolver([this](int n) { return portDeviceFor(m_store, n); });
     buildWindow();
     buildMenus();
     m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(),
