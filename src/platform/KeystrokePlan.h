@@ -38,4 +38,7 @@ using Locate = std::function<std::optional<KeyPosition>(const KeyAction&)>;
 // calls so that a repeated key at a line boundary also gets its gap.
 std::vector<Keystroke> plan(const std::vector<KeyAction>& actions, const Locate& locate,
                             std::uint8_t previousKeycode = 0, int* missing = nullptr);
+// Strokes for keys already located, with the same gap rule.
+std::vector<Keystroke> strokes(const std::vector<KeyPosition>& positions,
+                               std::uint8_t previousKeycode = 0);
 } // namespace KeystrokePlan

@@ -4,22 +4,24 @@
 
 SpareKeyPool::SpareKeyPool(std::vector<std::uint8_t> keycodes) {
     for (std::uint8_t k : keycodes)
-        slots_.push_back({k, 0, -1, false});
+        slots_.push_back({k, 0, -1, false, false});
 }
 
 std::optional<SpareKeyPool::Grant> SpareKeyPool::acquire(unsigned long keysym,
-                                                         std::int64_t settleMs) {
+                                                         std::int64_t settleMs, bool reserve) {
     Slot* best = nullptr;
     for (Slot& s : slots_) {
-        if (s.keysym == keysym)
+        if (s.keysym == keysym) {
+            s.reserved = s.reserved || reserve;
             return Grant{s.keycode, false, 0};
+        }
     }
     for (Slot& s : slots_) {
         if (s.keysym == 0) {
             best = &s;
             break;
         }
-        if (!s.pinned && (!best || s.lastUseMs < best->lastUseMs))
+        if (!s.pinned && !s.reserved && (!best || s.lastUseMs < best->lastUseMs))
             best = &s;
     }
     if (!best)
@@ -28,6 +30,7 @@ std::optional<SpareKeyPool::Grant> SpareKeyPool::acquire(unsigned long keysym,
         best->keysym != 0 && best->lastUseMs >= 0 ? best->lastUseMs + settleMs : 0;
     best->keysym = keysym;
     best->lastUseMs = -1;
+    best->reserved = reserve;
     return Grant{best->keycode, true, notBefore};
 }
 
@@ -48,6 +51,18 @@ void SpareKeyPool::endBatch(std::int64_t nowMs) {
     }
 }
 
+std::optional<std::uint8_t> SpareKeyPool::holder(unsigned long keysym) const {
+    for (const Slot& s : slots_)
+        if (s.keysym == keysym)
+            return s.keycode;
+    return std::nullopt;
+}
+
+int SpareKeyPool::takeable() const {
+    return int(
+        std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.reserved; }));
+}
+
 std::vector<std::uint8_t> SpareKeyPool::borrowedKeys() const {
     std::vector<std::uint8_t> keys;
     for (const Slot& s : slots_)
@@ -61,6 +76,7 @@ void SpareKeyPool::forgetAll() {
         s.keysym = 0;
         s.lastUseMs = -1;
         s.pinned = false;
+        s.reserved = false;
     }
 }
 
@@ -81,12 +97,12 @@ void SpareKeyPool::reconcile(const std::vector<std::uint8_t>& emptyNow,
         if (s.keysym != 0 && keysymAt(s.keycode) == s.keysym) {
             kept.push_back(s);
         } else if (isEmpty(s.keycode)) {
-            kept.push_back({s.keycode, 0, -1, false});
+            kept.push_back({s.keycode, 0, -1, false, false});
         }
     }
     for (std::uint8_t k : emptyNow) {
         if (std::none_of(kept.begin(), kept.end(), [k](const Slot& s) { return s.keycode == k; }))
-            kept.push_back({k, 0, -1, false});
+            kept.push_back({k, 0, -1, false, false});
     }
     slots_ = std::move(kept);
 }

@@ -24,7 +24,13 @@ public:
     // The key for keysym: the one already holding it, else a free one, else
     // the least recently used key not pinned in the current batch.
     // nullopt when every key is pinned: end the batch first.
-    std::optional<Grant> acquire(unsigned long keysym, std::int64_t settleMs);
+    // reserve: the key is kept for this keysym and never taken for another
+    // one (twin keys typed on every line).
+    std::optional<Grant> acquire(unsigned long keysym, std::int64_t settleMs, bool reserve = false);
+    // The key holding keysym, if any, without taking one.
+    std::optional<std::uint8_t> holder(unsigned long keysym) const;
+    // Keys that acquire may still hand out for another keysym.
+    int takeable() const;
 
     // Records that keycode is typed in the current batch (pins it).
     void markUsed(std::uint8_t keycode, std::int64_t nowMs);
@@ -50,6 +56,7 @@ private:
         unsigned long keysym = 0; // 0: free
         std::int64_t lastUseMs = -1;
         bool pinned = false;
+        bool reserved = false;
     };
     std::vector<Slot> slots_;
 };

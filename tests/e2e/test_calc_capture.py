@@ -20,9 +20,9 @@ from calc_profile import empty_sheet, make_profile, read_cells  # noqa: E402
 from parvelo_session import Parvelo, SerialLine, find_window, key, sh, wait_for  # noqa: E402
 
 # What is sent, and what the cell shows afterwards (Calc takes numbers as
-# numbers, so "+12.50" shows as 12.5). Japanese text typed through borrowed
-# keys does not reach Calc yet (it does reach xterm); it is left out here
-# until that is mended rather than hidden behind a looser check.
+# numbers, so "+12.50" shows as 12.5). Repeated digits go through twin keys,
+# the degree sign, µ, ± and the Japanese text through borrowed keys that are
+# mapped while Calc is still reading the earlier lines.
 CASES = [
     ("12.5", "12.5"),
     ("11", "11"),
@@ -32,6 +32,9 @@ CASES = [
     ("23.5 °C", "23.5 °C"),
     ("5 µm ± 0.1", "5 µm ± 0.1"),
     ("aa bb", "aa bb"),
+    ("0.0011", "0.0011"),
+    ("日本語", "日本語"),
+    ("1000", "1000"),
 ]
 
 

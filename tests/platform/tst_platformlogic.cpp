@@ -169,6 +169,22 @@ private slots:
         QVERIFY(pool.borrowedKeys().empty());
     }
 
+    void reservedTwinIsNeverTakenForAnotherCharacter() {
+        SpareKeyPool pool({200, 201});
+        const auto twin = pool.acquire('1', 0, true);
+        QVERIFY(twin && twin->needsRemap);
+        QCOMPARE(pool.holder('1'), std::optional<std::uint8_t>(twin->keycode));
+        QCOMPARE(pool.takeable(), 1);
+        const auto a = pool.acquire(0xb0, 0);
+        QVERIFY(a && a->keycode != twin->keycode);
+        pool.endBatch(10);
+        // The only other key is recycled; the twin keeps its character.
+        const auto b = pool.acquire(0xb5, 0);
+        QVERIFY(b && b->keycode == a->keycode);
+        QCOMPARE(pool.holder('1'), std::optional<std::uint8_t>(twin->keycode));
+        QVERIFY(!pool.holder(0xb0));
+    }
+
     void sparePoolFollowsNewKeymap() {
         SpareKeyPool pool({200, 201, 202});
         const auto a = pool.acquire(0xb0, 0);

@@ -37,6 +37,7 @@ bool KeyTyper::refreshKeymap() {
             pool_.reconcile(keymap_.emptyKeycodes(),
                             [this](std::uint8_t k) { return keymap_.firstKeysym(k); });
         }
+        keymap_.ignoreKeys(pool_.borrowedKeys());
     }
     return true;
 }
@@ -123,60 +124,65 @@ Failure KeyTyper::type(const QString& text) {
     if (state.latched_mods)
         XkbLatchModifiers(dpy, XkbUseCoreKbd, state.latched_mods, 0);
     heldModifiers_ = 0;
+    prepareTwinKeys();
 
     std::size_t next = 0;
     while (next < actions.size()) {
         // One batch: as many actions as the borrowed keys allow. Remap first,
         // sync, then type, so every client sees the new mapping before the keys.
-        std::vector<KeyAction> batch;
+        std::vector<KeyPosition> positions;
         std::vector<std::pair<std::uint8_t, unsigned long>> remaps;
         std::int64_t notBefore = 0;
         std::unordered_map<char32_t, KeyPosition> borrowed;
+        std::uint8_t lastKey = previousKeycode_;
+        // A spare key mapped to keysym for this batch, remapped first if needed.
+        const auto borrow = [&](unsigned long keysym) -> std::optional<KeyPosition> {
+            const std::optional<SpareKeyPool::Grant> grant = pool_.acquire(keysym, settleMs_);
+            if (!grant)
+                return std::nullopt;
+            pool_.markUsed(grant->keycode, nowMs());
+            if (grant->needsRemap) {
+                remaps.emplace_back(grant->keycode, keysym);
+                notBefore = std::max(notBefore, grant->notBeforeMs);
+            }
+            return KeyPosition{grant->keycode, KeyPosition::NoModifier};
+        };
         for (; next < actions.size(); ++next) {
             const KeyAction& a = actions[next];
-            if (!locateMapped(a) && !borrowed.count(a.character)) {
-                const unsigned long keysym = KeyActions::keysymFor(a.character);
-                const std::optional<SpareKeyPool::Grant> grant = pool_.acquire(keysym, settleMs_);
-                if (!grant)
-                    break; // every spare key is in use in this batch
-                pool_.markUsed(grant->keycode, nowMs());
-                if (grant->needsRemap) {
-                    remaps.emplace_back(grant->keycode, keysym);
-                    notBefore = std::max(notBefore, grant->notBeforeMs);
+            std::optional<KeyPosition> pos = locateMapped(a);
+            if (!pos) {
+                auto it = borrowed.find(a.character);
+                if (it == borrowed.end()) {
+                    const std::optional<KeyPosition> spare =
+                        borrow(KeyActions::keysymFor(a.character));
+                    if (!spare)
+                        break; // every spare key is in use in this batch
+                    it = borrowed.emplace(a.character, *spare).first;
                 }
-                borrowed[a.character] = KeyPosition{grant->keycode, KeyPosition::NoModifier};
+                pos = it->second;
+            } else if (pos->keycode == lastKey && a.kind == KeyAction::Character) {
+                // The same key again right after its release looks like
+                // auto-repeat to some toolkits. A twin key carrying the same
+                // character needs no pause; without one the stroke waits.
+                if (const std::optional<std::uint8_t> twin =
+                        pool_.holder(KeyActions::keysymFor(a.character))) {
+                    pool_.markUsed(*twin, nowMs());
+                    pos = KeyPosition{*twin, KeyPosition::NoModifier};
+                }
             }
-            batch.push_back(a);
+            positions.push_back(*pos);
+            lastKey = pos->keycode;
         }
-        if (!remaps.empty()) {
-            const std::int64_t wait = notBefore - nowMs();
-            if (wait > 0) {
-                XSync(dpy, False);
-                std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-            }
-            for (const auto& [keycode, keysym] : remaps) {
-                KeySym syms[2] = {keysym, keysym};
-                XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
-                ++remaps_;
-            }
-            XSync(dpy, False);
-        }
-        const auto locate = [&](const KeyAction& a) -> std::optional<KeyPosition> {
-            if (std::optional<KeyPosition> pos = locateMapped(a))
-                return pos;
-            const auto it = borrowed.find(a.character);
-            if (it != borrowed.end())
-                return it->second;
-            return std::nullopt;
-        };
-        const std::vector<Keystroke> strokes = KeystrokePlan::plan(batch, locate, previousKeycode_);
+        applyRemaps(remaps, notBefore);
+        const std::vector<Keystroke> strokes = KeystrokePlan::strokes(positions, previousKeycode_);
         for (const Keystroke& s : strokes)
             press(s);
         if (!strokes.empty())
             previousKeycode_ = strokes.back().keycode;
         XSync(dpy, False);
-        pool_.endBatch(nowMs());
-        if (batch.empty())
+        lastKeysMs_ = nowMs();
+        pool_.endBatch(lastKeysMs_);
+        if (positions.empty())
             break; // cannot happen with a non-empty pool; never loop forever
     }
 
@@ -188,6 +194,52 @@ Failure KeyTyper::type(const QString& text) {
             Err::KeystrokesFailed,
             QStringLiteral("The X server refused a keystroke (X error %1).").arg(error));
     return std::nullopt;
+}
+
+void KeyTyper::prepareTwinKeys() {
+    // Digits and the decimal point repeat in most readings ("100", "0.0011").
+    // Their twins are mapped once, before any key of a text, and kept, so
+    // typing them never waits for a remap to reach the target.
+    static const char32_t twinCharacters[] = U"0123456789.";
+    std::vector<std::pair<std::uint8_t, unsigned long>> remaps;
+    std::int64_t notBefore = 0;
+    for (const char32_t* c = twinCharacters; *c; ++c) {
+        const unsigned long keysym = KeyActions::keysymFor(*c);
+        if (!keymap_.findCharacter(*c) || pool_.holder(keysym))
+            continue;
+        if (pool_.takeable() <= KeepForBorrowing)
+            break;
+        const std::optional<SpareKeyPool::Grant> grant = pool_.acquire(keysym, settleMs_, true);
+        if (!grant)
+            break;
+        remaps.emplace_back(grant->keycode, keysym);
+        notBefore = std::max(notBefore, grant->notBeforeMs);
+    }
+    applyRemaps(remaps, notBefore);
+}
+
+void KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
+                           std::int64_t notBeforeMs) {
+    if (remaps.empty())
+        return;
+    Display* dpy = connection_.display();
+    // A client that is still reading earlier keys when the map changes may
+    // miss the change (Xlib can drop a map notice that arrives while it is
+    // fetching the previous one), and then types nothing for the key. So the
+    // map only changes once the keyboard has been quiet for the settle time.
+    if (lastKeysMs_ >= 0)
+        notBeforeMs = std::max(notBeforeMs, lastKeysMs_ + settleMs_);
+    const std::int64_t wait = notBeforeMs - nowMs();
+    if (wait > 0) {
+        XSync(dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    }
+    for (const auto& [keycode, keysym] : remaps) {
+        KeySym syms[2] = {keysym, keysym};
+        XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
+        ++remaps_;
+    }
+    XSync(dpy, False);
 }
 
 void KeyTyper::restoreBorrowedKeys() {

@@ -25,8 +25,8 @@ public:
 
     // Pause before pressing the key pressed just before (default 2 ms).
     void setRepeatGapMs(int ms) { repeatGapMs_ = ms; }
-    // How long a borrowed key keeps its character after its last use before
-    // it may be remapped (default 200 ms).
+    // How long the keyboard must have been quiet before a key is remapped
+    // (default 200 ms).
     void setSettleMs(int ms) { settleMs_ = ms; }
     // Keys borrowed for the last text (for tests and diagnostics).
     int remapsSoFar() const { return remaps_; }
@@ -37,7 +37,14 @@ private:
     std::optional<KeyPosition> locateMapped(const KeyAction& action) const;
     void setModifiers(std::uint8_t wanted);
     void press(const Keystroke& stroke);
+    void prepareTwinKeys();
+    // Maps each key to its keysym once clients had time to read the keys'
+    // last use, then syncs so that every client sees the new map first.
+    void applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
+                     std::int64_t notBeforeMs);
     void restoreBorrowedKeys();
+    // Spare keys never taken for twins, for characters the layout lacks.
+    static constexpr int KeepForBorrowing = 8;
     std::int64_t nowMs() const { return clock_.elapsed(); }
 
     X11Connection& connection_;
@@ -50,5 +57,6 @@ private:
     int repeatGapMs_ = 2;
     int settleMs_ = 200;
     int remaps_ = 0;
+    std::int64_t lastKeysMs_ = -1; // when the last keys reached the server
     QElapsedTimer clock_;
 };

@@ -88,7 +88,7 @@ void XkbKeymap::buildIndex() {
     XkbDescPtr xkb = desc_;
     for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
         const int g = effectiveGroup(xkb, kc, group_);
-        if (g < 0)
+        if (g < 0 || (kc < 256 && ignored_[std::size_t(kc)]))
             continue;
         XkbKeyTypePtr type = XkbKeyKeyType(xkb, kc, g);
         const int width = XkbKeyGroupWidth(xkb, kc, g);
@@ -132,6 +132,14 @@ void XkbKeymap::buildIndex() {
                 index_[c] = pos;
         }
     }
+}
+
+void XkbKeymap::ignoreKeys(const std::vector<std::uint8_t>& keycodes) {
+    ignored_.assign(256, false);
+    for (std::uint8_t kc : keycodes)
+        ignored_[kc] = true;
+    if (desc_)
+        buildIndex();
 }
 
 std::optional<KeyPosition> XkbKeymap::findCharacter(char32_t c) const {

@@ -27,6 +27,9 @@ public:
     int group() const { return group_; }
 
     std::optional<KeyPosition> findCharacter(char32_t c) const;
+    // Keys that findCharacter must not offer (our borrowed keys, which may
+    // carry a character the layout also has); rebuilds the index.
+    void ignoreKeys(const std::vector<std::uint8_t>& keycodes);
     std::optional<KeyPosition> tabKey() const { return tab_; }
     std::optional<KeyPosition> returnKey() const { return return_; }
 
@@ -48,6 +51,7 @@ private:
     std::uint8_t shiftKeycode_ = 0;
     std::uint8_t level3Keycode_ = 0;
     std::unordered_map<char32_t, KeyPosition> index_;
+    std::vector<bool> ignored_ = std::vector<bool>(256, false);
     std::optional<KeyPosition> tab_;
     std::optional<KeyPosition> return_;
 };
