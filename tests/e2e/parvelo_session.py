@@ -2,8 +2,10 @@
 pseudo-terminal standing in for the serial line, Parvelo started on the
 current display and driven with real key presses through xdotool."""
 
+import configparser
 import os
 import pty
+import signal
 import subprocess
 import tempfile
 import time
@@ -43,6 +45,113 @@ def key(*keys, window=None):
     sh(*args, *keys)
 
 
+def twips(value):
+    """Pixels for a length in twips, as the program lays out its windows."""
+    return (value + 7) // 15
+
+
+def window_size(wid):
+    r = sh("xdotool", "getwindowgeometry", wid, check=False)
+    for line in r.stdout.splitlines():
+        if "Geometry:" in line:
+            w, h = line.split()[-1].split("x")
+            return int(w), int(h)
+    return None
+
+
+def close_window(wid):
+    """Asks the window manager to close a window, as its close box does."""
+    sh("wmctrl", "-i", "-c", hex(int(wid)))
+
+
+def pid_alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def holders_of(path):
+    """PIDs of the processes that hold path open."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            fds = os.listdir(f"/proc/{pid}/fd")
+        except OSError:
+            continue
+        for fd in fds:
+            try:
+                if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
+                    pids.append(int(pid))
+                    break
+            except OSError:
+                pass
+    return pids
+
+
+class CatTarget:
+    """A target program for Software Execution: an xterm that runs
+    `cat > out`, at a fixed place on the screen so that it never covers the
+    main window. The script records the xterm's PID (it execs xterm)."""
+
+    def __init__(self, workdir, name="target", geometry="+0+0"):
+        self.name = name
+        self.out = os.path.join(workdir, f"{name}.txt")
+        self.pidfile = os.path.join(workdir, f"{name}.pid")
+        self.script = os.path.join(workdir, f"{name}.sh")
+        for path in (self.out, self.pidfile):
+            if os.path.exists(path):
+                os.remove(path)
+        with open(self.script, "w") as f:
+            f.write("#!/bin/sh\n"
+                    f"echo $$ > {self.pidfile}\n"
+                    f"exec xterm -u8 -geometry {geometry} -title {name} "
+                    f"-e sh -c 'stty -echo -icanon; exec cat > {self.out}' >/dev/null 2>&1\n")
+        os.chmod(self.script, 0o755)
+        self.process = None
+
+    def start(self):
+        """Starts the xterm directly (for windows that Parvelo does not launch)."""
+        self.process = subprocess.Popen([self.script], stdout=subprocess.DEVNULL)
+        self.wait_ready()
+
+    def wait_ready(self):
+        wait_for(lambda: os.path.exists(self.out), 15, f"{self.name} xterm to run cat")
+        self.window = find_window(f"^{self.name}$")
+        return self
+
+    def pid(self):
+        try:
+            with open(self.pidfile) as f:
+                return int(f.read())
+        except (OSError, ValueError):
+            return None
+
+    def data(self):
+        with open(self.out, "rb") as f:
+            return f.read()
+
+    def wait_data(self, expected: bytes, timeout=20):
+        """Waits until the file holds at least as much as expected; returns it."""
+        try:
+            wait_for(lambda: len(self.data()) >= len(expected), timeout, f"text in {self.name}")
+        except AssertionError:
+            pass
+        time.sleep(0.1)
+        return self.data()
+
+    def stop(self):
+        pid = self.pid()
+        if pid and pid_alive(pid):
+            os.kill(pid, signal.SIGTERM)
+            wait_for(lambda: not pid_alive(pid), 5, f"{self.name} xterm to end")
+        if self.process:
+            self.process.wait(5)
+
+
 class SerialLine:
     """The master side of a pty; Parvelo opens the slave as Com1."""
 
@@ -76,6 +185,31 @@ class Parvelo:
         self.proc = subprocess.Popen([exe], env=env)
         self.window = find_window("^Parvelo$")
 
+    @property
+    def settings_file(self):
+        return os.path.join(self.config, "Parvelo", "Parvelo.conf")
+
+    def stored_settings(self):
+        """The settings file as sections of text values (quotes removed)."""
+        parser = configparser.RawConfigParser()
+        parser.optionxform = str
+        parser.read(self.settings_file, encoding="utf-8")
+        return {section: {k: v[1:-1] if len(v) >= 2 and v[0] == v[-1] == '"' else v
+                          for k, v in parser.items(section)}
+                for section in parser.sections()}
+
+    def click_stop(self):
+        """Clicks Stop with the mouse (Stop has no access key). The button's
+        place follows from the twip layout: below the menu bar, whose height
+        is what the window has beyond the fixed client area and status bar."""
+        size = window_size(self.window)
+        if not size:
+            raise AssertionError("main window has no geometry")
+        menu_bar = size[1] - twips(3495 - 315) - twips(315)
+        x = twips(4920) + twips(1695) // 2
+        y = menu_bar + twips(1560) + twips(615) // 2
+        sh("xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1")
+
     def focus(self):
         sh("xdotool", "windowactivate", "--sync", self.window, check=False)
         time.sleep(0.2)
@@ -99,6 +233,41 @@ class Parvelo:
 
     def title(self):
         return window_name(self.window)
+
+    def save_log(self, path):
+        """File > Log Save with access keys, the path typed into the dialog;
+        returns the saved bytes. Only possible while no run is active."""
+        if os.path.exists(path):
+            os.remove(path)
+        self.focus()
+        key("alt+f")
+        time.sleep(0.4)
+        key("s")
+        wait_for(lambda: self._dialog(), 10, "Save As dialog")
+        time.sleep(0.4)
+        sh("xdotool", "type", "--delay", "20", path)
+        time.sleep(0.2)
+        key("Return")
+        wait_for(lambda: os.path.exists(path), 10, "saved log")
+        wait_for(lambda: not self._dialog(), 10, "Save As dialog to close")
+        with open(path, "rb") as f:
+            return f.read()
+
+    def rss_kb(self):
+        with open(f"/proc/{self.proc.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        return 0
+
+    def wait_exit(self, timeout):
+        """Seconds until the process ended, or None if it still runs."""
+        started = time.monotonic()
+        try:
+            self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        return time.monotonic() - started
 
     def open_fds(self):
         try:
