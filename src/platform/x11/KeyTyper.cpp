@@ -179,7 +179,9 @@ Failure KeyTyper::type(const QString& text) {
             press(s);
         if (!strokes.empty())
             previousKeycode_ = strokes.back().keycode;
-        XSync(dpy, False);
+        // The last batch is synced with the error check below.
+        if (next < actions.size())
+            XSync(dpy, False);
         lastKeysMs_ = nowMs();
         pool_.endBatch(lastKeysMs_);
         if (positions.empty())
@@ -189,7 +191,9 @@ Failure KeyTyper::type(const QString& text) {
     setModifiers(0);
     if (state.locked_mods)
         XkbLockModifiers(dpy, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
-    if (const int error = connection_.syncAndTakeError())
+    const int error = connection_.syncAndTakeError();
+    lastKeysMs_ = nowMs();
+    if (error)
         return makeError(
             Err::KeystrokesFailed,
             QStringLiteral("The X server refused a keystroke (X error %1).").arg(error));
