@@ -21,10 +21,18 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import calc_profile  # noqa: E402  (throw-away LibreOffice profile, cell read-back)
 
 # Sensitive characters of instrument data: shifted symbols, repeated digits.
 ASCII_PIECES = ["+0012.345 g", "-0001.500 g", "23.5 C", "1.511", "100", "11",
                 "000123", "+ % ^ ~", "( ) { } [ ]", "ABCabc", "x=7;y=-2", "#42 @ok"]
+
+# For Calc, lines start with a digit or a capital (a leading "+" or "=" would
+# begin a formula, and Calc capitalises some lower-case starts such as
+# "x=7;") and mix in spaces, so that every cell stays text as typed.
+CALC_PIECES = ["0012.345 g", "23.5 C", "1.511", "100", "11", "000123", "ABCabc",
+               "K=7;y=-2", "N42 ok", "0.0011 mm", "1000 kPa"]
 
 
 class NotMeasured(Exception):
@@ -449,6 +457,113 @@ class Bench:
         log("  %d lines in %.1f s; VmRSS %.1f MB before, %.1f MB after" % (n, t1 - t0, before / 1024, rss / 1024))
         return rss / 1024
 
+    # ---- into LibreOffice Calc ---------------------------------------------
+
+    def calc_target(self):
+        """A fresh profile and empty sheet, and a script that opens it."""
+        work = tempfile.mkdtemp(prefix="calc.", dir=self.tmp)
+        profile = calc_profile.make_profile(work)
+        sheet = calc_profile.empty_sheet(work, profile)
+        script = os.path.join(work, "calc.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\nexport SAL_USE_VCLPLUGIN=gen\n"
+                    "exec /usr/bin/localc --norestore -env:UserInstallation=%s %s\n" % (profile, sheet))
+        os.chmod(script, 0o755)
+        return work, profile, sheet, script
+
+    def calc_finish(self, name, work, profile, sheet, lines, t0, calc_wid, sent_at=None):
+        """Ctrl+S goes behind every key already sent to Calc, so the moment
+        the saved file appears is when Calc has taken every line (plus the
+        save itself, which makes the figure a little low). The cells are then
+        read back and compared with what was sent."""
+        before = os.path.getmtime(sheet)
+        xdotool("key", "ctrl+s")
+        limit = now() + self.a.timeout
+        while os.path.getmtime(sheet) == before and now() < limit:
+            time.sleep(0.01)
+        t1 = now()
+        if os.path.getmtime(sheet) == before:
+            raise NotMeasured("%s: Calc did not save within %.0f s" % (name, self.a.timeout))
+        time.sleep(1.0)
+        xdotool("key", "ctrl+q")
+        limit = now() + 60
+        while subprocess.run(["pgrep", "-f", work], capture_output=True).returncode == 0 and now() < limit:
+            time.sleep(0.2)
+        subprocess.run(["pkill", "-f", work], capture_output=True)
+        rows = calc_profile.read_cells(work, profile, sheet)
+        got = "".join("\t".join(r) + "\r" for r in rows)
+        expected = "".join(l + "\r" for l in lines)
+        wrong = wrong_chars(expected, got)
+        cells = ["\t".join(r) for r in rows]
+        bad = [(i, l, cells[i] if i < len(cells) else None) for i, l in enumerate(lines)
+               if i >= len(cells) or cells[i] != l]
+        for i, sent, cell in bad[:3]:
+            log("    row %d: sent %r, cell %r" % (i + 1, sent, cell))
+        cps = typed_chars(lines) / (t1 - t0)
+        log("  %-29s %6d chars in %6.2f s = %8.0f chars/s, %d wrong (%d rows)" %
+            (name, typed_chars(lines), t1 - t0, cps, wrong, len(rows)))
+        if sent_at is not None:
+            log("    every key was sent after %.2f s (%.0f chars/s); the rest is Calc taking them" %
+                (sent_at - t0, typed_chars(lines) / (sent_at - t0)))
+        return {"cps": cps, "wrong": wrong}
+
+    def anchor_into_calc(self, name, argv, lines):
+        work, profile, sheet, script = self.calc_target()
+        calc = self.spawn([script], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wid = wait_window(name="sheet.ods", timeout=90)
+        subprocess.run(["xdotool", "windowactivate", "--sync", wid], capture_output=True, timeout=10)
+        time.sleep(4)  # let Calc finish loading
+        inp = os.path.join(work, "lines.in")
+        with open(inp, "w") as f:
+            f.write("".join(l + "\n" for l in lines))
+        t0 = now()
+        with open(inp, "rb") as stdin:
+            typer = self.spawn(argv, stdin=stdin, stderr=subprocess.DEVNULL)
+            typer.wait(timeout=self.a.timeout * 5)
+        result = self.calc_finish("anchor " + name, work, profile, sheet, lines, t0, wid, now())
+        kill(calc)
+        return result
+
+    def anchors_calc(self):
+        log("Anchors: typing into LibreOffice Calc")
+        pipeline = ("while IFS= read -r line; do xdotool type -- \"$line\"; "
+                    "xdotool key Return; done")
+        self.xdotool_c = self.measure("anchor xdotool into Calc", lambda: self.anchor_into_calc(
+            "xdotool-pipeline", ["bash", "-c", pipeline], corpus(self.a.xdotool_lines, pieces=CALC_PIECES)))
+        self.libxdo_c = self.measure("anchor libxdo into Calc", lambda: self.anchor_into_calc(
+            "libxdo", [self.bin("xdo_anchor")], corpus(self.a.libxdo_lines, pieces=CALC_PIECES)))
+
+    def parvelo_calc(self):
+        log("Parvelo: typing into LibreOffice Calc")
+        lines = corpus(self.a.calc_lines, pieces=CALC_PIECES)
+        work, profile, sheet, script = self.calc_target()
+        text = os.path.join(work, "lines.txt")
+        with open(text, "w") as f:
+            f.write("".join(l + "\n" for l in lines))
+        inst = self.spawn([self.bin("vinstrument"), "--kind", "text", text, "--ending", "crlf",
+                           "--wait-signal", "--hold"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        pty = inst.stdout.readline().strip()
+        p, wid, _ = self.start_parvelo(pty, script)
+        self.start_run(p, wid)
+        calc_wid = wait_window(name="sheet.ods", timeout=90)
+        time.sleep(4)  # let Calc finish loading
+        t0 = now()
+        inst.send_signal(signal.SIGUSR1)
+        # Parvelo is done when it has stopped using CPU for a moment; Calc
+        # may still be working through the keys it was sent.
+        last, quiet_since = cpu_seconds(p.pid), now()
+        limit = now() + self.a.timeout * 5
+        while now() - quiet_since < 0.5 and now() < limit:
+            time.sleep(0.05)
+            c = cpu_seconds(p.pid)
+            if c != last:
+                last, quiet_since = c, now()
+        try:
+            return self.calc_finish("Parvelo", work, profile, sheet, lines, t0, calc_wid, quiet_since)
+        finally:
+            kill(inst)
+            kill(p)
+
     # ---- the whole run -------------------------------------------------------
 
     def measure(self, label, fn):
@@ -475,6 +590,10 @@ class Bench:
             self.measure("anchors latency", self.anchors_latency)
             lat_xd, lat_lx = getattr(self, "lat_xdotool", None), getattr(self, "lat_libxdo", None)
         xterm_start = self.measure("xterm start-up", self.startup_xterm) if want("startup") else None
+        if want("calc-anchors"):
+            self.anchors_calc()
+        xdotool_c, libxdo_c = getattr(self, "xdotool_c", None), getattr(self, "libxdo_c", None)
+        pc = self.measure("parvelo calc", self.parvelo_calc) if want("calc") else None
 
         px = self.measure("parvelo xterm", self.parvelo_xterm) if want("xterm") else None
         pl = self.measure("parvelo latency", self.parvelo_latency_and_idle) if want("latency") else None
@@ -488,7 +607,11 @@ class Bench:
         self.row("xterm throughput (chars/s)", g(px, "cps"), "libxdo, delay 0", g(libxdo_x, "cps"), "chars/s")
         self.row("xterm throughput (chars/s)", g(px, "cps"), "goal", 11520, "chars/s")
         self.row("xterm wrong characters", g(px, "wrong"), "libxdo, delay 0", g(libxdo_x, "wrong"), "", False)
-        self.row("Calc throughput (chars/s)", None, "goal", 5000, "chars/s")
+        self.row("Calc throughput (chars/s)", g(pc, "cps"), "xdotool pipeline", g(xdotool_c, "cps"), "chars/s")
+        self.row("Calc throughput (chars/s)", g(pc, "cps"), "libxdo, delay 0", g(libxdo_c, "cps"), "chars/s")
+        self.row("Calc throughput (chars/s)", g(pc, "cps"), "goal", 5000, "chars/s")
+        self.row("Calc wrong characters", g(pc, "wrong"), "libxdo, delay 0", g(libxdo_c, "wrong"), "", False)
+        self.row("Calc wrong characters", g(pc, "wrong"), "xdotool pipeline", g(xdotool_c, "wrong"), "", False)
         lat = pl[0] if pl else None
         self.row("latency median (ms)", g(lat, "median"), "xdotool pipeline", g(lat_xd, "median"), "ms", False)
         self.row("latency median (ms)", g(lat, "median"), "libxdo, delay 0", g(lat_lx, "median"), "ms", False)
@@ -572,10 +695,11 @@ def machine():
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
-    ap.add_argument("--only", help="comma list of: anchors,startup,xterm,latency,rss")
+    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,calc,latency,rss")
     ap.add_argument("--xdotool-lines", type=int, default=100)
     ap.add_argument("--libxdo-lines", type=int, default=1000)
     ap.add_argument("--parvelo-lines", type=int, default=5000)
+    ap.add_argument("--calc-lines", type=int, default=2000)
     ap.add_argument("--latency-lines", type=int, default=200)
     ap.add_argument("--xdotool-latency-lines", type=int, default=30)
     ap.add_argument("--idle-secs", type=float, default=10.0)
