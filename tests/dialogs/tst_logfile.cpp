@@ -1,4 +1,5 @@
 // Log Save: the bytes written, replacing, failing targets and the dialog.
+#include "ImmutableFolder.h"
 #include "forms/main/LogFile.h"
 
 #include <QComboBox>
@@ -41,6 +42,8 @@ private slots:
     void failingTargetsKeepTheOldFile_data();
     void failingTargetsKeepTheOldFile();
     void failedWriteHalfWayKeepsTheOldFile();
+    void readOnlyFolderKeepsTheOldFile();
+    void fullDiskIsReported();
     void dialogOffersTheFiltersAndNoName();
     void dialogReturnsTheChosenPath();
     void dialogCancelGivesNothing();
@@ -116,6 +119,36 @@ void TestLogFile::failedWriteHalfWayKeepsTheOldFile() {
     QVERIFY2(f->message.contains(path), qPrintable(f->message));
     QCOMPARE(fileBytes(path), QByteArray("the old log\r\n"));
     QCOMPARE(QDir(m_dir.path()).entryList({"halfway.txt*"}, QDir::Files).size(), 1);
+}
+
+void TestLogFile::readOnlyFolderKeepsTheOldFile() {
+    QVERIFY(QDir(m_dir.path()).mkpath("locked"));
+    const QString old = m_dir.filePath("locked/log.txt");
+    QVERIFY(!writeLogFile(old, "keep me"));
+    ImmutableFolder locked(m_dir.filePath("locked"));
+    if (!locked.isSet())
+        QSKIP("this file system or user cannot make a folder read-only for root");
+    for (const QString& name : {QStringLiteral("log.txt"), QStringLiteral("new.txt")}) {
+        const QString path = m_dir.filePath("locked/" + name);
+        const Failure f = writeLogFile(path, "new");
+        QVERIFY2(f, qPrintable(name));
+        QCOMPARE(f->number, Err::PathFileAccess);
+        QVERIFY2(f->message.contains(path), qPrintable(f->message));
+    }
+    QCOMPARE(fileBytes(old), QByteArray("keep me\r\n"));
+    QCOMPARE(QDir(m_dir.filePath("locked")).entryList(QDir::Files), QStringList{"log.txt"});
+}
+
+void TestLogFile::fullDiskIsReported() {
+    // /dev/full takes the open and refuses every write with "no space".
+    if (!QFileInfo::exists("/dev/full"))
+        QSKIP("no /dev/full here");
+    const Failure f = writeLogFile("/dev/full", QString(100000, 'z'));
+    QVERIFY(f);
+    QCOMPARE(f->number, Err::PathFileAccess);
+    QVERIFY2(f->message.contains("/dev/full"), qPrintable(f->message));
+    // Still the device, not replaced by a file.
+    QVERIFY(!QFileInfo("/dev/full").isFile());
 }
 
 void TestLogFile::dialogOffersTheFiltersAndNoName() {

@@ -3,6 +3,7 @@
 // closed the settings file holds either what the user stored or a value the
 // program took. Also a settings file that cannot be read or written at all.
 #include "FakePlatform.h"
+#include "ImmutableFolder.h"
 #include "WarningAnswer.h"
 #include "app/AppState.h"
 #include "app/SettingsStore.h"
@@ -22,11 +23,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
-
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 // The bad texts every key is tried with, as the bytes that stand in the file.
@@ -175,34 +171,6 @@ bool isNumberIn(const QString& s, int lo, int hi) {
     return isSmallDecimal(s) && ok && v >= lo && v <= hi;
 }
 
-// Marks a folder immutable for as long as it lives: nothing can be created,
-// renamed or removed in it, not even by root.
-class ImmutableFolder {
-public:
-    explicit ImmutableFolder(const QString& path) : m_path(path) { m_set = setFlag(true); }
-    ~ImmutableFolder() {
-        if (m_set)
-            setFlag(false);
-    }
-    bool isSet() const { return m_set; }
-
-private:
-    bool setFlag(bool on) {
-        const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_DIRECTORY);
-        if (fd < 0)
-            return false;
-        int flags = 0;
-        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (ok) {
-            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-            ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        ::close(fd);
-        return ok;
-    }
-    QString m_path;
-    bool m_set = false;
-};
 } // namespace
 
 class TestBadSettings : public QObject {
