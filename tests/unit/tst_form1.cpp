@@ -211,6 +211,14 @@ void TestForm1::runStatesAndPanels()
     QTRY_COMPARE(fake->typed, QStringList({"12.5\r\n"}));
     QCOMPARE(form->Text1->toPlainText(), QString("12.5\n"));
 
+    // Received lines are not an edit of the user's: Ctrl+Z cannot take them
+    // out, while the user's own edits stay undoable.
+    QVERIFY(!form->Text1->document()->isUndoAvailable());
+    form->Text1->insertPlainText("note");
+    QVERIFY(form->Text1->document()->isUndoAvailable());
+    form->Text1->undo();
+    QCOMPARE(form->Text1->toPlainText(), QString("12.5\n"));
+
     form->Command2_Click();
     QCOMPARE(form->windowTitle(), QString("Parvelo[Stop]"));
     QVERIFY(form->Command1->isEnabled() && !form->Command2->isEnabled());

@@ -196,7 +196,12 @@ void Form1::Form_Load() {
 }
 
 void Form1::insertIntoLog(const QString& text) {
+    // What the program inserts is not the user's edit: Ctrl+Z must not take
+    // received lines out of the log, and a long run must not keep an undo
+    // record of every line. Turning undo off clears its history.
+    Text1->setUndoRedoEnabled(false);
     Text1->insertPlainText(text);
+    Text1->setUndoRedoEnabled(true);
 }
 
 void Form1::setRunControls(bool reading) {
