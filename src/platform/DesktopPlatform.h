@@ -27,6 +27,10 @@ public:
     // Returns once the window system has taken every event.
     virtual Failure typeText(const QString& text) = 0;
 
+    // Gets ready to type before the first line arrives (e.g. maps the keys
+    // that most lines need), so that the first lines are not held up.
+    virtual void prepareTyping() {}
+
     // A short warning for the user when typing cannot work in this session
     // (e.g. a Wayland desktop); empty when all is well.
     virtual QString sessionWarning() const { return {}; }

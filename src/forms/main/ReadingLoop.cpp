@@ -30,6 +30,7 @@ void ReadingLoop::start() {
     }
     m_log.clear();
     m_assembler.reset();
+    m_platform.prepareTyping();
     pump();
 }
 

@@ -200,6 +200,11 @@ Failure KeyTyper::type(const QString& text) {
     return std::nullopt;
 }
 
+void KeyTyper::prepare() {
+    if (connection_.isOpen() && connection_.hasXTest() && refreshKeymap())
+        prepareTwinKeys();
+}
+
 void KeyTyper::prepareTwinKeys() {
     // Digits and the decimal point repeat in most readings ("100", "0.0011").
     // Their twins are mapped once, before any key of a text, and kept, so

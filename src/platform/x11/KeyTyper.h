@@ -22,6 +22,9 @@ public:
     KeyTyper& operator=(const KeyTyper&) = delete;
 
     Failure type(const QString& text);
+    // Maps the twin keys now rather than at the first text: every client
+    // reloads its keymap for each change, which takes a moment.
+    void prepare();
 
     // Pause before pressing the key pressed just before (default 2 ms).
     void setRepeatGapMs(int ms) { repeatGapMs_ = ms; }

@@ -19,6 +19,7 @@ public:
     std::int16_t launch(const QString& path, AppError* error) override;
     Failure activate(std::int16_t taskId) override;
     Failure typeText(const QString& text) override;
+    void prepareTyping() override { typer_.prepare(); }
     QString sessionWarning() const override { return warning_; }
 
     KeyTyper& typer() { return typer_; }
