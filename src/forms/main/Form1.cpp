@@ -292,18 +292,14 @@ void Form1::mnuFileSave_Click() {
 }
 
 void Form1::mnuOption_Click() {
-    if (!m_option) {
-        m_option = new frmOption(AppState::instance());
-        m_option->show();
-    } else {
-        m_option->show();
-        m_option->raise();
-        m_option->activateWindow();
-    }
+    frmOption::showOrRaise(AppState::instance(), m_option);
 }
 
 void Form1::mnuProperty_Click() {
-    Property dialog(MSComm1, m_store);
+    // Owned by the main window although the dialog names no owner: a modal
+    // window that the window manager could put behind the window it blocks
+    // would look like a hung program.
+    Property dialog(MSComm1, m_store, this);
     dialog.exec();
 }
 
