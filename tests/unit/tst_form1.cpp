@@ -20,8 +20,7 @@ namespace {
 // Answers every warning box that comes up and remembers its text.
 class WarningCatcher : public QObject {
 public:
-    WarningCatcher()
-    {
+    WarningCatcher() {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 texts << box->text();
@@ -57,15 +56,14 @@ private slots:
     void storedValuesReachStateAndPort();
     void runStatesAndPanels();
     void connectTimeWrapsAndStops();
+    void clockPanelShowsHoursAndMinutes();
     void exitSavesTheGeneralSettings();
 
 private:
-    void store(const QString& section, const QString& key, const QString& value)
-    {
+    void store(const QString& section, const QString& key, const QString& value) {
         SettingsStore().set(section, key, value);
     }
-    std::unique_ptr<Form1> makeForm(FakePlatform** fake = nullptr)
-    {
+    std::unique_ptr<Form1> makeForm(FakePlatform** fake = nullptr) {
         auto platform = std::make_unique<FakePlatform>();
         if (fake)
             *fake = platform.get();
@@ -75,10 +73,11 @@ private:
     FakeClock m_clock;
 };
 
-void TestForm1::initTestCase() { qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit()); }
+void TestForm1::initTestCase() {
+    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+}
 
-void TestForm1::init()
-{
+void TestForm1::init() {
     QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Parvelo", "Parvelo");
     s.clear();
     s.sync();
@@ -86,8 +85,7 @@ void TestForm1::init()
     m_clock = FakeClock();
 }
 
-void TestForm1::emptyStoreGivesGuideAndNoMessage()
-{
+void TestForm1::emptyStoreGivesGuideAndNoMessage() {
     WarningCatcher catcher;
     auto form = makeForm();
     form->Form_Load();
@@ -112,8 +110,7 @@ void TestForm1::emptyStoreGivesGuideAndNoMessage()
     QCOMPARE(form->sbrStatus->panelText("ConnectTime"), QString("Connect Time"));
 }
 
-void TestForm1::refusedSettingsTextIsReportedAndStopsLoading()
-{
+void TestForm1::refusedSettingsTextIsReportedAndStopsLoading() {
     store("Properties", "Settings", "9600,x,8,1");
     store("Properties", "CommPort", "3");
     store("Properties", "Handshaking", "1");
@@ -129,8 +126,7 @@ void TestForm1::refusedSettingsTextIsReportedAndStopsLoading()
     QCOMPARE(form->Text1->toPlainText(), QString());
 }
 
-void TestForm1::refusedPortIsReportedOnlyWithHandshaking()
-{
+void TestForm1::refusedPortIsReportedOnlyWithHandshaking() {
     store("Properties", "Settings", "2400,o,7,2");
     store("Properties", "CommPort", "99");
     store("Properties", "Handshaking", "2");
@@ -144,8 +140,7 @@ void TestForm1::refusedPortIsReportedOnlyWithHandshaking()
     QCOMPARE(form->Text1->toPlainText(), QString());
 }
 
-void TestForm1::refusedPortWithoutHandshakingGoesUnreported()
-{
+void TestForm1::refusedPortWithoutHandshakingGoesUnreported() {
     store("Properties", "CommPort", "abc");
     WarningCatcher catcher;
     auto form = makeForm();
@@ -155,8 +150,7 @@ void TestForm1::refusedPortWithoutHandshakingGoesUnreported()
     QCOMPARE(form->Text1->toPlainText().count('\n'), 6);
 }
 
-void TestForm1::insertTimeNotANumberIsReportedAtSettings()
-{
+void TestForm1::insertTimeNotANumberIsReportedAtSettings() {
     store("Settings", "InsertTime", "later");
     store("Properties", "Settings", "9600,n,8,1");
     store("Properties", "CommPort", "2");
@@ -169,8 +163,7 @@ void TestForm1::insertTimeNotANumberIsReportedAtSettings()
     QCOMPARE(form->Text1->toPlainText(), QString());
 }
 
-void TestForm1::storedValuesReachStateAndPort()
-{
+void TestForm1::storedValuesReachStateAndPort() {
     store("Settings", "InsertDate", "2");
     store("Settings", "InsertTime", "1");
     store("Settings", "ExeFileName", "/opt/x/y");
@@ -187,8 +180,7 @@ void TestForm1::storedValuesReachStateAndPort()
     QCOMPARE(form->MSComm1.Handshaking(), 3);
 }
 
-void TestForm1::runStatesAndPanels()
-{
+void TestForm1::runStatesAndPanels() {
     PtyPair pty;
     store("Ports", "Com1", pty.slavePath());
     FakePlatform* fake = nullptr;
@@ -243,8 +235,7 @@ void TestForm1::runStatesAndPanels()
     QCOMPARE(form->windowTitle(), QString("Parvelo[Stop]"));
 }
 
-void TestForm1::connectTimeWrapsAndStops()
-{
+void TestForm1::connectTimeWrapsAndStops() {
     PtyPair pty;
     store("Ports", "Com1", pty.slavePath());
     auto form = makeForm();
@@ -269,8 +260,18 @@ void TestForm1::connectTimeWrapsAndStops()
     form->Command2_Click();
 }
 
-void TestForm1::exitSavesTheGeneralSettings()
-{
+void TestForm1::clockPanelShowsHoursAndMinutes() {
+    // Short formats with seconds lose them, and only them.
+    QCOMPARE(StatusPanels::hoursAndMinutes(QLocale::c()), QString("HH:mm"));
+    QCOMPARE(StatusPanels::hoursAndMinutes(QLocale(QLocale::German, QLocale::Germany)),
+             QString("HH:mm"));
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    QCOMPARE(StatusPanels::hoursAndMinutes(us), us.timeFormat(QLocale::ShortFormat));
+    QCOMPARE(QTime(13, 5, 59).toString(StatusPanels::hoursAndMinutes(QLocale::c())),
+             QString("13:05"));
+}
+
+void TestForm1::exitSavesTheGeneralSettings() {
     store("Settings", "InsertDate", "2");
     auto form = makeForm();
     form->Form_Load();

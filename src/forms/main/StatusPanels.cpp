@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTimer>
 
 StatusPanels::StatusPanels(QWidget* parent) : QStatusBar(parent), m_clockTimer(new QTimer(this)) {
@@ -52,11 +53,19 @@ void StatusPanels::setPanelText(const QString& key, const QString& text) {
         label->setText(text);
 }
 
+// The locale's short time format without its seconds, which some short
+// formats (the C locale's among them) include.
+QString StatusPanels::hoursAndMinutes(const QLocale& locale) {
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(QRegularExpression(QStringLiteral("[^hHmaAp ]*s+")));
+    return format.trimmed();
+}
+
 void StatusPanels::refreshClock() {
     const QDateTime now = QDateTime::currentDateTime();
     const QLocale locale;
     if (m_date)
         m_date->setText(locale.toString(now.date(), QLocale::ShortFormat));
     if (m_time)
-        m_time->setText(locale.toString(now.time(), QLocale::ShortFormat));
+        m_time->setText(locale.toString(now.time(), hoursAndMinutes(locale)));
 }

@@ -8,6 +8,8 @@ class QTimer;
 
 // A status bar of fixed-width text panels, addressed by key; date and time
 // panels keep themselves current.
+class QLocale;
+
 class StatusPanels : public QStatusBar {
     Q_OBJECT
 public:
@@ -19,6 +21,9 @@ public:
 
     QString panelText(const QString& key) const;
     void setPanelText(const QString& key, const QString& text);
+
+    // The time panel's format: the locale's short time, hours and minutes.
+    static QString hoursAndMinutes(const QLocale& locale);
 
 private:
     QLabel* addPanel(int widthTwips);
