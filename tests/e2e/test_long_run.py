@@ -73,6 +73,21 @@ def make_lines(total_chars, seed=7):
     return lines
 
 
+def same_lines(what, got, expected, lines, separator):
+    """True when got is expected; else prints the first line that differs."""
+    if got == expected:
+        print(f"{what}: all {len(lines)} lines exact and in order")
+        return True
+    got_lines = got.decode("utf-8", errors="replace").split(separator)
+    for k, line in enumerate(lines):
+        if k >= len(got_lines) or got_lines[k] != line:
+            have = got_lines[k] if k < len(got_lines) else None
+            print(f"{what} line {k}: expected {line!r}, got {have!r}")
+            break
+    print(f"{what}: {len(got)} bytes, expected {len(expected)}")
+    return False
+
+
 def main():
     exe, vinstrument = sys.argv[1], sys.argv[2]
     chars = int(sys.argv[3]) if len(sys.argv) > 3 else CHARS
@@ -132,17 +147,7 @@ def main():
                   f"{sent_chars / took:.0f} characters/s (line rate {BAUD // 10}); "
                   f"Parvelo used {cpu_run:.1f} s of CPU")
 
-        if typed != expected:
-            ok = False
-            got_lines = typed.decode("utf-8", errors="replace").split("\n")
-            for k, line in enumerate(lines):
-                if k >= len(got_lines) or got_lines[k] != line:
-                    have = got_lines[k] if k < len(got_lines) else None
-                    print(f"target line {k}: expected {line!r}, got {have!r}")
-                    break
-            print(f"target: {len(typed)} bytes, expected {len(expected)}")
-        else:
-            print(f"target: all {len(lines)} lines exact and in order")
+        ok = same_lines("target", typed, expected, lines, "\n") and ok
 
         # The pace through the run: does typing slow down as the log grows?
         marks = []
@@ -175,17 +180,7 @@ def main():
         log = app.save_log(os.path.join(workdir, "log.txt"))
         print(f"log saved: {len(log)} bytes in {time.monotonic() - saved_at:.1f} s")
         want_log = "".join(line + "\r\n" for line in lines).encode() + b"\r\n"
-        if log != want_log:
-            ok = False
-            got_lines = log.decode("utf-8", errors="replace").split("\r\n")
-            for k, line in enumerate(lines):
-                if k >= len(got_lines) or got_lines[k] != line:
-                    have = got_lines[k] if k < len(got_lines) else None
-                    print(f"log line {k}: expected {line!r}, got {have!r}")
-                    break
-            print(f"log: {len(log)} bytes, expected {len(want_log)}")
-        else:
-            print(f"log: all {len(lines)} lines exact and in order")
+        ok = same_lines("log", log, want_log, lines, "\r\n") and ok
     finally:
         instrument.send_signal(signal.SIGTERM)
         try:

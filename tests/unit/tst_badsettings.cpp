@@ -206,6 +206,9 @@ private:
         return std::make_unique<Form1>(std::make_unique<FakePlatform>());
     }
     QString defaultOf(int key) const;
+    static void addMalformedRows(std::initializer_list<std::pair<const char*, QByteArray>> files);
+    std::unique_ptr<Form1> loadMalformed(const QByteArray& file, bool whileRunning,
+                                         qsizetype* boxes);
     void checkWrittenBack(const QMap<QString, QString>& before, const QStringList& keysBefore,
                           std::int16_t insertTime);
 
@@ -567,20 +570,38 @@ void TestBadSettings::storedFoldersReachTheFileDialogs() {
     checkWrittenBack(before, keysBefore, 0);
 }
 
-void TestBadSettings::malformedLines_data() {
+// Rows of a damaged settings file, each met at start or written over the
+// file while Parvelo runs.
+void TestBadSettings::addMalformedRows(
+    std::initializer_list<std::pair<const char*, QByteArray>> files) {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("whileRunning");
-    const std::pair<const char*, QByteArray> files[] = {
+    for (const auto& [name, file] : files)
+        for (bool whileRunning : {false, true})
+            QTest::addRow("%s, %s", name, whileRunning ? "edited while running" : "at start")
+                << file << whileRunning;
+}
+
+// A window loaded from file (at start), or from a good file that file then
+// replaces (while running); *boxes: the message boxes the load showed.
+std::unique_ptr<Form1> TestBadSettings::loadMalformed(const QByteArray& file, bool whileRunning,
+                                                      qsizetype* boxes) {
+    writeConfBytes(whileRunning ? QByteArray("[Settings]\nInsertTime=2\n") : file);
+    auto form = makeForm();
+    *boxes = answerBoxes([&] { form->Form_Load(); }).size();
+    if (whileRunning) // the store is read only at start; the next write meets this
+        writeConfBytes(file);
+    return form;
+}
+
+void TestBadSettings::malformedLines_data() {
+    addMalformedRows({
         {"a line without '='", "[Settings]\nInsertTime=2\nabc\n"},
         {"bad bytes on a line of their own", "[Settings]\nInsertTime=2\n\xff\xfe\xc3\n"},
         {"a long line without '='",
          QByteArray("[Settings]\nInsertTime=2\n") + QByteArray(100000, 'x') + '\n'},
         {"a section header without ']'", "[Settings\nInsertTime=2\n"},
-    };
-    for (const auto& [name, file] : files)
-        for (bool whileRunning : {false, true})
-            QTest::addRow("%s, %s", name, whileRunning ? "edited while running" : "at start")
-                << file << whileRunning;
+    });
 }
 
 // Lines the INI reader cannot use are skipped; the values around them still
@@ -589,13 +610,11 @@ void TestBadSettings::malformedLines_data() {
 void TestBadSettings::malformedLines() {
     QFETCH(QByteArray, file);
     QFETCH(bool, whileRunning);
-    writeConfBytes(whileRunning ? QByteArray("[Settings]\nInsertTime=2\n") : file);
-    auto form = makeForm();
-    QCOMPARE(answerBoxes([&] { form->Form_Load(); }).size(), 0);
+    qsizetype loadBoxes = -1;
+    auto form = loadMalformed(file, whileRunning, &loadBoxes);
+    QCOMPARE(loadBoxes, qsizetype(0));
     AppState& s = AppState::instance();
     QCOMPARE(s.InsertTime, std::int16_t(2));
-    if (whileRunning) // the store is read only at start; the next write meets this
-        writeConfBytes(file);
 
     QList<SeenBox> boxes;
     const int opened =
@@ -633,16 +652,10 @@ void TestBadSettings::malformedLines() {
 }
 
 void TestBadSettings::malformedAndUnwritable_data() {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<bool>("whileRunning");
-    const std::pair<const char*, QByteArray> files[] = {
+    addMalformedRows({
         {"a line without '='", "[Settings]\nInsertTime=2\nabc\n"},
         {"a section header without ']'", "[Settings\nInsertTime=2\n"},
-    };
-    for (const auto& [name, file] : files)
-        for (bool whileRunning : {false, true})
-            QTest::addRow("%s, %s", name, whileRunning ? "edited while running" : "at start")
-                << file << whileRunning;
+    });
 }
 
 // A damaged file that cannot be written either: whatever the reader made of
@@ -650,13 +663,11 @@ void TestBadSettings::malformedAndUnwritable_data() {
 void TestBadSettings::malformedAndUnwritable() {
     QFETCH(QByteArray, file);
     QFETCH(bool, whileRunning);
-    writeConfBytes(whileRunning ? QByteArray("[Settings]\nInsertTime=2\n") : file);
-    auto form = makeForm();
-    QCOMPARE(answerBoxes([&] { form->Form_Load(); }).size(), 0);
+    qsizetype loadBoxes = -1;
+    auto form = loadMalformed(file, whileRunning, &loadBoxes);
+    QCOMPARE(loadBoxes, qsizetype(0));
     AppState& s = AppState::instance();
     QCOMPARE(s.InsertTime, std::int16_t(2));
-    if (whileRunning)
-        writeConfBytes(file);
     const ImmutableFolder locked(configDir());
     if (!locked.isSet())
         QSKIP("this file system or user cannot make a folder immutable");

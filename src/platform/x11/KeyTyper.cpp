@@ -63,11 +63,9 @@ std::optional<KeyPosition> KeyTyper::locateMapped(const KeyAction& action) const
     case KeyAction::Character:
         break;
     }
-    std::optional<KeyPosition> pos = keymap_.findCharacter(action.character);
-    // A borrowed key is only used through the pool, which tracks its use.
-    if (pos && pool_.isBorrowed(pos->keycode))
-        return std::nullopt;
-    return pos;
+    // Borrowed keys are left out of the keymap's index (ignoreKeys), so they
+    // are only used through the pool, which tracks their use.
+    return keymap_.findCharacter(action.character);
 }
 
 void KeyTyper::setModifiers(std::uint8_t wanted) {
