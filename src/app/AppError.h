@@ -35,6 +35,12 @@ constexpr int NoTargetWindow = 5;
 constexpr int TargetNotFocused = 9101;
 constexpr int KeystrokesFailed = 9102;
 constexpr int NoDisplay = 9103;
+// The target is alive but cannot take keys now: still starting, or a
+// dialog of its own is open.
+constexpr int TargetStarting = 9104;
+constexpr int TargetBusy = 9105;
+// Journal of received readings.
+constexpr int JournalWriteFailed = 9201;
 } // namespace Err
 
 #include <QMetaType>

@@ -16,16 +16,28 @@ public:
     // Returns a small task number (1 to 32767) that activate() accepts.
     virtual std::int16_t launch(const QString& path, AppError* error) = 0;
 
-    // Brings the top-level window of the task (or of a program it handed
-    // over to) to the front and makes sure it holds the input focus.
-    // Fails when there is no such window or the focus stays elsewhere.
+    // Checks that the main window of the task (or of a program it handed
+    // over to) holds the input focus, and asks for it when it does not.
+    // Never waits. nullopt: it has the focus and typeText() may type.
+    // Err::NoTargetWindow (or Err::NoDisplay): the program and its windows
+    // are gone, or it never showed a window in time; nothing will be typed
+    // into it again.
+    // Any other error says why it cannot take keys now (still starting, a
+    // dialog of its own is open, the focus was asked for): ask again later.
     virtual Failure activate(std::int16_t taskId) = 0;
 
     // Types text into the window that activate() last confirmed, literally:
     // every character is itself, TAB is the Tab key, a CR LF pair or a lone
     // CR is one Return; other control characters (and lone LF) are not typed.
-    // Returns once the window system has taken every event.
-    virtual Failure typeText(const QString& text) = 0;
+    // The focus is checked again at least every 64 keys, with no gap in
+    // which it could move unseen; when it has left the window, typing stops
+    // at once with Err::TargetNotFocused. *typed tells how many characters
+    // (QChars) of text went out. Returns once the window system has taken
+    // every event.
+    virtual Failure typeText(const QString& text, int* typed = nullptr) = 0;
+
+    // The title of the window activate() last confirmed.
+    virtual QString targetTitle() { return {}; }
 
     // Gets ready to type before the first line arrives (e.g. maps the keys
     // that most lines need), so that the first lines are not held up.

@@ -8,17 +8,22 @@ bool isControl(char32_t c) {
 }
 } // namespace
 
-std::vector<KeyAction> KeyActions::fromText(const QString& text) {
+std::vector<KeyAction> KeyActions::fromText(const QString& text, std::vector<int>* ends) {
     std::vector<KeyAction> actions;
     actions.reserve(text.size());
     const QList<uint> ucs = text.toUcs4();
+    int end = 0; // in QChars: toUcs4() gives one code point per QChar or pair
+    const auto lengthOf = [](char32_t c) { return c > 0xffff ? 2 : 1; };
     for (qsizetype i = 0; i < ucs.size(); ++i) {
         const char32_t c = ucs[i];
+        end += lengthOf(c);
         if (c == '\t') {
             actions.push_back({KeyAction::Tab, 0});
         } else if (c == '\r') {
-            if (i + 1 < ucs.size() && ucs[i + 1] == '\n')
+            if (i + 1 < ucs.size() && ucs[i + 1] == '\n') {
                 ++i;
+                ++end;
+            }
             actions.push_back({KeyAction::Return, 0});
         } else if (isControl(c) || (c >= 0xd800 && c <= 0xdfff) || c > 0x10ffff) {
             // toUcs4() turns an unpaired surrogate into U+FFFD already; the
@@ -27,6 +32,8 @@ std::vector<KeyAction> KeyActions::fromText(const QString& text) {
         } else {
             actions.push_back({KeyAction::Character, c});
         }
+        if (ends)
+            ends->push_back(end);
     }
     return actions;
 }

@@ -17,8 +17,9 @@ struct KeyAction {
 namespace KeyActions {
 
 // TAB -> Tab, CR LF or a lone CR -> Return; a lone LF, other C0 controls,
-// DEL, C1 controls and unpaired surrogates are dropped.
-std::vector<KeyAction> fromText(const QString& text);
+// DEL, C1 controls and unpaired surrogates are dropped. ends, if given,
+// receives for each action the index in text just behind it.
+std::vector<KeyAction> fromText(const QString& text, std::vector<int>* ends = nullptr);
 
 // The X keysym that stands for a character: Latin-1 keysyms equal the code
 // point, everything else uses the Unicode keysym range.

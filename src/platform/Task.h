@@ -17,4 +17,5 @@ struct Task {
     bool hadWindow = false;              // a window was ever found for it
     unsigned long window = 0;            // the window last found (0: none)
     unsigned windowToken = 0;            // its X11Connection::watch() token
+    std::int64_t focusAskedAtMs = -1;    // when the focus was last asked for
 };

@@ -12,7 +12,9 @@ Failure UnavailablePlatform::activate(std::int16_t taskId) {
     return makeError(Err::NoDisplay, reason_);
 }
 
-Failure UnavailablePlatform::typeText(const QString& text) {
+Failure UnavailablePlatform::typeText(const QString& text, int* typed) {
     Q_UNUSED(text);
+    if (typed)
+        *typed = 0;
     return makeError(Err::NoDisplay, reason_);
 }

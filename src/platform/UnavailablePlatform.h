@@ -10,7 +10,7 @@ public:
 
     std::int16_t launch(const QString& path, AppError* error) override;
     Failure activate(std::int16_t taskId) override;
-    Failure typeText(const QString& text) override;
+    Failure typeText(const QString& text, int* typed = nullptr) override;
     QString sessionWarning() const override { return reason_; }
 
 private:

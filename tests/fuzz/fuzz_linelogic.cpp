@@ -2,8 +2,8 @@
 // stray LFs, and possibly megabytes without a CR. Framing must lose nothing
 // but the LF of a CR LF, and decoding must give sound text for any bytes.
 #include "FuzzCheck.h"
-#include "forms/main/LineAssembler.h"
-#include "forms/main/LineText.h"
+#include "capture/LineAssembler.h"
+#include "capture/LineText.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -222,6 +222,7 @@ private:
 void TestBadSettings::initTestCase() {
     QVERIFY(m_dir.isValid());
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
     g_parveloMessages = &m_messages;
     g_previousHandler = qInstallMessageHandler(catchParveloMessages);
 }

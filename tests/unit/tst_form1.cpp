@@ -3,11 +3,12 @@
 #include "FakePlatform.h"
 #include "PtyPair.h"
 #include "app/AppState.h"
+#include "capture/ReadingLoop.h"
 #include "forms/main/Form1.h"
-#include "forms/main/ReadingLoop.h"
 #include "forms/main/StatusPanels.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -75,6 +76,7 @@ private:
 
 void TestForm1::initTestCase() {
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
 }
 
 void TestForm1::init() {
@@ -219,20 +221,28 @@ void TestForm1::runStatesAndPanels() {
     QVERIFY(!form->MSComm1.PortOpen());
     QVERIFY(AppState::instance().StopFlag);
 
-    // The target has gone: the run halts and the controls stay as they were.
-    fake->activateError = makeError(Err::NoTargetWindow, "The target window has gone.");
+    // A dialog of the target holds the readings: the status bar says so.
+    fake->activateError = makeError(Err::TargetBusy, "the target shows the dialog \"Tip\"");
     form->Command1_Click();
+    QVERIFY(pty.write("h\r"));
+    QTRY_VERIFY(form->sbrStatus->panel("Held")->isVisibleTo(form.get()));
+    QCOMPARE(form->sbrStatus->panelText("Held"),
+             QString::fromUtf8("Held: 1 – the target shows the dialog \"Tip\""));
+    QVERIFY(!form->sbrStatus->panel("Settings")->isVisibleTo(form.get()));
+
+    // The target has gone: the run halts and the window shows it stopped.
+    fake->activateError = makeError(Err::NoTargetWindow, "The target window has gone.");
     QSignalSpy halted(form.get(), &Form1::runHalted);
-    QVERIFY(pty.write("x\r"));
     QTRY_COMPARE(halted.count(), 1);
-    QCOMPARE(form->windowTitle(), QString("Parvelo[Reading]"));
-    QVERIFY(!form->Command1->isEnabled() && form->Command2->isEnabled());
-    QVERIFY(!form->MSComm1.PortOpen());
-    QCOMPARE(form->Text1->toPlainText(),
-             QString("The reception error occurred.\nThe target window has gone.\n"));
-    QVERIFY(form->Timer1->isActive()); // the display keeps counting until Stop
-    form->Command2_Click();
     QCOMPARE(form->windowTitle(), QString("Parvelo[Stop]"));
+    QVERIFY(form->Command1->isEnabled() && !form->Command2->isEnabled());
+    QVERIFY(form->mnuFile->isEnabled() && form->mnuProperty->isEnabled());
+    QVERIFY(!form->MSComm1.PortOpen());
+    QVERIFY(!form->Timer1->isActive());
+    QVERIFY(form->Text1->toPlainText().endsWith(
+        "The reception error occurred.\nThe target window has gone.\n"
+        "1 readings were received but not typed.\n[not typed] h\n"));
+    QVERIFY(form->sbrStatus->panel("Settings")->isVisibleTo(form.get()));
 }
 
 void TestForm1::connectTimeWrapsAndStops() {

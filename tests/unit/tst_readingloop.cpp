@@ -1,13 +1,15 @@
 // A reading run end to end without a window: bytes written on a
-// pseudo-terminal become typed and logged lines; Stop, suspension and the
-// error path behave as the main window relies on.
+// pseudo-terminal become typed, logged and journalled lines; holding, Stop,
+// suspension and the error path behave as the main window relies on.
 #include "FakePlatform.h"
 #include "PtyPair.h"
 #include "app/AppState.h"
-#include "forms/main/ReadingLoop.h"
+#include "capture/Journal.h"
+#include "capture/ReadingLoop.h"
 #include "serial/SerialPort.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestReadingLoop : public QObject {
@@ -17,7 +19,8 @@ private slots:
     void cleanup();
     void linesAreTypedAndLogged();
     void insertionModesApplyFromTheNextLine();
-    void stopHandlesExactlyOneMoreByte();
+    void heldWhileTheTargetCannotTakeKeys();
+    void lineCutByAFocusChangeIsFinishedLater();
     void stopWithPartialLineTypesNothing();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
@@ -30,14 +33,17 @@ private:
     std::unique_ptr<PtyPair> m_pty;
     std::unique_ptr<SerialPort> m_port;
     std::unique_ptr<FakePlatform> m_platform;
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<Journal> m_journal;
     std::unique_ptr<ReadingLoop> m_loop;
+    // The journal's records as "event text" lines.
+    QStringList journal() const;
     AppState m_state;
     QString m_log;
     int m_clears = 0;
 };
 
-void TestReadingLoop::init()
-{
+void TestReadingLoop::init() {
     m_pty = std::make_unique<PtyPair>();
     QVERIFY(m_pty->isValid());
     m_port = std::make_unique<SerialPort>();
@@ -48,29 +54,43 @@ void TestReadingLoop::init()
     m_log = "guide\r\n";
     m_clears = 0;
     const QDateTime fixed(QDate(2026, 12, 7), QTime(8, 9, 10));
-    m_loop = std::make_unique<ReadingLoop>(
-        *m_port, *m_platform, m_state,
-        ReadingLoop::Log{[this](const QString& t) { m_log += t; },
-                         [this] {
-                             m_log.clear();
-                             ++m_clears;
-                         }},
-        [fixed] { return fixed; });
+    m_data = std::make_unique<QTemporaryDir>();
+    m_journal = std::make_unique<Journal>(m_data->path());
+    m_loop =
+        std::make_unique<ReadingLoop>(*m_port, *m_platform, m_state, *m_journal,
+                                      ReadingLoop::Log{[this](const QString& t) { m_log += t; },
+                                                       [this] {
+                                                           m_log.clear();
+                                                           ++m_clears;
+                                                       }},
+                                      [fixed] { return fixed; });
 }
 
-void TestReadingLoop::cleanup()
-{
+void TestReadingLoop::cleanup() {
     m_loop.reset();
     m_port.reset();
+    m_journal.reset();
 }
 
-void TestReadingLoop::linesAreTypedAndLogged()
-{
+QStringList TestReadingLoop::journal() const {
+    QStringList out;
+    QFile f(m_journal->currentPath());
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (const auto r = Journal::parse(line))
+            out << r->event + ' ' + QString::fromUtf8(Journal::unescape(r->text));
+    }
+    return out;
+}
+
+void TestReadingLoop::linesAreTypedAndLogged() {
     m_loop->start();
     QVERIFY(m_port->PortOpen());
     QCOMPARE(m_clears, 1);
     // CR LF, CR alone, and an LF that arrives late.
-    QVERIFY(m_pty->write("+12.5 g\r\n23.5 \xc2\xb0" "C\r11\r"));
+    QVERIFY(m_pty->write("+12.5 g\r\n23.5 \xc2\xb0"
+                         "C\r11\r"));
     QTRY_COMPARE(m_platform->typed.size(), 3);
     QVERIFY(m_pty->write("\n1.511\r\n"));
     QTRY_COMPARE(m_platform->typed.size(), 4);
@@ -81,8 +101,7 @@ void TestReadingLoop::linesAreTypedAndLogged()
     QVERIFY(m_platform->activations.size() == 4 && m_platform->activations.first() == 7);
 }
 
-void TestReadingLoop::insertionModesApplyFromTheNextLine()
-{
+void TestReadingLoop::insertionModesApplyFromTheNextLine() {
     m_loop->start();
     QVERIFY(m_pty->write("a\r\n"));
     QTRY_COMPARE(m_platform->typed.size(), 1);
@@ -94,32 +113,51 @@ void TestReadingLoop::insertionModesApplyFromTheNextLine()
     m_state.InsertTime = 2;
     QVERIFY(m_pty->write("c\r\n"));
     QTRY_COMPARE(m_platform->typed.size(), 3);
-    QCOMPARE(m_platform->typed, QStringList({"a\r\n", "2026-12-07\t08:09:10\tb\r\n",
-                                             "c\t2026-12-07\t08:09:10\r\n"}));
+    QCOMPARE(m_platform->typed,
+             QStringList({"a\r\n", "2026-12-07\t08:09:10\tb\r\n", "c\t2026-12-07\t08:09:10\r\n"}));
 }
 
-void TestReadingLoop::stopHandlesExactlyOneMoreByte()
-{
+void TestReadingLoop::heldWhileTheTargetCannotTakeKeys() {
+    m_platform->activateError =
+        makeError(Err::TargetBusy, "the target shows the dialog \"Refused\"");
     m_loop->start();
-    m_loop->setSuspended(true); // let bytes pile up, as behind a modal dialog
-    QVERIFY(m_pty->write("x\r\nyz\r\n"));
-    QTRY_COMPARE(m_port->InBufferCount(), std::int16_t(7));
-    // Resume handling only the "x"; then Stop takes the CR (which completes the
-    // line) and its LF, and nothing more.
-    m_loop->setSuspended(false);
-    QSignalSpy stopped(m_loop.get(), &ReadingLoop::stopped);
-    m_state.StopFlag = true; // the pump sees Stop before it runs
-    QTest::qWait(20);
+    QVERIFY(m_pty->write("1\r\n2\r\n"));
+    QTRY_COMPARE(m_loop->heldCount(), 2);
+    QCOMPARE(m_loop->state(), RunState::Holding);
     QVERIFY(m_platform->typed.isEmpty());
-    QVERIFY(m_port->Input() == "x"); // take one by hand: the loop did not
+    QCOMPARE(m_log, QString("Readings are held: the target shows the dialog \"Refused\".\r\n"
+                            "[held] 1\r\n[held] 2\r\n"));
+    // Held readings survive Stop; the next start types them first, in order.
     m_loop->stop();
-    QCOMPARE(stopped.count(), 1);
-    QCOMPARE(m_platform->typed, QStringList({"\r\n"}));
-    QVERIFY(!m_port->PortOpen());
+    QCOMPARE(m_loop->heldCount(), 2);
+    m_platform->activateError.reset();
+    m_loop->start();
+    QTRY_COMPARE(m_platform->typed.size(), 2);
+    QVERIFY(m_pty->write("3\r\n"));
+    QTRY_COMPARE(m_platform->typed, QStringList({"1\r\n", "2\r\n", "3\r\n"}));
+    QCOMPARE(m_loop->state(), RunState::Reading);
+    QCOMPARE(m_loop->heldCount(), 0);
+    QVERIFY(m_log.endsWith("1\r\n2\r\n3\r\n"));
+    QCOMPARE(journal(), QStringList({"received 1", "received 2",
+                                     "held the target shows the dialog \"Refused\"",
+                                     "held the target shows the dialog \"Refused\"", "typed target",
+                                     "typed target", "received 3", "typed target"}));
 }
 
-void TestReadingLoop::stopWithPartialLineTypesNothing()
-{
+void TestReadingLoop::lineCutByAFocusChangeIsFinishedLater() {
+    m_loop->start();
+    m_platform->cutAfter = 4;
+    QVERIFY(m_pty->write("123456789\r\nnext\r\n"));
+    QTRY_COMPARE(m_platform->typed.size(), 3);
+    // Nothing typed twice, nothing skipped.
+    QCOMPARE(m_platform->typed, QStringList({"1234", "56789\r\n", "next\r\n"}));
+    QVERIFY(m_log.startsWith("[cut after 4 of 11 characters; the rest is held] 123456789\r\n"));
+    QVERIFY(m_log.endsWith("123456789\r\nnext\r\n"));
+    QVERIFY(journal().contains(
+        "cut after 4 of 11 characters: the keyboard focus left the target window"));
+}
+
+void TestReadingLoop::stopWithPartialLineTypesNothing() {
     m_loop->start();
     QVERIFY(m_pty->write("partial"));
     QTRY_COMPARE(m_loop->pendingLine(), QByteArray("partial"));
@@ -134,8 +172,7 @@ void TestReadingLoop::stopWithPartialLineTypesNothing()
     QTRY_COMPARE(m_platform->typed, QStringList({"new\r\n"}));
 }
 
-void TestReadingLoop::suspendedRunWaitsThenCatchesUp()
-{
+void TestReadingLoop::suspendedRunWaitsThenCatchesUp() {
     m_loop->start();
     m_loop->setSuspended(true);
     QVERIFY(m_pty->write("1\r\n2\r\n3\r\n"));
@@ -145,8 +182,7 @@ void TestReadingLoop::suspendedRunWaitsThenCatchesUp()
     QTRY_COMPARE(m_platform->typed, QStringList({"1\r\n", "2\r\n", "3\r\n"}));
 }
 
-void TestReadingLoop::portThatCannotOpenGoesToTheErrorPath()
-{
+void TestReadingLoop::portThatCannotOpenGoesToTheErrorPath() {
     m_port->setPortResolver([](int) { return QString(); });
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
     m_loop->start();
@@ -154,37 +190,36 @@ void TestReadingLoop::portThatCannotOpenGoesToTheErrorPath()
     QVERIFY(!m_loop->isRunning());
     // The log was not cleared: the two lines come after what it held.
     QVERIFY(m_log.startsWith("guide\r\nThe reception error occurred.\r\nCom1 "));
-    QVERIFY(m_log.endsWith("\r\n"));
-    QCOMPARE(m_log.count("\r\n"), 3);
+    QVERIFY(m_log.endsWith("\r\n0 readings were received but not typed.\r\n"));
+    QCOMPARE(m_log.count("\r\n"), 4);
 }
 
-void TestReadingLoop::activationFailureTypesAndLogsNothing()
-{
+void TestReadingLoop::activationFailureTypesAndLogsNothing() {
     m_platform->activateError = makeError(Err::NoTargetWindow, "The target window has gone.");
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
     m_loop->start();
-    QVERIFY(m_pty->write("data\r\nmore\r\n"));
+    QVERIFY(m_pty->write("data\r\n"));
     QTRY_COMPARE(halted.count(), 1);
     QVERIFY(m_platform->typed.isEmpty());
-    QCOMPARE(m_log, QString("The reception error occurred.\r\nThe target window has gone.\r\n"));
+    QCOMPARE(m_log, QString("The reception error occurred.\r\nThe target window has gone.\r\n"
+                            "1 readings were received but not typed.\r\n[not typed] data\r\n"));
+    QCOMPARE(journal(), QStringList({"received data", "not typed The target window has gone."}));
     QVERIFY(!m_port->PortOpen());
     QTest::qWait(50);
     QCOMPARE(halted.count(), 1);
 }
 
-void TestReadingLoop::number75EndsSilently()
-{
+void TestReadingLoop::number75EndsSilently() {
     m_platform->typeError = makeError(Err::PathFileAccess, "Path/File access error");
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
     m_loop->start();
     QVERIFY(m_pty->write("data\r"));
     QTRY_COMPARE(halted.count(), 1);
-    QCOMPARE(m_log, QString());
+    QCOMPARE(m_log, QString("[not typed] data\r\n"));
     QVERIFY(!m_port->PortOpen());
 }
 
-void TestReadingLoop::dateModeThatIsNotANumberFailsAtFirstLine()
-{
+void TestReadingLoop::dateModeThatIsNotANumberFailsAtFirstLine() {
     m_state.InsertDate = "";
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
     m_loop->start();
@@ -197,8 +232,7 @@ void TestReadingLoop::dateModeThatIsNotANumberFailsAtFirstLine()
     QVERIFY(m_platform->typed.isEmpty());
 }
 
-void TestReadingLoop::hangUpEndsTheRunOnce()
-{
+void TestReadingLoop::hangUpEndsTheRunOnce() {
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
     m_loop->start();
     QVERIFY(m_pty->write("12"));
@@ -209,7 +243,7 @@ void TestReadingLoop::hangUpEndsTheRunOnce()
     QCOMPARE(halted.count(), 1);
     QVERIFY(m_platform->typed.isEmpty());
     QVERIFY(m_log.startsWith("The reception error occurred.\r\n"));
-    QCOMPARE(m_log.count("\r\n"), 2);
+    QCOMPARE(m_log.count("\r\n"), 3);
 }
 
 QTEST_GUILESS_MAIN(TestReadingLoop)

@@ -1,11 +1,12 @@
 #include "Form1.h"
 
 #include "LogFile.h"
-#include "ReadingLoop.h"
 #include "StatusPanels.h"
 #include "app/AppState.h"
 #include "app/NumberText.h"
 #include "app/SaveAppSettings.h"
+#include "capture/Journal.h"
+#include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
 #include "forms/common/FileFilter.h"
 #include "forms/common/Fonts.h"
@@ -40,11 +41,14 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
     MSComm1.setPortResolver([this](int n) { return portDeviceFor(m_store, n); });
     buildWindow();
     buildMenus();
-    m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(),
+    m_journal = new Journal(Journal::defaultFolder(), this);
+    m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(), *m_journal,
                              {[this](const QString& t) { insertIntoLog(t); },
                               [this] { Text1->setPlainText(QString()); }},
                              m_clock, this);
+    connect(m_loop, &ReadingLoop::halted, this, &Form1::showHalted);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::runHalted);
+    connect(m_loop, &ReadingLoop::heldChanged, this, &Form1::showHeld);
 }
 
 Form1::~Form1() = default;
@@ -110,6 +114,10 @@ void Form1::buildWindow() {
     sbrStatus->setFixedHeight(tw(StatusHeight));
     sbrStatus->setFont(Fonts::gothic(9.75));
     sbrStatus->addTextPanel(QStringLiteral("Settings"), QStringLiteral("Setting"), 2500);
+    sbrStatus->addTextPanel(QStringLiteral("Held"), QString(), 2500);
+    sbrStatus->panel(QStringLiteral("Held"))
+        ->setStyleSheet(QStringLiteral("background: #ffd75e; color: black;"));
+    sbrStatus->setPanelVisible(QStringLiteral("Held"), false);
     sbrStatus->addDatePanel(1400);
     sbrStatus->addTimePanel(1500);
     sbrStatus->addTextPanel(QStringLiteral("ConnectTime"), QStringLiteral("Connect Time"), 1100);
@@ -227,6 +235,23 @@ void Form1::Command2_Click() {
     StopConnectTimer();
     AppState::instance().StopFlag = true;
     m_loop->stop();
+}
+
+void Form1::showHalted() {
+    // Nothing is read any more: the window must not look like a live run.
+    setRunControls(false);
+    setWindowTitle(QStringLiteral("Parvelo[Stop]"));
+    StopConnectTimer();
+}
+
+void Form1::showHeld() {
+    const int held = m_loop->heldCount();
+    const QString text =
+        held ? QStringLiteral("Held: %1 \u2013 %2").arg(held).arg(m_loop->heldReason()) : QString();
+    sbrStatus->setPanelText(QStringLiteral("Held"), text);
+    sbrStatus->panel(QStringLiteral("Held"))->setToolTip(text);
+    sbrStatus->setPanelVisible(QStringLiteral("Held"), held > 0);
+    sbrStatus->setPanelVisible(QStringLiteral("Settings"), held == 0);
 }
 
 void Form1::StartConnectTimer() {

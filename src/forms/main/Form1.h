@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ConnectTime.h"
 #include "app/AppError.h"
 #include "app/SettingsStore.h"
+#include "capture/ConnectTime.h"
 #include "serial/SerialPort.h"
 
 #include <QDateTime>
@@ -11,6 +11,7 @@
 #include <memory>
 
 class DesktopPlatform;
+class Journal;
 class QAction;
 class QLabel;
 class QMenu;
@@ -78,11 +79,16 @@ private:
     void StopConnectTimer();
     void insertIntoLog(const QString& text);
     void setRunControls(bool reading);
+    // The run ended on its own (an error): show it stopped.
+    void showHalted();
+    // The held readings in the status bar, in place of the settings.
+    void showHeld();
     void Form_Unload();
 
     std::unique_ptr<DesktopPlatform> m_platform;
     Clock m_clock;
     SettingsStore m_store;
+    Journal* m_journal = nullptr;
     ReadingLoop* m_loop = nullptr;
     QDateTime ReadStartTime;
     QPointer<frmOption> m_option;

@@ -53,6 +53,11 @@ void StatusPanels::setPanelText(const QString& key, const QString& text) {
         label->setText(text);
 }
 
+void StatusPanels::setPanelVisible(const QString& key, bool visible) {
+    if (QLabel* label = m_panels.value(key))
+        label->setVisible(visible);
+}
+
 // The locale's short time format without its seconds, which some short
 // formats (the C locale's among them) include.
 QString StatusPanels::hoursAndMinutes(const QLocale& locale) {

@@ -21,6 +21,8 @@ public:
 
     QString panelText(const QString& key) const;
     void setPanelText(const QString& key, const QString& text);
+    void setPanelVisible(const QString& key, bool visible);
+    QLabel* panel(const QString& key) const { return m_panels.value(key); }
 
     // The time panel's format: the locale's short time, hours and minutes.
     static QString hoursAndMinutes(const QLocale& locale);

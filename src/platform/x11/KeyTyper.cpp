@@ -90,7 +90,9 @@ void KeyTyper::press(const Keystroke& stroke) {
     XTestFakeKeyEvent(dpy, stroke.keycode, False, CurrentTime);
 }
 
-Failure KeyTyper::type(const QString& text) {
+Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHeld, int* typed) {
+    if (typed)
+        *typed = 0;
     if (!connection_.isOpen() || !connection_.hasXTest())
         return makeError(Err::KeystrokesFailed,
                          QStringLiteral("The X server offers no XTest extension to type with."));
@@ -107,7 +109,8 @@ Failure KeyTyper::type(const QString& text) {
         state = XkbStateRec{};
     }
 
-    const std::vector<KeyAction> actions = KeyActions::fromText(text);
+    std::vector<int> ends;
+    const std::vector<KeyAction> actions = KeyActions::fromText(text, &ends);
     // Check before sending anything that every character can be typed.
     for (const KeyAction& a : actions) {
         if (!locateMapped(a) && (a.kind != KeyAction::Character || pool_.size() == 0))
@@ -125,7 +128,9 @@ Failure KeyTyper::type(const QString& text) {
     prepareTwinKeys();
 
     std::size_t next = 0;
-    while (next < actions.size()) {
+    bool focusLost = false;
+    while (next < actions.size() && !focusLost) {
+        const std::size_t batchStart = next;
         // One batch: as many actions as the borrowed keys allow. Remap first,
         // sync, then type, so every client sees the new mapping before the keys.
         std::vector<KeyPosition> positions;
@@ -173,10 +178,24 @@ Failure KeyTyper::type(const QString& text) {
         }
         applyRemaps(remaps, notBefore);
         const std::vector<Keystroke> strokes = KeystrokePlan::strokes(positions, previousKeycode_);
-        for (const Keystroke& s : strokes)
-            press(s);
-        if (!strokes.empty())
-            previousKeycode_ = strokes.back().keycode;
+        // One stroke per action of the batch, so strokes[i] types action
+        // batchStart + i.
+        for (std::size_t i = 0; i < strokes.size() && !focusLost; i += SliceKeys) {
+            const std::size_t end = std::min(strokes.size(), i + SliceKeys);
+            XGrabServer(dpy);
+            if (focusHeld && !focusHeld()) {
+                focusLost = true;
+            } else {
+                for (std::size_t k = i; k < end; ++k)
+                    press(strokes[k]);
+                // No modifier outlives its slice: the next may never come.
+                setModifiers(0);
+                previousKeycode_ = strokes[end - 1].keycode;
+                if (typed)
+                    *typed = ends[batchStart + end - 1];
+            }
+            XUngrabServer(dpy);
+        }
         // The last batch is synced with the error check below.
         if (next < actions.size())
             XSync(dpy, False);
@@ -191,10 +210,15 @@ Failure KeyTyper::type(const QString& text) {
         XkbLockModifiers(dpy, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
     const int error = connection_.syncAndTakeError();
     lastKeysMs_ = nowMs();
+    if (focusLost)
+        return makeError(Err::TargetNotFocused,
+                         QStringLiteral("The keyboard focus left the target window."));
     if (error)
         return makeError(
             Err::KeystrokesFailed,
             QStringLiteral("The X server refused a keystroke (X error %1).").arg(error));
+    if (typed)
+        *typed = int(text.size());
     return std::nullopt;
 }
 

@@ -7,13 +7,18 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <functional>
+
 class X11Connection;
 
 // Types text with XTest into whatever holds the keyboard focus. Characters
 // come from the XKB keymap of the current group; characters it lacks are
 // typed on borrowed spare keys. Keys the user holds are released first and
 // Caps Lock and other locks are lifted while typing, so they cannot change
-// the text. Returns once the server has taken every event.
+// the text. Keys go out in slices; each slice is sent under a server grab
+// together with a check that the focus is still where it should be, so the
+// focus cannot move between the check and the keys. Returns once the server
+// has taken every event.
 class KeyTyper {
 public:
     explicit KeyTyper(X11Connection& connection);
@@ -21,7 +26,12 @@ public:
     KeyTyper(const KeyTyper&) = delete;
     KeyTyper& operator=(const KeyTyper&) = delete;
 
-    Failure type(const QString& text);
+    // focusHeld is asked before each slice; when it says no, typing stops
+    // with Err::TargetNotFocused. *typed: QChars of text that went out.
+    Failure type(const QString& text, const std::function<bool()>& focusHeld = {},
+                 int* typed = nullptr);
+    // Most keys sent between two focus checks.
+    static constexpr int SliceKeys = 64;
     // Maps the twin keys now rather than at the first text: every client
     // reloads its keymap for each change, which takes a moment.
     void prepare();

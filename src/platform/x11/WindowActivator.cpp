@@ -1,14 +1,10 @@
 #include "platform/x11/WindowActivator.h"
 
-#include <QElapsedTimer>
-
 #include "platform/x11/WindowFinder.h"
 #include "platform/x11/X11Connection.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-
-#include <thread>
 
 WindowActivator::WindowActivator(X11Connection& connection, WindowFinder& finder)
     : connection_(connection), finder_(finder) {}
@@ -66,44 +62,29 @@ bool WindowActivator::hasFocus(unsigned long window) {
     return false;
 }
 
-Failure WindowActivator::activate(unsigned long window, int timeoutMs) {
-    if (hasFocus(window))
-        return std::nullopt;
+unsigned long WindowActivator::focusWindow() {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(connection_.display(), &focus, &revert);
+    return focus > PointerRoot ? focus : 0;
+}
+
+void WindowActivator::request(unsigned long window) {
     Display* dpy = connection_.display();
-    const bool viaWm = finder_.supportsActiveWindowMessage();
-    const auto request = [&] {
-        if (viaWm) {
-            XEvent event{};
-            event.xclient.type = ClientMessage;
-            event.xclient.window = window;
-            event.xclient.message_type = finder_.atom("_NET_ACTIVE_WINDOW");
-            event.xclient.format = 32;
-            event.xclient.data.l[0] = 2; // source: a pager or similar tool, acting for the user
-            event.xclient.data.l[1] = long(serverTime());
-            event.xclient.data.l[2] = 0;
-            XSendEvent(dpy, connection_.root(), False,
-                       SubstructureRedirectMask | SubstructureNotifyMask, &event);
-        } else {
-            XRaiseWindow(dpy, window);
-            XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
-        }
-        connection_.syncAndTakeError();
-    };
-    request();
-    QElapsedTimer clock;
-    clock.start();
-    bool askedAgain = false;
-    while (clock.elapsed() < timeoutMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (hasFocus(window))
-            return std::nullopt;
-        // A window still being mapped may ignore the first request.
-        if (!askedAgain && clock.elapsed() > timeoutMs / 2) {
-            askedAgain = true;
-            request();
-        }
+    if (finder_.supportsActiveWindowMessage()) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = finder_.atom("_NET_ACTIVE_WINDOW");
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2; // source: a pager or similar tool, acting for the user
+        event.xclient.data.l[1] = long(serverTime());
+        event.xclient.data.l[2] = 0;
+        XSendEvent(dpy, connection_.root(), False,
+                   SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    } else {
+        XRaiseWindow(dpy, window);
+        XSetInputFocus(dpy, window, RevertToParent, CurrentTime);
     }
-    return makeError(Err::TargetNotFocused,
-                     QStringLiteral("The target window did not get the keyboard focus; "
-                                    "nothing was typed."));
+    connection_.syncAndTakeError();
 }

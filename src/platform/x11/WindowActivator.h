@@ -5,9 +5,10 @@
 class X11Connection;
 class WindowFinder;
 
-// Brings a window to the front and waits (bounded) until it holds the input
-// focus. Through the window manager when it supports _NET_ACTIVE_WINDOW,
-// else directly with XRaiseWindow and XSetInputFocus.
+// Asks for a window to be brought to the front, and tells where the input
+// focus is. Through the window manager when it supports _NET_ACTIVE_WINDOW,
+// else directly with XRaiseWindow and XSetInputFocus. Never waits: the
+// caller checks hasFocus() again later.
 class WindowActivator {
 public:
     WindowActivator(X11Connection& connection, WindowFinder& finder);
@@ -15,9 +16,11 @@ public:
     WindowActivator(const WindowActivator&) = delete;
     WindowActivator& operator=(const WindowActivator&) = delete;
 
-    Failure activate(unsigned long window, int timeoutMs = 1000);
+    void request(unsigned long window);
     // The focus is on window or on one of its descendants.
     bool hasFocus(unsigned long window);
+    // The window that holds the focus (0 for none or PointerRoot).
+    unsigned long focusWindow();
     // A current server timestamp (from a PropertyNotify on a window of ours).
     unsigned long serverTime();
 

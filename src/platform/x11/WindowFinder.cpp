@@ -8,6 +8,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
+#include <iterator>
+
 WindowFinder::WindowFinder(X11Connection& connection) : connection_(connection) {}
 
 unsigned long WindowFinder::atom(const char* name) {
@@ -179,6 +182,120 @@ WindowCandidate WindowFinder::describe(unsigned long window) {
     return c;
 }
 
+QList<unsigned long> WindowFinder::atomListProperty(unsigned long window, const char* property) {
+    QList<unsigned long> result;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(connection_.display(), window, atom(property), 0, 64, False, XA_ATOM,
+                           &type, &format, &count, &after, &data) == Success &&
+        data) {
+        if (type == XA_ATOM && format == 32) {
+            const unsigned long* atoms = reinterpret_cast<unsigned long*>(data);
+            for (unsigned long i = 0; i < count; ++i)
+                result.append(atoms[i]);
+        }
+        XFree(data);
+    }
+    return result;
+}
+
+unsigned long WindowFinder::transientFor(unsigned long window) {
+    Window owner = 0;
+    if (!XGetTransientForHint(connection_.display(), window, &owner))
+        owner = 0;
+    return owner;
+}
+
+WindowFinder::Role WindowFinder::roleOf(unsigned long window) {
+    // Types are listed by preference; the first one we know decides.
+    static const char* const known[] = {
+        "_NET_WM_WINDOW_TYPE_NORMAL",        "_NET_WM_WINDOW_TYPE_DIALOG",
+        "_NET_WM_WINDOW_TYPE_SPLASH",        "_NET_WM_WINDOW_TYPE_UTILITY",
+        "_NET_WM_WINDOW_TYPE_TOOLBAR",       "_NET_WM_WINDOW_TYPE_MENU",
+        "_NET_WM_WINDOW_TYPE_DOCK",          "_NET_WM_WINDOW_TYPE_DESKTOP",
+        "_NET_WM_WINDOW_TYPE_TOOLTIP",       "_NET_WM_WINDOW_TYPE_NOTIFICATION",
+        "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
+        "_NET_WM_WINDOW_TYPE_COMBO",         "_NET_WM_WINDOW_TYPE_DND"};
+    int kind = 0; // no type at all counts as normal
+    for (unsigned long type : atomListProperty(window, "_NET_WM_WINDOW_TYPE")) {
+        const auto it = std::find_if(std::begin(known), std::end(known),
+                                     [&](const char* name) { return atom(name) == type; });
+        if (it != std::end(known)) {
+            kind = int(it - std::begin(known));
+            break;
+        }
+    }
+    const bool modal =
+        atomListProperty(window, "_NET_WM_STATE").contains(atom("_NET_WM_STATE_MODAL"));
+    const bool transient = transientFor(window) != 0;
+    connection_.syncAndTakeError();
+    if (modal || kind == 1 || (kind == 0 && transient))
+        return Role::Dialog;
+    return kind == 0 ? Role::Main : Role::Other;
+}
+
+QString WindowFinder::titleOf(unsigned long window) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    QString title;
+    if (XGetWindowProperty(connection_.display(), window, atom("_NET_WM_NAME"), 0, 1024, False,
+                           atom("UTF8_STRING"), &type, &format, &count, &after, &data) == Success &&
+        data) {
+        if (format == 8)
+            title = QString::fromUtf8(reinterpret_cast<char*>(data), int(count));
+        XFree(data);
+    }
+    if (title.isEmpty()) {
+        char* name = nullptr;
+        if (XFetchName(connection_.display(), window, &name) && name) {
+            title = QString::fromLocal8Bit(name);
+            XFree(name);
+        }
+    }
+    connection_.syncAndTakeError();
+    return title;
+}
+
+unsigned long WindowFinder::clientOf(unsigned long window) {
+    Display* dpy = connection_.display();
+    // Walk up to the root: the client is the lowest window with WM_STATE on
+    // the way, or, without a window manager, the root's child.
+    unsigned long client = 0;
+    for (int depth = 0; window && window != connection_.root() && depth < 64; ++depth) {
+        if (!client && hasWmState(window))
+            client = window;
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(dpy, window, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == connection_.root() && !client && !windowManagerRunning())
+            client = window;
+        window = parent;
+    }
+    connection_.syncAndTakeError();
+    return client;
+}
+
+unsigned long WindowFinder::dialogOf(const Task& task, const ProcessTree& tree) {
+    unsigned long found = 0;
+    for (unsigned long w : clientWindows()) {
+        if (w == task.window || !isUsable(w) || roleOf(w) != Role::Dialog)
+            continue;
+        const unsigned long owner = transientFor(w);
+        if ((task.window && owner == task.window) ||
+            WindowMatch::classify(describe(w), task, tree) == WindowMatch::Kind::OwnProcess)
+            found = w; // bottom first: the last one is the topmost
+    }
+    return found;
+}
+
 unsigned long WindowFinder::findFor(const Task& task, const ProcessTree& tree) {
     // A window once found stays the task's for as long as it exists.
     if (task.window && isUsable(task.window))
@@ -187,7 +304,7 @@ unsigned long WindowFinder::findFor(const Task& task, const ProcessTree& tree) {
     // Bottom first: the last match found is the topmost.
     for (unsigned long w : clientWindows()) {
         const WindowMatch::Kind kind = WindowMatch::classify(describe(w), task, tree);
-        if (kind == WindowMatch::Kind::NoMatch || !isUsable(w))
+        if (kind == WindowMatch::Kind::NoMatch || !isUsable(w) || roleOf(w) != Role::Main)
             continue;
         (kind == WindowMatch::Kind::OwnProcess ? own : byName) = w;
     }

@@ -25,8 +25,23 @@ public:
     bool isUsable(unsigned long window);
     WindowCandidate describe(unsigned long window);
 
-    // The best window of the task: its cached window while that exists,
-    // else the topmost match, own-process windows first. 0: none.
+    // Main: a normal top-level window, not transient for another, not
+    // modal; the only kind that keys are typed into. Dialog: modal, of the
+    // dialog type, or transient without a type of its own. Other: splash
+    // screens, tool windows, menus, tooltips.
+    enum class Role { Main, Dialog, Other };
+    Role roleOf(unsigned long window);
+    // The window's title (_NET_WM_NAME, else WM_NAME).
+    QString titleOf(unsigned long window);
+    // The client window that contains window (window itself for a client);
+    // 0 when it is none (the root, a frame of the window manager).
+    unsigned long clientOf(unsigned long window);
+    // A usable dialog of the task (transient for its main window, or of its
+    // processes), the topmost. 0: none.
+    unsigned long dialogOf(const Task& task, const ProcessTree& tree);
+
+    // The task's main window: its cached window while that exists, else the
+    // topmost matching main window, own-process windows first. 0: none.
     unsigned long findFor(const Task& task, const ProcessTree& tree);
 
     unsigned long atom(const char* name);
@@ -35,6 +50,8 @@ private:
     QList<unsigned long> windowListProperty(unsigned long window, unsigned long property);
     unsigned long cardinalProperty(unsigned long window, unsigned long property, bool* found);
     bool hasWmState(unsigned long window, long* state = nullptr);
+    QList<unsigned long> atomListProperty(unsigned long window, const char* property);
+    unsigned long transientFor(unsigned long window);
     unsigned long findClientBelow(unsigned long window, int depth);
 
     X11Connection& connection_;

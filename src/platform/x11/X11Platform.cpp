@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 namespace {
 // How long a newly started program may take to show its first window.
@@ -76,19 +75,17 @@ Failure X11Platform::activate(std::int16_t taskId) {
     }
     if (task->window && connection_->wasDestroyed(task->window, task->windowToken))
         task->window = 0;
-    ProcessTree tree = ProcessTree::fromProc();
+    const ProcessTree tree = ProcessTree::fromProc();
     learnFamily(*task, tree);
-    unsigned long window = finder_.findFor(*task, tree);
-    // A program just started may not have shown its window yet (a spreadsheet
-    // takes seconds): wait for it, within bounds, rather than end the run.
-    while (!window && !task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs) {
-        QThread::msleep(100);
-        tree = ProcessTree::fromProc();
-        learnFamily(*task, tree);
-        window = finder_.findFor(*task, tree);
-    }
+    const unsigned long window = finder_.findFor(*task, tree);
     if (!window) {
         task->window = 0;
+        // A program just started may not have shown its window yet (a
+        // spreadsheet takes seconds).
+        if (!task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs)
+            return makeError(
+                Err::TargetStarting,
+                QStringLiteral("waiting for the window of \"%1\" to appear").arg(task->path));
         return makeError(Err::NoTargetWindow,
                          QStringLiteral("The window of \"%1\" was not found; it may have ended.")
                              .arg(task->path));
@@ -97,24 +94,71 @@ Failure X11Platform::activate(std::int16_t taskId) {
         task->windowToken = connection_->watch(window);
         if (!finder_.isUsable(window)) // gone before we started watching it
             return makeError(
-                Err::NoTargetWindow,
-                QStringLiteral("The window of \"%1\" has just closed.").arg(task->path));
+                Err::TargetNotFocused,
+                QStringLiteral("the window of \"%1\" has just closed").arg(task->path));
+        task->focusAskedAtMs = -1;
     }
     task->window = window;
     task->hadWindow = true;
-    if (Failure f = activator_.activate(window))
-        return f;
-    confirmed_ = window;
-    return std::nullopt;
+    if (activator_.hasFocus(window)) {
+        confirmed_ = window;
+        return std::nullopt;
+    }
+    return notFocused(*task, tree);
 }
 
-Failure X11Platform::typeText(const QString& text) {
+AppError X11Platform::notFocused(Task& task, const ProcessTree& tree) {
+    // A dialog of the target in front of its main window: the user has to
+    // answer it. Asking for the main window would only steal the focus from
+    // whatever the user is doing meanwhile.
+    const unsigned long focused = finder_.clientOf(activator_.focusWindow());
+    unsigned long dialog = 0;
+    if (focused && finder_.roleOf(focused) == WindowFinder::Role::Dialog &&
+        WindowMatch::classify(finder_.describe(focused), task, tree) ==
+            WindowMatch::Kind::OwnProcess)
+        dialog = focused;
+    if (!dialog)
+        dialog = finder_.dialogOf(task, tree);
+    if (dialog) {
+        const QString title = finder_.titleOf(dialog);
+        return makeError(Err::TargetBusy,
+                         title.isEmpty()
+                             ? QStringLiteral("the target shows a dialog")
+                             : QStringLiteral("the target shows the dialog \"%1\"").arg(title));
+    }
+    // Ask again only now and then: a window manager may need a moment, and
+    // repeated requests would fight a user who works elsewhere.
+    constexpr std::int64_t AskAgainMs = 500;
+    if (task.focusAskedAtMs < 0 || monotonicMs() - task.focusAskedAtMs >= AskAgainMs) {
+        activator_.request(task.window);
+        task.focusAskedAtMs = monotonicMs();
+    }
+    return makeError(Err::TargetNotFocused,
+                     QStringLiteral("the target window does not have the keyboard focus"));
+}
+
+QString X11Platform::targetTitle() {
+    // Asked after every line: read the title again at most once a second.
+    if (confirmed_ != titleWindow_ || monotonicMs() - titleReadAtMs_ > 1000) {
+        title_ = confirmed_ ? finder_.titleOf(confirmed_) : QString();
+        titleWindow_ = confirmed_;
+        titleReadAtMs_ = monotonicMs();
+    }
+    return title_;
+}
+
+Failure X11Platform::typeText(const QString& text, int* typed) {
+    if (typed)
+        *typed = 0;
     // The focus may have moved since activate(): never type elsewhere.
-    if (!confirmed_ || !activator_.hasFocus(confirmed_)) {
+    const unsigned long window = confirmed_;
+    const Failure f = window ? typer_.type(
+                                   text, [&] { return activator_.hasFocus(window); }, typed)
+                             : makeError(Err::TargetNotFocused, QString());
+    if (f && f->number == Err::TargetNotFocused) {
         confirmed_ = 0;
         return makeError(Err::TargetNotFocused,
-                         QStringLiteral("The target window does not have the keyboard focus; "
-                                        "nothing was typed."));
+                         QStringLiteral("the keyboard focus left the target window"));
     }
-    return typer_.type(text);
+    return f;
 }

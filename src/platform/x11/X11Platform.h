@@ -18,7 +18,8 @@ public:
 
     std::int16_t launch(const QString& path, AppError* error) override;
     Failure activate(std::int16_t taskId) override;
-    Failure typeText(const QString& text) override;
+    Failure typeText(const QString& text, int* typed = nullptr) override;
+    QString targetTitle() override;
     void prepareTyping() override { typer_.prepare(); }
     QString sessionWarning() const override { return warning_; }
 
@@ -28,6 +29,9 @@ public:
 
 private:
     void learnFamily(Task& task, const ProcessTree& tree);
+    // Why the task's main window does not have the focus; asks for it
+    // unless a dialog of the task stands in the way.
+    AppError notFocused(Task& task, const ProcessTree& tree);
 
     std::unique_ptr<X11Connection> connection_;
     WindowFinder finder_;
@@ -35,5 +39,8 @@ private:
     KeyTyper typer_;
     TaskTable tasks_;
     unsigned long confirmed_ = 0;
+    unsigned long titleWindow_ = 0;
+    std::int64_t titleReadAtMs_ = 0;
+    QString title_;
     QString warning_;
 };

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <deque>
+
+// One received line on its way to the target.
+struct Reading {
+    QString id;              // in the journal
+    QByteArray raw;          // as received, without the CR
+    QString text;            // composed: date and time inserted, CR LF at the end
+    QDateTime receivedAt;    // the date and time in text are these
+    int typedChars = 0;      // of text, already typed (a line cut short)
+    bool markedHeld = false; // the log and the journal say it is held
+
+    // The composed line without its CR LF, as the log shows it.
+    QString shown() const { return text.endsWith(QLatin1String("\r\n")) ? text.chopped(2) : text; }
+};
+
+// Readings waiting to be typed, oldest first. Bounded, so that a target that
+// never takes keys again cannot make the program grow without end: past the
+// bound a reading is refused (the caller records it as not typed).
+class HeldReadings {
+public:
+    static constexpr int MaxCount = 50000;
+    static constexpr qsizetype MaxChars = 8 * 1024 * 1024;
+
+    bool push(const Reading& reading);
+    bool isEmpty() const { return m_queue.empty(); }
+    int size() const { return int(m_queue.size()); }
+    Reading& front() { return m_queue.front(); }
+    void pop();
+    std::deque<Reading>& all() { return m_queue; }
+    const std::deque<Reading>& all() const { return m_queue; }
+    void clear();
+
+private:
+    std::deque<Reading> m_queue;
+    qsizetype m_chars = 0;
+};

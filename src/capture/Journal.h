@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/AppError.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+#include <optional>
+
+// Keeps every received line, as it arrives, in one file per day, so that a
+// crash of the program loses nothing and a power cut at most the last second.
+// A record is one line of five TAB-separated fields:
+//   time  port  id  event  text
+// Each record reaches the kernel in a single write(2); the data is synced to
+// disk at most a second later. A journal that cannot be written never stops
+// the reading: the failure is reported once and writing is tried again.
+class Journal : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { Typed, Held, Cut, NotTyped };
+    struct Record {
+        QDateTime time;
+        QString port;
+        QString id;
+        QString event;
+        QByteArray text;
+    };
+
+    explicit Journal(QString folder = defaultFolder(), QObject* parent = nullptr);
+    ~Journal() override; // syncs and closes
+    // $XDG_DATA_HOME/Parvelo/journal, default ~/.local/share/Parvelo/journal
+    static QString defaultFolder();
+
+    // Appends a "received" record for one line as received (raw bytes, no CR)
+    // and returns the reading's id. The record is written to the OS before
+    // this returns. The day file and the time written are those of `at` in
+    // its own time zone (callers pass local time).
+    QString received(const QDateTime& at, const QString& port, const QByteArray& line);
+    // Appends what became of a reading: "typed" (detail: the target window's
+    // title), "held", "cut", "not typed" (detail: why).
+    void outcome(const QDateTime& at, const QString& port, const QString& id, Outcome outcome,
+                 const QString& detail);
+    // fdatasync when anything was written since the last sync (Stop, exit).
+    void sync();
+    // The first write failure, once; then nullopt until another failure after
+    // a successful write.
+    Failure takeFailure();
+    QString currentPath() const { return m_written; } // the day file written last
+
+    // The format, for readers and tests.
+    static QByteArray escape(const QByteArray& bytes);
+    static QByteArray unescape(const QByteArray& text);
+    static std::optional<Record> parse(const QByteArray& recordLine); // without the final \n
+
+private:
+    void append(const QDateTime& at, const QString& port, const QString& id, const char* event,
+                const QByteArray& text);
+    bool openFor(const QString& path);
+    void closeFile();
+    void fail(const QString& path, int error);
+
+    QString m_folder;
+    QString m_openPath; // of m_fd
+    QString m_written;
+    int m_fd = -1;
+    quint64 m_seq = 0;
+    bool m_dirty = false;
+    bool m_torn = false;     // a record was cut short by a failed write
+    bool m_reported = false; // a failure was reported since the last good write
+    Failure m_failure;
+    QTimer m_syncTimer;
+};

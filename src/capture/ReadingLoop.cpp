@@ -1,0 +1,299 @@
+#include "ReadingLoop.h"
+
+#include "Journal.h"
+#include "LineText.h"
+#include "app/AppState.h"
+#include "platform/DesktopPlatform.h"
+#include "serial/SerialPort.h"
+
+namespace {
+// How often a target that cannot take keys is asked again: quickly while a
+// window manager is still moving the focus, then a few times a second.
+constexpr int QuickRetryMs = 10;
+constexpr int RetryMs = 250;
+
+QString logLine(const QString& text) {
+    return text + QStringLiteral("\r\n");
+}
+
+bool targetGone(const AppError& e) {
+    return e.number == Err::NoTargetWindow || e.number == Err::NoDisplay;
+}
+} // namespace
+
+ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& state,
+                         Journal& journal, Log log, Clock clock, QObject* parent)
+    : QObject(parent), m_port(port), m_platform(platform), m_app(state), m_journal(journal),
+      m_log(std::move(log)), m_clock(std::move(clock)) {
+    m_delivery.setSingleShot(true);
+    connect(&m_delivery, &QTimer::timeout, this, &ReadingLoop::deliver);
+    connect(&m_port, &SerialPort::dataReceived, this, &ReadingLoop::pump);
+    connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
+        if (isRunning())
+            errorPath(e);
+    });
+}
+
+int ReadingLoop::heldCount() const {
+    int n = 0;
+    for (const Reading& r : m_held.all())
+        n += r.markedHeld ? 1 : 0;
+    return n;
+}
+
+QString ReadingLoop::portLabel() const {
+    return QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
+}
+
+void ReadingLoop::setState(RunState state) {
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(state);
+}
+
+void ReadingLoop::start() {
+    setState(RunState::Reading);
+    m_suspended = false;
+    m_waiting.invalidate();
+    m_heldReason.clear();
+    m_port.setInputLen(1);
+    if (!m_port.PortOpen()) {
+        if (Failure f = m_port.setPortOpen(true)) {
+            errorPath(*f);
+            return;
+        }
+    }
+    m_log.clear();
+    m_assembler.reset();
+    // Readings held from an earlier run come first; the log says so again.
+    for (const Reading& r : m_held.all())
+        m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
+    emit heldChanged();
+    m_platform.prepareTyping();
+    pump();
+    scheduleDelivery(0);
+}
+
+void ReadingLoop::stop() {
+    if (!isRunning())
+        return;
+    if (m_port.InBufferCount() > 0) {
+        const bool completed =
+            m_assembler.feed(m_port.Input().at(0)) == LineAssembler::Outcome::LineCompleted;
+        if (completed) {
+            takeLine();
+            if (!isRunning())
+                return;
+            // The LF behind a CR is part of that line's end.
+            if (m_port.InBufferCount() > 0) {
+                const QByteArray next = m_port.Input();
+                if (next != "\n")
+                    m_assembler.feed(next.at(0));
+            }
+        }
+    }
+    m_delivery.stop();
+    setState(RunState::Stopped);
+    m_port.setPortOpen(false);
+    if (!m_held.isEmpty())
+        hold(QStringLiteral("the run was stopped; Read Start types them first"));
+    m_journal.sync();
+    emit stopped();
+}
+
+void ReadingLoop::abandon() {
+    m_delivery.stop();
+    setState(RunState::Stopped);
+    m_port.setPortOpen(false);
+    for (Reading& r : m_held.all())
+        m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::NotTyped,
+                          QStringLiteral("Parvelo was closed"));
+    m_held.clear();
+    m_journal.sync();
+}
+
+void ReadingLoop::setSuspended(bool suspended) {
+    m_suspended = suspended;
+    if (!suspended)
+        scheduleDelivery(0);
+}
+
+void ReadingLoop::pump() {
+    while (isRunning() && m_port.InBufferCount() > 0) {
+        if (m_assembler.feed(m_port.Input().at(0)) == LineAssembler::Outcome::LineCompleted)
+            takeLine();
+    }
+}
+
+void ReadingLoop::takeLine() {
+    Reading r;
+    r.raw = m_assembler.takeLine();
+    r.receivedAt = m_clock();
+    // In the journal before anything else, so that a crash cannot lose it.
+    r.id = m_journal.received(r.receivedAt, portLabel(), r.raw);
+    noteJournalFailure();
+    AppError error;
+    const auto line = LineText::compose(LineText::decode(r.raw), m_app.InsertDate, m_app.InsertTime,
+                                        ConnectTime::dateText(r.receivedAt),
+                                        ConnectTime::timeText(r.receivedAt), &error);
+    if (!line) {
+        r.text = LineText::decode(r.raw);
+        errorPath(error, false, &r);
+        return;
+    }
+    r.text = *line;
+    if (!m_held.push(r)) {
+        if (!m_holdFullReported) {
+            m_holdFullReported = true;
+            m_log.insert(logLine(
+                QStringLiteral("%1 readings are held, the most Parvelo keeps: readings that "
+                               "arrive now are not typed. The journal keeps them all.")
+                    .arg(m_held.size())));
+        }
+        notTyped(r, QStringLiteral("too many readings are held"));
+        return;
+    }
+    if (m_state == RunState::Holding)
+        markHeld();
+    scheduleDelivery(0);
+}
+
+void ReadingLoop::scheduleDelivery(int delayMs) {
+    if (!m_delivery.isActive() || m_delivery.remainingTime() > delayMs)
+        m_delivery.start(delayMs);
+}
+
+void ReadingLoop::deliver() {
+    if (!isRunning() || m_suspended)
+        return;
+    if (m_held.isEmpty()) {
+        m_waiting.invalidate();
+        return;
+    }
+    if (Failure f = m_platform.activate(m_app.TaskId)) {
+        if (targetGone(*f))
+            errorPath(*f, true);
+        else
+            waitForTarget(*f);
+        return;
+    }
+    m_waiting.invalidate();
+    if (m_state == RunState::Holding) {
+        m_log.insert(logLine(QStringLiteral("The target takes keys again: typing the %1 held "
+                                            "readings.")
+                                 .arg(m_held.size())));
+        m_heldReason.clear();
+        m_holdFullReported = false;
+        setState(RunState::Reading);
+    }
+    Reading& r = m_held.front();
+    const bool wasHeld = r.markedHeld;
+    int typed = 0;
+    const Failure f = m_platform.typeText(r.text.mid(r.typedChars), &typed);
+    r.typedChars += typed;
+    if (f && f->number == Err::TargetNotFocused) {
+        if (r.typedChars > 0) {
+            const QString where =
+                QStringLiteral("after %1 of %2 characters").arg(r.typedChars).arg(r.text.size());
+            m_log.insert(
+                logLine(QStringLiteral("[cut %1; the rest is held] ").arg(where) + r.shown()));
+            m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Cut,
+                              where + QStringLiteral(": ") + f->message);
+            r.markedHeld = true;
+        }
+        m_waiting.start();
+        hold(f->message);
+        scheduleDelivery(RetryMs);
+        return;
+    }
+    if (f) {
+        // This reading cannot be typed at all; those behind it may be.
+        Reading failed = r;
+        m_held.pop();
+        errorPath(*f, false, &failed);
+        return;
+    }
+    m_log.insert(logLine(r.shown()));
+    m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Typed,
+                      m_platform.targetTitle());
+    noteJournalFailure();
+    m_held.pop();
+    if (wasHeld)
+        emit heldChanged();
+    if (!m_held.isEmpty())
+        scheduleDelivery(0);
+}
+
+void ReadingLoop::waitForTarget(const AppError& why) {
+    if (!m_waiting.isValid())
+        m_waiting.start();
+    // Starting programs and dialogs take seconds at least: say so at once.
+    // A focus that is only slow to move gets a moment first.
+    if (m_state == RunState::Holding || why.number == Err::TargetBusy ||
+        why.number == Err::TargetStarting || m_waiting.elapsed() >= GraceMs)
+        hold(why.message);
+    scheduleDelivery(m_state == RunState::Holding ? RetryMs : QuickRetryMs);
+}
+
+void ReadingLoop::hold(const QString& reason) {
+    if (isRunning())
+        setState(RunState::Holding);
+    if (reason != m_heldReason) {
+        m_heldReason = reason;
+        m_log.insert(logLine(QStringLiteral("Readings are held: %1.").arg(reason)));
+    }
+    markHeld();
+    emit heldChanged();
+}
+
+void ReadingLoop::markHeld() {
+    for (Reading& r : m_held.all()) {
+        if (r.markedHeld)
+            continue;
+        r.markedHeld = true;
+        m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
+        m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Held, m_heldReason);
+    }
+}
+
+void ReadingLoop::notTyped(Reading& r, const QString& why) {
+    m_log.insert(logLine(QStringLiteral("[not typed] ") + r.shown()));
+    m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::NotTyped, why);
+}
+
+void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
+    m_delivery.stop();
+    m_port.setPortOpen(false);
+    setState(RunState::Halted);
+    const int kept = gone ? 0 : m_held.size();
+    const int notTypedCount = m_held.size() + (failed ? 1 : 0);
+    if (error.number != Err::PathFileAccess) {
+        m_log.insert(logLine(QStringLiteral("The reception error occurred.")));
+        m_log.insert(logLine(error.message));
+        m_log.insert(logLine(
+            QStringLiteral("%1 readings were received but not typed").arg(notTypedCount) +
+            (kept ? QStringLiteral("; %1 of them are held, and Read Start types them first.")
+                        .arg(kept)
+                  : QStringLiteral("."))));
+    }
+    if (failed)
+        notTyped(*failed, error.message);
+    if (gone) {
+        // Nothing will take them: list them so the user can enter them.
+        for (Reading& r : m_held.all())
+            notTyped(r, error.message);
+        m_held.clear();
+    } else if (kept) {
+        m_heldReason = QStringLiteral("the run ended with an error; Read Start types them first");
+        markHeld();
+    }
+    m_journal.sync();
+    emit heldChanged();
+    emit halted(error);
+}
+
+void ReadingLoop::noteJournalFailure() {
+    if (const Failure f = m_journal.takeFailure())
+        m_log.insert(logLine(f->message));
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "ConnectTime.h"
+#include "HeldReadings.h"
+#include "LineAssembler.h"
+#include "app/AppError.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class SerialPort;
+class DesktopPlatform;
+class Journal;
+struct AppState;
+
+// The run's one state. Reading: lines are typed as they come. Holding: the
+// target is alive but cannot take keys; lines wait in order and the run
+// goes on reading. Stopped: by Stop (lines still waiting are typed first at
+// the next start). Halted: by an error; the port is closed.
+enum class RunState { Stopped, Reading, Holding, Halted };
+
+// One reading run: bytes from the serial port are collected into lines;
+// each completed line is composed with date and time, written to the
+// journal, typed into the target and written into the log. Driven by the
+// port's signals and timers, so a waiting run costs no CPU. Between two
+// lines it returns to the event loop, so Stop, the timer and the dialogs
+// are handled while a burst is being typed.
+class ReadingLoop : public QObject {
+    Q_OBJECT
+public:
+    struct Log {
+        std::function<void(const QString&)> insert; // at the log's caret
+        std::function<void()> clear;
+    };
+
+    ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& state, Journal& journal,
+                Log log, Clock clock = systemClock(), QObject* parent = nullptr);
+
+    // Opens the port when it is closed, empties the log and starts reading;
+    // readings held from before are typed first. A port that cannot be
+    // opened ends the run through the error path.
+    void start();
+    // Handles at most one more waiting byte, then ends the run and closes
+    // the port. Readings not typed yet stay held for the next start.
+    void stop();
+    // Ends the run at once, typing nothing more (the program is closing).
+    void abandon();
+    // While suspended (a modal dialog is open) nothing is typed; lines are
+    // still read and journalled.
+    void setSuspended(bool suspended);
+
+    RunState state() const { return m_state; }
+    bool isRunning() const { return m_state == RunState::Reading || m_state == RunState::Holding; }
+    // Readings the log shows as held, and why they are.
+    int heldCount() const;
+    QString heldReason() const { return m_heldReason; }
+    const QByteArray& pendingLine() const { return m_assembler.pending(); }
+
+    // How long the target may take to take the focus before its readings
+    // count as held.
+    static constexpr int GraceMs = 1000;
+
+signals:
+    void stateChanged(RunState state);
+    // The number of held readings or the reason changed.
+    void heldChanged();
+    // The run has ended through the error path; the port is closed.
+    void halted(const AppError& error);
+    // The run has ended by stop(); the port is closed.
+    void stopped();
+
+private:
+    void setState(RunState state);
+    void pump();
+    void takeLine();
+    void deliver();
+    void scheduleDelivery(int delayMs);
+    // The target cannot take keys now: wait, within bounds, then hold.
+    void waitForTarget(const AppError& why);
+    void hold(const QString& reason);
+    void markHeld();
+    // failed: a reading that can never be typed, listed as not typed.
+    void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
+    void notTyped(Reading& reading, const QString& why);
+    void noteJournalFailure();
+    QString portLabel() const;
+
+    SerialPort& m_port;
+    DesktopPlatform& m_platform;
+    AppState& m_app;
+    Journal& m_journal;
+    Log m_log;
+    Clock m_clock;
+    LineAssembler m_assembler;
+    HeldReadings m_held;
+    RunState m_state = RunState::Stopped;
+    QString m_heldReason;
+    bool m_suspended = false;
+    bool m_holdFullReported = false;
+    QTimer m_delivery;
+    QElapsedTimer m_waiting; // since the target first could not take keys
+};
