@@ -78,21 +78,10 @@ void ReadingLoop::start() {
 void ReadingLoop::stop() {
     if (!isRunning())
         return;
-    if (m_port.InBufferCount() > 0) {
-        const bool completed =
-            m_assembler.feed(m_port.Input().at(0)) == LineAssembler::Outcome::LineCompleted;
-        if (completed) {
-            takeLine();
-            if (!isRunning())
-                return;
-            // The LF behind a CR is part of that line's end.
-            if (m_port.InBufferCount() > 0) {
-                const QByteArray next = m_port.Input();
-                if (next != "\n")
-                    m_assembler.feed(next.at(0));
-            }
-        }
-    }
+    // Lines the instrument sent before Stop are readings too: take every
+    // whole line that has arrived, to be typed at the next start.
+    m_port.readWaiting();
+    pump();
     m_delivery.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);

@@ -42,7 +42,7 @@ public:
     // readings held from before are typed first. A port that cannot be
     // opened ends the run through the error path.
     void start();
-    // Handles at most one more waiting byte, then ends the run and closes
+    // Takes the whole lines that have arrived, then ends the run and closes
     // the port. Readings not typed yet stay held for the next start.
     void stop();
     // Ends the run at once, typing nothing more (the program is closing).

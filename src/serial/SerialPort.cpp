@@ -19,50 +19,56 @@ struct KernelTermios2 {
     speed_t c_ispeed, c_ospeed;
 };
 
-QSerialPort::Parity toQt(char parity)
-{
+QSerialPort::Parity toQt(char parity) {
     switch (parity) {
-    case 'e': return QSerialPort::EvenParity;
-    case 'o': return QSerialPort::OddParity;
-    case 'm': return QSerialPort::MarkParity;
-    case 's': return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+    case 'e':
+        return QSerialPort::EvenParity;
+    case 'o':
+        return QSerialPort::OddParity;
+    case 'm':
+        return QSerialPort::MarkParity;
+    case 's':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
     }
 }
 
-QSerialPort::FlowControl flowToQt(qint32 handshaking)
-{
+QSerialPort::FlowControl flowToQt(qint32 handshaking) {
     // XON/XOFF together with RTS/CTS has no Qt setting; hardware flow
     // control is the one that protects the data.
     switch (handshaking) {
-    case 1: return QSerialPort::SoftwareControl;
+    case 1:
+        return QSerialPort::SoftwareControl;
     case 2:
-    case 3: return QSerialPort::HardwareControl;
-    default: return QSerialPort::NoFlowControl;
+    case 3:
+        return QSerialPort::HardwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
     }
 }
 
-AppError deviceError(const QString& what, const QSerialPort& port)
-{
+AppError deviceError(const QString& what, const QSerialPort& port) {
     // portName() drops "/dev/"; the user knows the device by its full path.
-    const QString name = port.portName().startsWith('/') ? port.portName()
-                                                         : QStringLiteral("/dev/") + port.portName();
+    const QString name = port.portName().startsWith('/')
+                             ? port.portName()
+                             : QStringLiteral("/dev/") + port.portName();
     return makeError(Err::PortNotAvailable,
                      QStringLiteral("%1 %2: %3").arg(what, name, port.errorString()));
 }
 } // namespace
 
-SerialPort::SerialPort(QObject* parent) : QObject(parent), m_port(new QSerialPort(this))
-{
+SerialPort::SerialPort(QObject* parent) : QObject(parent), m_port(new QSerialPort(this)) {
     connect(m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError e) { onError(static_cast<int>(e)); });
 }
 
-SerialPort::~SerialPort() { m_port->close(); }
+SerialPort::~SerialPort() {
+    m_port->close();
+}
 
-Failure SerialPort::setCommPort(int number)
-{
+Failure SerialPort::setCommPort(int number) {
     if (m_port->isOpen())
         return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
     if (number < 1 || number > 16)
@@ -72,8 +78,7 @@ Failure SerialPort::setCommPort(int number)
     return std::nullopt;
 }
 
-Failure SerialPort::setSettings(const QString& text)
-{
+Failure SerialPort::setSettings(const QString& text) {
     AppError error;
     const auto parsed = SerialSettings::parse(text, &error);
     if (!parsed)
@@ -90,11 +95,11 @@ Failure SerialPort::setSettings(const QString& text)
     return std::nullopt;
 }
 
-Failure SerialPort::setHandshaking(qint64 value)
-{
+Failure SerialPort::setHandshaking(qint64 value) {
     if (value < 0 || value > 3)
-        return makeError(Err::InvalidPropertyValue,
-                         QStringLiteral("Invalid property value: handshaking %1 (use 0 to 3).").arg(value));
+        return makeError(
+            Err::InvalidPropertyValue,
+            QStringLiteral("Invalid property value: handshaking %1 (use 0 to 3).").arg(value));
     const qint32 previous = m_handshaking;
     m_handshaking = static_cast<qint32>(value);
     if (m_port->isOpen() && !m_port->setFlowControl(flowToQt(m_handshaking))) {
@@ -104,8 +109,7 @@ Failure SerialPort::setHandshaking(qint64 value)
     return std::nullopt;
 }
 
-Failure SerialPort::setInputLen(int value)
-{
+Failure SerialPort::setInputLen(int value) {
     if (value < 0 || value > 32767)
         return makeError(Err::InvalidPropertyValue,
                          QStringLiteral("Invalid property value: input length %1.").arg(value));
@@ -113,15 +117,15 @@ Failure SerialPort::setInputLen(int value)
     return std::nullopt;
 }
 
-bool SerialPort::PortOpen() const { return m_port->isOpen(); }
+bool SerialPort::PortOpen() const {
+    return m_port->isOpen();
+}
 
-QString SerialPort::devicePath() const
-{
+QString SerialPort::devicePath() const {
     return m_resolver ? m_resolver(m_commPort) : PortDirectory::deviceFor(m_commPort);
 }
 
-Failure SerialPort::setPortOpen(bool open)
-{
+Failure SerialPort::setPortOpen(bool open) {
     if (!open) {
         m_port->close();
         m_buffer.clear();
@@ -135,9 +139,9 @@ Failure SerialPort::setPortOpen(bool open)
         return f;
     const QString path = devicePath();
     if (path.isEmpty())
-        return makeError(Err::PortNotAvailable,
-                         QStringLiteral("Com%1 stands for no serial device on this machine.")
-                             .arg(m_commPort));
+        return makeError(
+            Err::PortNotAvailable,
+            QStringLiteral("Com%1 stands for no serial device on this machine.").arg(m_commPort));
     m_port->setPortName(path);
     m_failed = false;
     if (!m_port->open(QIODevice::ReadWrite))
@@ -154,13 +158,13 @@ Failure SerialPort::setPortOpen(bool open)
     return std::nullopt;
 }
 
-Failure SerialPort::applyToDevice()
-{
+Failure SerialPort::applyToDevice() {
     QSerialPort& p = *m_port;
     const auto stop = m_settings.stopTenths == 10   ? QSerialPort::OneStop
                       : m_settings.stopTenths == 20 ? QSerialPort::TwoStop
                                                     : QSerialPort::OneAndHalfStop;
-    if (!p.setBaudRate(m_settings.baud) || !p.setDataBits(QSerialPort::DataBits(m_settings.dataBits)) ||
+    if (!p.setBaudRate(m_settings.baud) ||
+        !p.setDataBits(QSerialPort::DataBits(m_settings.dataBits)) ||
         !p.setParity(toQt(m_settings.parity)) || !p.setFlowControl(flowToQt(m_handshaking)))
         return deviceError(QStringLiteral("Settings refused by"), p);
     if (stop != QSerialPort::OneAndHalfStop && !p.setStopBits(stop))
@@ -189,8 +193,7 @@ Failure SerialPort::applyToDevice()
     return std::nullopt;
 }
 
-void SerialPort::configureParityCheck()
-{
+void SerialPort::configureParityCheck() {
     const int fd = m_port->handle();
     termios t{};
     if (fd < 0 || tcgetattr(fd, &t) != 0)
@@ -208,13 +211,18 @@ void SerialPort::configureParityCheck()
     m_marksParity = tcgetattr(fd, &check) == 0 && (check.c_iflag & PARMRK);
 }
 
-void SerialPort::takeBytes(const QByteArray& raw)
-{
+void SerialPort::takeBytes(const QByteArray& raw) {
     m_buffer += m_marksParity ? m_marks.decode(raw) : raw;
 }
 
-void SerialPort::onReadyRead()
-{
+void SerialPort::readWaiting() {
+    // A zero timeout polls the descriptor once and reads what is there;
+    // bounded, as a fast instrument never lets the descriptor run dry.
+    for (int i = 0; i < 64 && m_port->isOpen() && m_port->waitForReadyRead(0); ++i) {
+    }
+}
+
+void SerialPort::onReadyRead() {
     // readyRead is not repeated for bytes already buffered: take them all.
     takeBytes(m_port->readAll());
     if (m_bufferPos > 4096 && m_bufferPos * 2 > m_buffer.size()) {
@@ -225,8 +233,7 @@ void SerialPort::onReadyRead()
         emit dataReceived();
 }
 
-void SerialPort::onError(int error)
-{
+void SerialPort::onError(int error) {
     const auto e = static_cast<QSerialPort::SerialPortError>(error);
     if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
         return;
@@ -234,10 +241,10 @@ void SerialPort::onError(int error)
     if (m_failed || !m_port->isOpen())
         return;
     m_failed = true;
-    const AppError reason = makeError(
-        e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
-        QStringLiteral("The serial device %1 went away or cannot be read (%2).")
-            .arg(m_port->portName(), m_port->errorString()));
+    const AppError reason =
+        makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
+                  QStringLiteral("The serial device %1 went away or cannot be read (%2).")
+                      .arg(m_port->portName(), m_port->errorString()));
     // Close outside QSerialPort's own notification handler.
     QTimer::singleShot(0, this, [this, reason] {
         setPortOpen(false);
@@ -245,13 +252,11 @@ void SerialPort::onError(int error)
     });
 }
 
-std::int16_t SerialPort::InBufferCount() const
-{
+std::int16_t SerialPort::InBufferCount() const {
     return static_cast<std::int16_t>(qMin<qsizetype>(m_buffer.size() - m_bufferPos, 32767));
 }
 
-QByteArray SerialPort::Input()
-{
+QByteArray SerialPort::Input() {
     const qsizetype waiting = m_buffer.size() - m_bufferPos;
     const qsizetype n = m_inputLen == 0 ? waiting : qMin<qsizetype>(waiting, m_inputLen);
     const QByteArray out = m_buffer.mid(m_bufferPos, n);

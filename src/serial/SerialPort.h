@@ -47,6 +47,10 @@ public:
     // InputLen is 0); empty when none wait.
     QByteArray Input();
 
+    // Reads, without waiting, what the device has received but not yet
+    // handed over (dataReceived follows when there was any).
+    void readWaiting();
+
     // The device path the current port number stands for, or empty.
     QString devicePath() const;
 

@@ -12,6 +12,25 @@ import time
 import tty
 
 
+def unescape(text: bytes) -> bytes:
+    """A journal field back to the bytes it stands for."""
+    out = bytearray()
+    i = 0
+    simple = {ord("t"): 9, ord("r"): 13, ord("n"): 10, ord("\\"): 92}
+    while i < len(text):
+        c = text[i]
+        if c == 92 and i + 1 < len(text) and text[i + 1] in simple:
+            out.append(simple[text[i + 1]])
+            i += 2
+        elif c == 92 and i + 3 < len(text) and text[i + 1] == ord("x"):
+            out.append(int(text[i + 2:i + 4], 16))
+            i += 4
+        else:
+            out.append(c)
+            i += 1
+    return bytes(out)
+
+
 def sh(*args, check=True, timeout=30):
     return subprocess.run(args, check=check, timeout=timeout, capture_output=True, text=True)
 
@@ -162,7 +181,9 @@ class SerialLine:
         os.close(slave)
 
     def send(self, data: bytes):
-        os.write(self.master, data)
+        # A pty takes a few KiB at a time; the rest waits for the reader.
+        while data:
+            data = data[os.write(self.master, data):]
 
     def hang_up(self):
         if self.master is not None:
@@ -181,7 +202,9 @@ class Parvelo:
                 f.write(f"[{section}]\n")
                 for k, v in values.items():
                     f.write(f'{k}="{v}"\n')
-        env = dict(os.environ, XDG_CONFIG_HOME=self.config, LANG="C.UTF-8")
+        # The journal goes to the same throw-away folder.
+        env = dict(os.environ, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.config,
+                   LANG="C.UTF-8")
         self.proc = subprocess.Popen([exe], env=env)
         self.window = find_window("^Parvelo$")
 
@@ -233,6 +256,21 @@ class Parvelo:
 
     def title(self):
         return window_name(self.window)
+
+    def journal(self):
+        """The journal's records, oldest first, as (time, port, id, event,
+        text) with text unescaped to bytes."""
+        folder = os.path.join(self.config, "Parvelo", "journal")
+        records = []
+        for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+            with open(os.path.join(folder, name), "rb") as f:
+                for line in f.read().split(b"\n"):
+                    fields = line.split(b"\t")
+                    if len(fields) == 5:
+                        t, port, rid, event, text = fields
+                        records.append((t.decode(), port.decode(), rid.decode(), event.decode(),
+                                        unescape(text)))
+        return records
 
     def save_log(self, path):
         """File > Log Save with access keys, the path typed into the dialog;

@@ -83,9 +83,11 @@ def split_log(data: bytes):
     return text[:-2].split("\r\n")
 
 
-def check_halted_by_error(app, serial, workdir, label, expect_before, message_hint):
-    """After a fault: port closed, halted state, CPU idle, log = lines typed
-    before + the two error lines. Returns the CPU seconds measured."""
+def check_halted_by_error(app, serial, workdir, label, expect_before, message_hint,
+                          not_typed=()):
+    """After a fault: port closed, the window shows a stopped run, CPU idle,
+    log = lines typed before + the error lines + the readings not typed.
+    Returns the CPU seconds measured."""
     wait_for(lambda: serial.slave_path not in app.open_fds(), 10, "port to close")
     # The port's lock file goes right after the port itself.
     wait_for(lambda: not os.path.exists(lock_file(serial)), 2, f"{lock_file(serial)} to go")
@@ -95,17 +97,16 @@ def check_halted_by_error(app, serial, workdir, label, expect_before, message_hi
     print(f"[{label}] port closed; title {title!r}; CPU {cpu:.3f} s in {IDLE_WINDOW:.0f} s "
           "after the fault")
     check(cpu < IDLE_CPU_LIMIT, f"busy after the fault: {cpu:.3f} s CPU in {IDLE_WINDOW} s")
-    # The halted state keeps the run's caption and controls until Stop.
-    check(title == "Parvelo[Reading]", f"caption {title!r} in the halted state")
-    app.click_stop()
-    wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop to take effect")
+    # Nothing is read any more, and the window says so.
+    check(title == "Parvelo[Stop]", f"caption {title!r} after the error")
     lines = split_log(app.save_log(os.path.join(workdir, f"log-{label}.txt")))
     print(f"[{label}] log: {lines!r}")
     check(lines[:len(expect_before)] == expect_before,
           f"log before the error lines: {lines[:len(expect_before)]!r}")
     rest = lines[len(expect_before):]
-    check(len(rest) == 2 and rest[0] == ERROR_LINE,
-          f"expected the two error lines after the typed lines, got {rest!r}")
+    count = f"{len(not_typed)} readings were received but not typed."
+    check(rest[:1] == [ERROR_LINE] and rest[2:] == [count] + [f"[not typed] {x}" for x in not_typed],
+          f"expected the error lines and the readings not typed, got {rest!r}")
     check(message_hint(rest[1]), f"unexpected error message {rest[1]!r}")
     return cpu
 
@@ -154,7 +155,7 @@ def case_target_closed(exe, workdir):
               f"{second.window})")
         serial.send(b"must not arrive\r\n")
         cpu = check_halted_by_error(app, serial, workdir, "target-closed", ["before close"],
-                                    lambda m: "window" in m.lower())
+                                    lambda m: "window" in m.lower(), ["must not arrive"])
         data = second.data()
         print(f"[target closed] second xterm received {data!r}")
         check(data == b"", f"second window received {data!r}")

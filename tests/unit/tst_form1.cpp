@@ -222,13 +222,17 @@ void TestForm1::runStatesAndPanels() {
     QVERIFY(AppState::instance().StopFlag);
 
     // A dialog of the target holds the readings: the status bar says so.
+    form->show();
+    const int width = form->width();
     fake->activateError = makeError(Err::TargetBusy, "the target shows the dialog \"Tip\"");
     form->Command1_Click();
     QVERIFY(pty.write("h\r"));
     QTRY_VERIFY(form->sbrStatus->panel("Held")->isVisibleTo(form.get()));
-    QCOMPARE(form->sbrStatus->panelText("Held"),
+    QCOMPARE(form->sbrStatus->panel("Held")->toolTip(),
              QString::fromUtf8("Held: 1 – the target shows the dialog \"Tip\""));
     QVERIFY(!form->sbrStatus->panel("Settings")->isVisibleTo(form.get()));
+    QTest::qWait(50);
+    QCOMPARE(form->width(), width); // the layout is fixed
 
     // The target has gone: the run halts and the window shows it stopped.
     fake->activateError = makeError(Err::NoTargetWindow, "The target window has gone.");

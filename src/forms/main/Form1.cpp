@@ -114,7 +114,7 @@ void Form1::buildWindow() {
     sbrStatus->setFixedHeight(tw(StatusHeight));
     sbrStatus->setFont(Fonts::gothic(9.75));
     sbrStatus->addTextPanel(QStringLiteral("Settings"), QStringLiteral("Setting"), 2500);
-    sbrStatus->addTextPanel(QStringLiteral("Held"), QString(), 2500);
+    sbrStatus->addTextPanel(QStringLiteral("Held"), QString(), 2500 + 1400);
     sbrStatus->panel(QStringLiteral("Held"))
         ->setStyleSheet(QStringLiteral("background: #ffd75e; color: black;"));
     sbrStatus->setPanelVisible(QStringLiteral("Held"), false);
@@ -245,13 +245,23 @@ void Form1::showHalted() {
 }
 
 void Form1::showHeld() {
+    // Shown in place of the settings and the date: the user must see it
+    // at a glance, and the date is on the desktop's clock anyway.
     const int held = m_loop->heldCount();
     const QString text =
         held ? QStringLiteral("Held: %1 \u2013 %2").arg(held).arg(m_loop->heldReason()) : QString();
-    sbrStatus->setPanelText(QStringLiteral("Held"), text);
-    sbrStatus->panel(QStringLiteral("Held"))->setToolTip(text);
-    sbrStatus->setPanelVisible(QStringLiteral("Held"), held > 0);
+    QLabel* panel = sbrStatus->panel(QStringLiteral("Held"));
+    panel->setText(
+        panel->fontMetrics().elidedText(text, Qt::ElideRight, panel->maximumWidth() - 8));
+    panel->setToolTip(text);
+    // Hide before showing: for a moment all panels would not fit, and the
+    // window would grow to make room and stay that wide.
+    if (held == 0)
+        panel->setVisible(false);
     sbrStatus->setPanelVisible(QStringLiteral("Settings"), held == 0);
+    sbrStatus->setPanelVisible(QStringLiteral("Date"), held == 0);
+    if (held > 0)
+        panel->setVisible(true);
 }
 
 void Form1::StartConnectTimer() {

@@ -25,8 +25,9 @@ Failure writeLogFile(const QString& path, const QString& logText) {
         const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
         if (!device.open(QIODevice::WriteOnly) || device.write(bytes) != bytes.size() ||
             !device.flush())
-            return makeError(Err::PathFileAccess, QStringLiteral("The log could not be saved to %1: %2")
-                                                      .arg(path, device.errorString()));
+            return makeError(Err::PathFileAccess,
+                             QStringLiteral("The log could not be saved to %1: %2")
+                                 .arg(path, device.errorString()));
         return std::nullopt;
     }
     QSaveFile file(path);

@@ -33,6 +33,7 @@ void StatusPanels::addTextPanel(const QString& key, const QString& text, int wid
 
 void StatusPanels::addDatePanel(int widthTwips) {
     m_date = addPanel(widthTwips);
+    m_panels.insert(QStringLiteral("Date"), m_date);
     m_date->setAlignment(Qt::AlignCenter);
     refreshClock();
 }

@@ -195,10 +195,13 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
                     *typed = ends[batchStart + end - 1];
             }
             XUngrabServer(dpy);
+            // A round trip with nothing of ours queued lets the server serve
+            // other clients before the next slice: a click and the window
+            // manager's answer to it get through in the middle of a line.
+            // The last slice is synced with the error check below.
+            if (end < strokes.size() || next < actions.size())
+                XSync(dpy, False);
         }
-        // The last batch is synced with the error check below.
-        if (next < actions.size())
-            XSync(dpy, False);
         lastKeysMs_ = nowMs();
         pool_.endBatch(lastKeysMs_);
         if (positions.empty())
