@@ -67,7 +67,12 @@ def case_modal_dialog(exe, target_exe, workdir):
         for line in held:
             serial.send(line.encode() + b"\r\n")
             time.sleep(0.2)
-        time.sleep(1.5)
+        time.sleep(0.5)
+        cpu = app.cpu_seconds()
+        time.sleep(2.0)
+        cpu = app.cpu_seconds() - cpu
+        print(f"    {cpu:.3f} s of CPU in 2 s of holding")
+        check(cpu < 0.1, f"holding costs {cpu:.3f} s of CPU in 2 s")
         screenshot(workdir, "modal-dialog-held")
         check(read() == "r1\nbad DIALOG\n", f"typed while the dialog is up: {read()!r}")
         keys = out + ".dialogkeys"
@@ -124,6 +129,7 @@ def case_click_elsewhere(exe, workdir, on_stop):
         check(expected.startswith(target.data()), "the target's text is not a prefix of the lines")
         if on_stop:
             stopped_at = len(target.data())
+            screenshot(workdir, "stopped-with-held")
             check(stopped_at < len(expected), "everything was typed before Stop took effect")
             log = split_log(app.save_log(os.path.join(workdir, "log-stop.txt")))
             stray = [x for x in log if not (x in lines or x.startswith("[held] ")
@@ -169,9 +175,15 @@ def case_no_window(exe, workdir):
             sent.append(f"w{len(sent)} +0012.{len(sent):03d} g")
             serial.send(sent[-1].encode() + b"\r\n")
             time.sleep(0.5)
+        cpu = app.cpu_seconds()
+        time.sleep(2.0)
+        cpu = app.cpu_seconds() - cpu
+        print(f"    {cpu:.3f} s of CPU in 2 s of waiting for the window")
+        check(cpu < 0.1, f"waiting costs {cpu:.3f} s of CPU in 2 s")
         screenshot(workdir, "no-window-held")
         wait_for(lambda: app.title() == "Parvelo[Stop]", 40, "the wait to end")
         waited = time.monotonic() - started
+        screenshot(workdir, "no-window-halted")
         lines = split_log(app.save_log(os.path.join(workdir, "log-no-window.txt")))
         print(f"    halted after {waited:.1f} s; log {lines[:3]!r} ... {lines[-len(sent) - 3:][:3]!r}")
         check(lines[0] == HELD + f'waiting for the window of "{script}" to appear.',

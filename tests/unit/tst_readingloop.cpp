@@ -21,6 +21,7 @@ private slots:
     void insertionModesApplyFromTheNextLine();
     void heldWhileTheTargetCannotTakeKeys();
     void lineCutByAFocusChangeIsFinishedLater();
+    void journalThatCannotBeWrittenIsReportedOnce();
     void stopWithPartialLineTypesNothing();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
@@ -155,6 +156,21 @@ void TestReadingLoop::lineCutByAFocusChangeIsFinishedLater() {
     QVERIFY(m_log.endsWith("123456789\r\nnext\r\n"));
     QVERIFY(journal().contains(
         "cut after 4 of 11 characters: the keyboard focus left the target window"));
+}
+
+void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce()
+{
+    QFile file(m_data->filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    Journal unwritable(file.fileName() + "/journal"); // below a file: fails even as root
+    ReadingLoop loop(*m_port, *m_platform, m_state, unwritable,
+                     {[this](const QString& t) { m_log += t; }, [] {}});
+    m_loop.reset();
+    loop.start();
+    QVERIFY(m_pty->write("a\r\nb\r\n"));
+    QTRY_COMPARE(m_platform->typed, QStringList({"a\r\n", "b\r\n"}));
+    QCOMPARE(m_log.count("cannot be written"), 1);
+    QVERIFY(m_log.endsWith("a\r\nb\r\n"));
 }
 
 void TestReadingLoop::stopWithPartialLineTypesNothing() {
