@@ -9,7 +9,35 @@ import signal
 import subprocess
 import tempfile
 import time
+import traceback
 import tty
+
+
+class Failed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+def run_cases(cases, only):
+    """Runs (name, function) cases, those named in only if any; a failed
+    case does not stop the others. Returns the exit status."""
+    failures = 0
+    for name, run in cases:
+        if only and name not in only:
+            continue
+        started = time.monotonic()
+        try:
+            print(f"PASS {name}: {run()} ({time.monotonic() - started:.1f} s)")
+        except Exception as e:  # noqa: BLE001
+            failures += 1
+            if not isinstance(e, Failed):
+                traceback.print_exc()
+            print(f"FAIL {name}: {e} ({time.monotonic() - started:.1f} s)")
+    return 1 if failures else 0
 
 
 def unescape(text: bytes) -> bytes:
@@ -221,17 +249,24 @@ class Parvelo:
                           for k, v in parser.items(section)}
                 for section in parser.sections()}
 
-    def click_stop(self):
-        """Clicks Stop with the mouse (Stop has no access key). The button's
-        place follows from the twip layout: below the menu bar, whose height
-        is what the window has beyond the fixed client area and status bar."""
+    def click_button(self, top_twips):
+        """Clicks Read Start (top 600) or Stop (top 1560) with the mouse. The
+        button's place follows from the twip layout: below the menu bar,
+        whose height is what the window has beyond the fixed client area and
+        status bar."""
         size = window_size(self.window)
         if not size:
             raise AssertionError("main window has no geometry")
         menu_bar = size[1] - twips(3495 - 315) - twips(315)
         x = twips(4920) + twips(1695) // 2
-        y = menu_bar + twips(1560) + twips(615) // 2
+        y = menu_bar + twips(top_twips) + twips(615) // 2
         sh("xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1")
+
+    def click_stop(self):
+        self.click_button(1560)  # Stop has no access key
+
+    def click_read_start(self):
+        self.click_button(600)
 
     def focus(self):
         sh("xdotool", "windowactivate", "--sync", self.window, check=False)

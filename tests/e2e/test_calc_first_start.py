@@ -20,21 +20,12 @@ from datetime import datetime
 sys.path.insert(0, os.path.dirname(__file__))
 from calc_profile import XCU, empty_sheet, make_profile, read_cells  # noqa: E402
 from parvelo_session import (  # noqa: E402
-    Parvelo, SerialLine, find_window, key, pid_alive, sh, wait_for, window_name)
+    Failed, Parvelo, SerialLine, check, find_window, key, pid_alive, sh, wait_for, window_name)
 
 # Plain numbers: nothing in Calc's input help can change them.
 READINGS = ["12.5", "11", "1.511", "100", "0.0011"]
 # Left at their fresh defaults, so that Calc shows its first-start boxes.
 FIRST_START_KEYS = ("FirstRun", "ShowTipOfTheDay", "ooSetupInstCompleted")
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
 
 
 def fresh_profile(workdir):

@@ -19,12 +19,11 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
-    CatTarget, Parvelo, SerialLine, find_window, sh, wait_for, window_name)
-from test_run_faults import Failed, check, split_log, start_run  # noqa: E402
+    CatTarget, Parvelo, SerialLine, check, find_window, run_cases, sh, wait_for, window_name)
+from test_run_faults import idle_cpu, split_log, start_run  # noqa: E402
 
 HELD = "Readings are held: "
 
@@ -68,9 +67,7 @@ def case_modal_dialog(exe, target_exe, workdir):
             serial.send(line.encode() + b"\r\n")
             time.sleep(0.2)
         time.sleep(0.5)
-        cpu = app.cpu_seconds()
-        time.sleep(2.0)
-        cpu = app.cpu_seconds() - cpu
+        cpu = idle_cpu(app)
         print(f"    {cpu:.3f} s of CPU in 2 s of holding")
         check(cpu < 0.1, f"holding costs {cpu:.3f} s of CPU in 2 s")
         screenshot(workdir, "modal-dialog-held")
@@ -137,7 +134,7 @@ def case_click_elsewhere(exe, workdir, on_stop):
             check(not stray, f"lines in the log that were never received: {stray[:3]!r}")
             cut = [x for x in log if x.startswith("[cut after ")]
             print(f"    [{label}] log: {len(log)} lines; {cut[0][:60] if cut else 'no cut'}")
-            click_read_start(app)  # it has no access key
+            app.click_read_start()
             wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
         got = target.wait_data(expected, 30)
         check(got == expected, f"target holds {len(got)} bytes, expected {len(expected)}; "
@@ -148,15 +145,6 @@ def case_click_elsewhere(exe, workdir, on_stop):
         app.close()
         target.stop()
         other.stop()
-
-
-def click_read_start(app):
-    from parvelo_session import twips, window_size
-    w, h = window_size(app.window)
-    menu_bar = h - twips(3495 - 315) - twips(315)
-    x = twips(4920) + twips(1695) // 2
-    y = menu_bar + twips(600) + twips(615) // 2
-    sh("xdotool", "mousemove", "--window", app.window, str(x), str(y), "click", "1")
 
 
 def case_no_window(exe, workdir):
@@ -175,9 +163,7 @@ def case_no_window(exe, workdir):
             sent.append(f"w{len(sent)} +0012.{len(sent):03d} g")
             serial.send(sent[-1].encode() + b"\r\n")
             time.sleep(0.5)
-        cpu = app.cpu_seconds()
-        time.sleep(2.0)
-        cpu = app.cpu_seconds() - cpu
+        cpu = idle_cpu(app)
         print(f"    {cpu:.3f} s of CPU in 2 s of waiting for the window")
         check(cpu < 0.1, f"waiting costs {cpu:.3f} s of CPU in 2 s")
         screenshot(workdir, "no-window-held")
@@ -241,20 +227,7 @@ def main():
         ("no window", lambda: case_no_window(exe, workdir)),
         ("sigkill", lambda: case_sigkill(exe, workdir)),
     ]
-    only = set(sys.argv[3:])
-    failures = 0
-    for name, run in cases:
-        if only and name not in only:
-            continue
-        started = time.monotonic()
-        try:
-            print(f"PASS {name}: {run()} ({time.monotonic() - started:.1f} s)")
-        except Exception as e:  # a failed case must not stop the others
-            failures += 1
-            if not isinstance(e, Failed):
-                traceback.print_exc()
-            print(f"FAIL {name}: {e} ({time.monotonic() - started:.1f} s)")
-    return 1 if failures else 0
+    return run_cases(cases, sys.argv[3:])
 
 
 if __name__ == "__main__":

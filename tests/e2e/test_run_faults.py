@@ -19,26 +19,17 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
-    CatTarget, Parvelo, SerialLine, close_window, holders_of, pid_alive, sh, wait_for)
+    CatTarget, Parvelo, SerialLine, check, close_window, holders_of, pid_alive, run_cases, sh,
+    wait_for)
 
 ERROR_LINE = "The reception error occurred."
 # Two seconds of a busy loop cost about two seconds of CPU; an idle Qt
 # program with a one-second timer costs a few milliseconds.
 IDLE_WINDOW = 2.0
 IDLE_CPU_LIMIT = 0.05
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
 
 
 def start_run(exe, workdir, extra_settings=None):
@@ -332,21 +323,7 @@ def main():
         ("exit by window close", lambda: case_exit(exe, workdir, "window close")),
         ("exit by File > Exit", lambda: case_exit(exe, workdir, "File > Exit")),
     ]
-    only = set(sys.argv[2:])
-    failures = 0
-    for name, run in cases:
-        if only and name not in only:
-            continue
-        started = time.monotonic()
-        try:
-            summary = run()
-            print(f"PASS {name}: {summary} ({time.monotonic() - started:.1f} s)")
-        except Exception as e:  # a failed case must not stop the others
-            failures += 1
-            if not isinstance(e, Failed):
-                traceback.print_exc()
-            print(f"FAIL {name}: {e} ({time.monotonic() - started:.1f} s)")
-    return 1 if failures else 0
+    return run_cases(cases, sys.argv[2:])
 
 
 if __name__ == "__main__":

@@ -17,17 +17,17 @@ unsigned long WindowFinder::atom(const char* name) {
     return XInternAtom(connection_.display(), name, False);
 }
 
-QList<unsigned long> WindowFinder::windowListProperty(unsigned long window,
-                                                      unsigned long property) {
+QList<unsigned long> WindowFinder::listProperty(unsigned long window, unsigned long property,
+                                                unsigned long wantedType) {
     QList<unsigned long> result;
     Atom type = 0;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(connection_.display(), window, property, 0, 65536, False, XA_WINDOW,
+    if (XGetWindowProperty(connection_.display(), window, property, 0, 65536, False, wantedType,
                            &type, &format, &count, &after, &data) == Success &&
         data) {
-        if (type == XA_WINDOW && format == 32) {
+        if (type == wantedType && format == 32) {
             const unsigned long* ids = reinterpret_cast<unsigned long*>(data);
             for (unsigned long i = 0; i < count; ++i)
                 result.append(ids[i]);
@@ -70,24 +70,9 @@ bool WindowFinder::windowManagerRunning() {
 }
 
 bool WindowFinder::supportsActiveWindowMessage() {
-    if (!windowManagerRunning())
-        return false;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    bool supported = false;
-    const unsigned long wanted = atom("_NET_ACTIVE_WINDOW");
-    if (XGetWindowProperty(connection_.display(), connection_.root(), atom("_NET_SUPPORTED"), 0,
-                           65536, False, XA_ATOM, &type, &format, &count, &after,
-                           &data) == Success &&
-        data) {
-        const unsigned long* atoms = reinterpret_cast<unsigned long*>(data);
-        for (unsigned long i = 0; i < count && format == 32; ++i)
-            supported = supported || atoms[i] == wanted;
-        XFree(data);
-    }
-    return supported;
+    return windowManagerRunning() &&
+           listProperty(connection_.root(), atom("_NET_SUPPORTED"), XA_ATOM)
+               .contains(atom("_NET_ACTIVE_WINDOW"));
 }
 
 bool WindowFinder::hasWmState(unsigned long window, long* state) {
@@ -121,9 +106,9 @@ QList<unsigned long> WindowFinder::clientWindows() {
     const bool wm = windowManagerRunning();
     if (wm) {
         QList<unsigned long> list =
-            windowListProperty(connection_.root(), atom("_NET_CLIENT_LIST_STACKING"));
+            listProperty(connection_.root(), atom("_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
         if (list.isEmpty())
-            list = windowListProperty(connection_.root(), atom("_NET_CLIENT_LIST"));
+            list = listProperty(connection_.root(), atom("_NET_CLIENT_LIST"), XA_WINDOW);
         if (!list.isEmpty())
             return list;
     }
@@ -182,25 +167,6 @@ WindowCandidate WindowFinder::describe(unsigned long window) {
     return c;
 }
 
-QList<unsigned long> WindowFinder::atomListProperty(unsigned long window, const char* property) {
-    QList<unsigned long> result;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(connection_.display(), window, atom(property), 0, 64, False, XA_ATOM,
-                           &type, &format, &count, &after, &data) == Success &&
-        data) {
-        if (type == XA_ATOM && format == 32) {
-            const unsigned long* atoms = reinterpret_cast<unsigned long*>(data);
-            for (unsigned long i = 0; i < count; ++i)
-                result.append(atoms[i]);
-        }
-        XFree(data);
-    }
-    return result;
-}
-
 unsigned long WindowFinder::transientFor(unsigned long window) {
     Window owner = 0;
     if (!XGetTransientForHint(connection_.display(), window, &owner))
@@ -219,7 +185,7 @@ WindowFinder::Role WindowFinder::roleOf(unsigned long window) {
         "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
         "_NET_WM_WINDOW_TYPE_COMBO",         "_NET_WM_WINDOW_TYPE_DND"};
     int kind = 0; // no type at all counts as normal
-    for (unsigned long type : atomListProperty(window, "_NET_WM_WINDOW_TYPE")) {
+    for (unsigned long type : listProperty(window, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM)) {
         const auto it = std::find_if(std::begin(known), std::end(known),
                                      [&](const char* name) { return atom(name) == type; });
         if (it != std::end(known)) {
@@ -228,7 +194,7 @@ WindowFinder::Role WindowFinder::roleOf(unsigned long window) {
         }
     }
     const bool modal =
-        atomListProperty(window, "_NET_WM_STATE").contains(atom("_NET_WM_STATE_MODAL"));
+        listProperty(window, atom("_NET_WM_STATE"), XA_ATOM).contains(atom("_NET_WM_STATE_MODAL"));
     const bool transient = transientFor(window) != 0;
     connection_.syncAndTakeError();
     if (modal || kind == 1 || (kind == 0 && transient))

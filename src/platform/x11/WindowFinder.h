@@ -47,10 +47,11 @@ public:
     unsigned long atom(const char* name);
 
 private:
-    QList<unsigned long> windowListProperty(unsigned long window, unsigned long property);
+    // A list of 32-bit values (windows, atoms) of the given type.
+    QList<unsigned long> listProperty(unsigned long window, unsigned long property,
+                                      unsigned long wantedType);
     unsigned long cardinalProperty(unsigned long window, unsigned long property, bool* found);
     bool hasWmState(unsigned long window, long* state = nullptr);
-    QList<unsigned long> atomListProperty(unsigned long window, const char* property);
     unsigned long transientFor(unsigned long window);
     unsigned long findClientBelow(unsigned long window, int depth);
 
