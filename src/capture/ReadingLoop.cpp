@@ -41,10 +41,6 @@ int ReadingLoop::heldCount() const {
     return n;
 }
 
-QString ReadingLoop::portLabel() const {
-    return QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
-}
-
 void ReadingLoop::setState(RunState state) {
     if (m_state == state)
         return;
@@ -57,6 +53,9 @@ void ReadingLoop::start() {
     m_suspended = false;
     m_waiting.invalidate();
     m_heldReason.clear();
+    // Resolving the device reads the settings and the device folder: once
+    // a run, not for every record.
+    m_portLabel = QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
     m_port.setInputLen(1);
     if (!m_port.PortOpen()) {
         if (Failure f = m_port.setPortOpen(true)) {
@@ -96,7 +95,7 @@ void ReadingLoop::abandon() {
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
     for (Reading& r : m_held.all())
-        m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::NotTyped,
+        m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped,
                           QStringLiteral("Parvelo was closed"));
     m_held.clear();
     m_journal.sync();
@@ -120,7 +119,7 @@ void ReadingLoop::takeLine() {
     r.raw = m_assembler.takeLine();
     r.receivedAt = m_clock();
     // In the journal before anything else, so that a crash cannot lose it.
-    r.id = m_journal.received(r.receivedAt, portLabel(), r.raw);
+    r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();
     AppError error;
     const auto line = LineText::compose(LineText::decode(r.raw), m_app.InsertDate, m_app.InsertTime,
@@ -149,11 +148,27 @@ void ReadingLoop::takeLine() {
 }
 
 void ReadingLoop::scheduleDelivery(int delayMs) {
-    if (!m_delivery.isActive() || m_delivery.remainingTime() > delayMs)
-        m_delivery.start(delayMs);
+    if (delayMs > 0) {
+        if (!m_delivery.isActive())
+            m_delivery.start(delayMs);
+        return;
+    }
+    // Right after the events that are waiting (a click on Stop first): a
+    // posted call, cheaper per line than a timer.
+    if (m_deliveryPosted)
+        return;
+    m_deliveryPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_deliveryPosted = false;
+            deliver();
+        },
+        Qt::QueuedConnection);
 }
 
 void ReadingLoop::deliver() {
+    m_delivery.stop();
     if (!isRunning() || m_suspended)
         return;
     if (m_held.isEmpty()) {
@@ -187,7 +202,7 @@ void ReadingLoop::deliver() {
                 QStringLiteral("after %1 of %2 characters").arg(r.typedChars).arg(r.text.size());
             m_log.insert(
                 logLine(QStringLiteral("[cut %1; the rest is held] ").arg(where) + r.shown()));
-            m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Cut,
+            m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Cut,
                               where + QStringLiteral(": ") + f->message);
             r.markedHeld = true;
         }
@@ -204,7 +219,7 @@ void ReadingLoop::deliver() {
         return;
     }
     m_log.insert(logLine(r.shown()));
-    m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Typed,
+    m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed,
                       m_platform.targetTitle());
     noteJournalFailure();
     m_held.pop();
@@ -242,13 +257,13 @@ void ReadingLoop::markHeld() {
             continue;
         r.markedHeld = true;
         m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
-        m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::Held, m_heldReason);
+        m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Held, m_heldReason);
     }
 }
 
 void ReadingLoop::notTyped(Reading& r, const QString& why) {
     m_log.insert(logLine(QStringLiteral("[not typed] ") + r.shown()));
-    m_journal.outcome(m_clock(), portLabel(), r.id, Journal::Outcome::NotTyped, why);
+    m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped, why);
 }
 
 void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {

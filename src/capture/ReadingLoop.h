@@ -85,7 +85,6 @@ private:
     void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
     void notTyped(Reading& reading, const QString& why);
     void noteJournalFailure();
-    QString portLabel() const;
 
     SerialPort& m_port;
     DesktopPlatform& m_platform;
@@ -97,8 +96,10 @@ private:
     HeldReadings m_held;
     RunState m_state = RunState::Stopped;
     QString m_heldReason;
+    QString m_portLabel; // in the journal
     bool m_suspended = false;
     bool m_holdFullReported = false;
+    bool m_deliveryPosted = false;
     QTimer m_delivery;
     QElapsedTimer m_waiting; // since the target first could not take keys
 };
