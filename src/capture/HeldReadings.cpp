@@ -9,6 +9,8 @@ bool HeldReadings::push(const Reading& reading) {
 }
 
 void HeldReadings::pop() {
+    if (m_queue.front().markedHeld)
+        --m_marked;
     m_chars -= m_queue.front().text.size();
     m_queue.pop_front();
 }
@@ -16,4 +18,5 @@ void HeldReadings::pop() {
 void HeldReadings::clear() {
     m_queue.clear();
     m_chars = 0;
+    m_marked = 0;
 }

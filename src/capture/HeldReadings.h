@@ -35,7 +35,25 @@ public:
     const std::deque<Reading>& all() const { return m_queue; }
     void clear();
 
+    // Readings marked held always come first, so marking costs nothing for
+    // those marked before, however long the hold.
+    int markedCount() const { return m_marked; }
+    // Marks every reading not marked yet, calling each(reading) for it.
+    template <typename Each> void markRest(Each each) {
+        for (; m_marked < size(); ++m_marked) {
+            m_queue[std::size_t(m_marked)].markedHeld = true;
+            each(m_queue[std::size_t(m_marked)]);
+        }
+    }
+    void markFront() {
+        if (m_marked == 0 && !isEmpty()) {
+            m_queue.front().markedHeld = true;
+            m_marked = 1;
+        }
+    }
+
 private:
     std::deque<Reading> m_queue;
     qsizetype m_chars = 0;
+    int m_marked = 0;
 };

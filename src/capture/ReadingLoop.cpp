@@ -34,13 +34,6 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     });
 }
 
-int ReadingLoop::heldCount() const {
-    int n = 0;
-    for (const Reading& r : m_held.all())
-        n += r.markedHeld ? 1 : 0;
-    return n;
-}
-
 void ReadingLoop::setState(RunState state) {
     if (m_state == state)
         return;
@@ -204,7 +197,7 @@ void ReadingLoop::deliver() {
                 logLine(QStringLiteral("[cut %1; the rest is held] ").arg(where) + r.shown()));
             m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Cut,
                               where + QStringLiteral(": ") + f->message);
-            r.markedHeld = true;
+            m_held.markFront();
         }
         m_waiting.start();
         hold(f->message);
@@ -252,13 +245,10 @@ void ReadingLoop::hold(const QString& reason) {
 }
 
 void ReadingLoop::markHeld() {
-    for (Reading& r : m_held.all()) {
-        if (r.markedHeld)
-            continue;
-        r.markedHeld = true;
+    m_held.markRest([this](const Reading& r) {
         m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
         m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Held, m_heldReason);
-    }
+    });
 }
 
 void ReadingLoop::notTyped(Reading& r, const QString& why) {

@@ -54,7 +54,7 @@ public:
     RunState state() const { return m_state; }
     bool isRunning() const { return m_state == RunState::Reading || m_state == RunState::Holding; }
     // Readings the log shows as held, and why they are.
-    int heldCount() const;
+    int heldCount() const { return m_held.markedCount(); }
     QString heldReason() const { return m_heldReason; }
     const QByteArray& pendingLine() const { return m_assembler.pending(); }
 

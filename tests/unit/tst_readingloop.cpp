@@ -22,6 +22,7 @@ private slots:
     void heldWhileTheTargetCannotTakeKeys();
     void lineCutByAFocusChangeIsFinishedLater();
     void journalThatCannotBeWrittenIsReportedOnce();
+    void aFullHoldRefusesReadingsVisibly();
     void stopWithPartialLineTypesNothing();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
@@ -171,6 +172,26 @@ void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce()
     QTRY_COMPARE(m_platform->typed, QStringList({"a\r\n", "b\r\n"}));
     QCOMPARE(m_log.count("cannot be written"), 1);
     QVERIFY(m_log.endsWith("a\r\nb\r\n"));
+}
+
+void TestReadingLoop::aFullHoldRefusesReadingsVisibly()
+{
+    m_platform->activateError = makeError(Err::TargetBusy, "busy");
+    m_loop->start();
+    const int extra = 3;
+    QByteArray burst;
+    for (int i = 0; i < HeldReadings::MaxCount + extra; ++i)
+        burst += QByteArray::number(i) + "\r\n";
+    // In pieces the pty takes whole, read between them.
+    for (qsizetype at = 0; at < burst.size(); at += 2048) {
+        QVERIFY(m_pty->write(burst.mid(at, 2048)));
+        QTest::qWait(1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_log.count("[not typed] "), extra, 60000);
+    QCOMPARE(m_loop->heldCount(), HeldReadings::MaxCount);
+    QCOMPARE(m_log.count("the most Parvelo keeps"), 1);
+    QVERIFY(m_log.endsWith(QStringLiteral("[not typed] %1\r\n").arg(HeldReadings::MaxCount + 2)));
+    QCOMPARE(journal().count("not typed too many readings are held"), extra);
 }
 
 void TestReadingLoop::stopWithPartialLineTypesNothing() {
