@@ -35,6 +35,10 @@ CALC_PIECES = ["0012.345 g", "23.5 C", "1.511", "100", "11", "000123", "ABCabc",
                "K=7;y=-2", "N42 ok", "0.0011 mm", "1000 kPa"]
 
 
+# 115200 bit/s at 10 bits a character.
+GOAL_XTERM = 11520
+
+
 class NotMeasured(Exception):
     pass
 
@@ -116,9 +120,11 @@ def vm_rss_kb(pid):
     raise NotMeasured("no VmRSS for %d" % pid)
 
 
-def wait_size(path, size, timeout, stall=5.0):
+def wait_size(path, size, timeout, stall=5.0, samples=None):
     """Time at which path reached size bytes; gives up after timeout, or when
-    the file stops growing for `stall` seconds."""
+    the file stops growing for `stall` seconds. A list given as samples gets
+    (time, size) at every change seen, for rates over parts of the run and
+    the lag of each line."""
     limit = now() + timeout
     last, last_change = -1, now()
     while now() < limit:
@@ -126,14 +132,128 @@ def wait_size(path, size, timeout, stall=5.0):
             s = os.path.getsize(path)
         except OSError:
             s = -1
-        if s >= size:
-            return now()
+        t = now()
         if s != last:
-            last, last_change = s, now()
-        elif now() - last_change > stall:
+            last, last_change = s, t
+            if samples is not None:
+                samples.append((t, s))
+        if s >= size:
+            return t
+        if t - last_change > stall:
             return None
         time.sleep(0.005)
     return None
+
+
+def quarter_rates(t0, samples, total):
+    """Bytes a second over each quarter of the bytes; the first includes the
+    time to the first key."""
+    rates, prev = [], t0
+    for q in range(1, 5):
+        target = total * q // 4
+        hit = next((t for t, s in samples if s >= target), None)
+        if hit is None or hit <= prev:
+            return None
+        rates.append((total / 4) / (hit - prev))
+        prev = hit
+    return rates
+
+
+def line_lags(crlog, samples, lines):
+    """Seconds from each CR leaving the instrument to the line's last byte
+    in the target's file (to within the 5 ms polling)."""
+    try:
+        crs = [int(l.split()[0]) / 1e9 for l in open(crlog)]
+    except OSError:
+        return None
+    ends, acc = [], 0
+    for l in lines:
+        acc += len(l) + 1
+        ends.append(acc)
+    done, k = [], 0
+    for t, s in samples:
+        while k < len(ends) and s >= ends[k]:
+            done.append(t)
+            k += 1
+    n = min(len(crs), len(done))
+    if n == 0:
+        return None
+    lag = [done[i] - crs[i] for i in range(n)]
+    tenth = max(1, n // 10)
+    srt = sorted(lag)
+    return {"n": n, "median": statistics.median(lag), "p99": srt[min(n - 1, int(round(0.99 * (n - 1))))],
+            "max": srt[-1], "first10": statistics.median(lag[:tenth]), "last10": statistics.median(lag[-tenth:]),
+            "end": lag[-1]}
+
+
+def proc_io(pid):
+    try:
+        with open("/proc/%d/io" % pid) as f:
+            return {k: int(v) for k, v in (l.split(":") for l in f)}
+    except (OSError, ValueError):
+        return None
+
+
+def machine_busy():
+    """(busy, total) jiffies of all CPUs, from /proc/stat."""
+    try:
+        with open("/proc/stat") as f:
+            v = [int(x) for x in f.readline().split()[1:]]
+    except (OSError, ValueError):
+        return None
+    idle = v[3] + (v[4] if len(v) > 4 else 0)
+    return sum(v[:8]) - idle, sum(v[:8])
+
+
+def users_data_home():
+    return os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local", "share")
+
+
+def read_journal(data_home):
+    """The records of every day file under data_home, as field lists."""
+    folder = os.path.join(data_home, "Parvelo", "journal")
+    recs, size = [], 0
+    if not os.path.isdir(folder):
+        return None, 0
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".tsv"):
+            path = os.path.join(folder, name)
+            size += os.path.getsize(path)
+            with open(path, "rb") as f:
+                recs += [l.rstrip(b"\n").split(b"\t") for l in f]
+    return recs, size
+
+
+def folder_state(path):
+    """Names, sizes and times of the files in path (None if there is none),
+    to tell whether anything wrote there."""
+    try:
+        return sorted((n, os.stat(os.path.join(path, n)).st_size, os.stat(os.path.join(path, n)).st_mtime_ns)
+                      for n in os.listdir(path))
+    except OSError:
+        return None
+
+
+def fs_type(path):
+    """Type of the file system holding path, from the longest matching
+    mount point in /proc/mounts."""
+    real, best, kind = os.path.realpath(path), "", "unknown"
+    try:
+        with open("/proc/mounts") as f:
+            for l in f:
+                fields = l.split()
+                mnt = fields[1].replace("\\040", " ")
+                if (real == mnt or real.startswith(mnt.rstrip("/") + "/")) and len(mnt) >= len(best):
+                    best, kind = mnt, fields[2]
+    except OSError:
+        pass
+    return kind
+
+
+def line_cps(lines, baud):
+    """Typed characters a second that a line of `baud` bit/s carries: on the
+    line a reading is its characters plus CR LF, 10 bits a byte."""
+    return typed_chars(lines) / (sum(len(l) + 2 for l in lines) * 10.0 / baud)
 
 
 def kill(p):
@@ -320,10 +440,30 @@ class Bench:
     # ---- Parvelo ----------------------------------------------------------
 
     def parvelo_present(self):
+        """A private copy of build/parvelo, taken once: a rebuild in the
+        build folder during the run must not mix two programs in one set of
+        figures (on/off pairs above all)."""
+        if getattr(self, "exe", None):
+            return self.exe
         exe = self.bin("parvelo")
         if not (os.path.isfile(exe) and os.access(exe, os.X_OK)):
             raise NotMeasured("%s is missing: build it first (cmake --build build --target parvelo)" % exe)
-        return exe
+        os.makedirs(os.path.join(self.tmp, "bin"), exist_ok=True)
+        self.exe = shutil.copy2(exe, os.path.join(self.tmp, "bin", "parvelo"))
+        log("  (build/parvelo of %s, copied for this run)" %
+            time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(os.path.getmtime(exe))))
+        return self.exe
+
+    def check_data_home(self, path):
+        """A journal written by a benchmark must never land among the user's
+        own: Parvelo's XDG_DATA_HOME has to be inside this run's work folder."""
+        real = os.path.realpath(path)
+        work = os.path.realpath(self.tmp)
+        users = os.path.realpath(users_data_home())
+        if not os.path.isabs(path) or not real.startswith(work + os.sep):
+            raise NotMeasured("XDG_DATA_HOME %s is outside the work folder %s" % (path, work))
+        if real == users or real.startswith(users + os.sep):
+            raise NotMeasured("XDG_DATA_HOME %s is inside the user's data folder %s" % (path, users))
 
     def parvelo_config(self, pty, target):
         home = tempfile.mkdtemp(prefix="cfg.", dir=self.tmp)
@@ -336,9 +476,14 @@ class Bench:
         return home
 
     def start_parvelo(self, pty, target, extra_env=None):
+        """extra_env may set XDG_DATA_HOME (where the journal goes); by
+        default it is the throw-away config folder."""
         exe = self.parvelo_present()
         home = self.parvelo_config(pty, target)
-        env = dict(os.environ, XDG_CONFIG_HOME=home, **(extra_env or {}))
+        env = dict(os.environ)
+        env.update(XDG_CONFIG_HOME=home, XDG_DATA_HOME=home)
+        env.update(extra_env or {})
+        self.check_data_home(env["XDG_DATA_HOME"])
         t0 = now()
         p = self.spawn([exe], env=env, stdout=subprocess.DEVNULL, stderr=open(os.path.join(home, "stderr"), "w"))
         wid = wait_window(pid=p.pid, poll=0.002, timeout=20)
@@ -362,28 +507,44 @@ class Bench:
         xdotool("key", "Return")
 
     def parvelo_xterm(self):
-        log("Parvelo: typing into xterm running cat > file")
-        lines = corpus(self.a.parvelo_lines)
-        text = os.path.join(self.tmp, "parvelo-x.txt")
+        log("Parvelo: typing into xterm running cat > file (journal in a throw-away folder)")
+        return self.xterm_run("parvelo-x", corpus(self.a.parvelo_lines))
+
+    def xterm_run(self, name, lines, data_home=None, baud=None):
+        """One Parvelo run typing `lines` into the xterm target. Without baud
+        the virtual instrument sends as fast as the pty takes it; with baud it
+        paces the bytes as a line of that speed would and logs when each CR
+        went out, so that the lag of every line can be measured."""
+        text = os.path.join(self.tmp, name + ".txt")
         with open(text, "w") as f:
             f.write("".join(l + "\n" for l in lines))
-        out = os.path.join(self.tmp, "parvelo-x.out")
-        inst = self.spawn([self.bin("vinstrument"), "--kind", "text", text, "--ending", "crlf",
-                           "--wait-signal", "--hold"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        out = os.path.join(self.tmp, name + ".out")
+        crlog = os.path.join(self.tmp, name + "-cr.log")
+        argv = [self.bin("vinstrument"), "--kind", "text", text, "--ending", "crlf", "--wait-signal", "--hold"]
+        if baud:
+            argv += ["--baud", str(baud), "--log-cr", crlog]
+        inst = self.spawn(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         pty = inst.stdout.readline().strip()
-        p, wid, _ = self.start_parvelo(pty, self.xterm_script(out), {"LC_ALL": "C.UTF-8"})
+        env = {"LC_ALL": "C.UTF-8"}
+        if data_home:
+            env["XDG_DATA_HOME"] = data_home
+        p, wid, _ = self.start_parvelo(pty, self.xterm_script(out), env)
         self.start_run(p, wid)
         limit = now() + 20
         while not os.path.exists(out) and now() < limit:
             time.sleep(0.01)
         if not os.path.exists(out):
+            kill(inst)
+            kill(p)
             raise NotMeasured("the xterm target did not start")
         time.sleep(1.0)
         expected = "".join(l + "\r" for l in lines).encode()
+        io0, busy0 = proc_io(p.pid), machine_busy()
         c0, t0 = cpu_seconds(p.pid), now()
         inst.send_signal(signal.SIGUSR1)
-        t1 = wait_size(out, len(expected), timeout=self.a.timeout)
-        c1 = cpu_seconds(p.pid)
+        samples = []
+        t1 = wait_size(out, len(expected), timeout=self.a.timeout, samples=samples)
+        c1, io1, busy1 = cpu_seconds(p.pid), proc_io(p.pid), machine_busy()
         time.sleep(0.3)
         got = open(out, "rb").read()
         kill(inst)
@@ -391,11 +552,118 @@ class Bench:
         if t1 is None:
             t1 = now()
         wrong = wrong_chars(expected, got)
-        cps = typed_chars(lines) / (t1 - t0)
-        cpu = (c1 - c0) / (t1 - t0) * 100
-        log("  %d chars in %.2f s = %.0f chars/s, %d wrong; CPU %.1f %% of a core" %
-            (typed_chars(lines), t1 - t0, cps, wrong, cpu))
-        return {"cps": cps, "wrong": wrong, "cpu_pct": cpu}
+        secs = t1 - t0
+        cps = typed_chars(lines) / secs
+        cpu = (c1 - c0) / secs * 100
+        log("  %d chars in %.2f s = %.0f chars/s, %d wrong (%d of %d bytes arrived); CPU %.2f s, %.1f %% of a core" %
+            (typed_chars(lines), secs, cps, wrong, len(got), len(expected), c1 - c0, cpu))
+        r = {"cps": cps, "wrong": wrong, "cpu_pct": cpu, "cpu_s": c1 - c0,
+             "quarters": quarter_rates(t0, samples, len(expected))}
+        if io0 and io1:
+            r["syscw"] = io1["syscw"] - io0["syscw"]
+            r["wchar"] = io1["wchar"] - io0["wchar"]
+        if busy0 and busy1:
+            r["busy_pct"] = 100.0 * (busy1[0] - busy0[0]) / max(1, busy1[1] - busy0[1])
+        if baud:
+            r["lag"] = line_lags(crlog, samples, lines)
+        return r
+
+    # ---- the journal's cost ---------------------------------------------------
+
+    def journal_cost(self):
+        """The xterm run with the journal on (a writable throw-away
+        XDG_DATA_HOME) and off (XDG_DATA_HOME below a regular file: every
+        record's open fails at once and nothing is written), alternated so
+        that both see the same load on a shared machine."""
+        lines = corpus(self.a.journal_lines)
+        root = tempfile.mkdtemp(prefix="journal.", dir=self.tmp)
+        blocker = os.path.join(root, "a-regular-file")
+        open(blocker, "w").close()
+        off_home = os.path.join(blocker, "data")
+        users = os.path.join(users_data_home(), "Parvelo", "journal")
+        users_before = folder_state(users)
+        log("Parvelo: the journal's cost, xterm, %d lines as fast as the pty takes them, %d on/off pairs"
+            % (len(lines), self.a.journal_pairs))
+        kind = fs_type(root)
+        log("  journal on: a fresh folder in %s (%s); off: XDG_DATA_HOME below a regular file" % (root, kind))
+        if kind in ("tmpfs", "ramfs"):
+            log("  NOTE: %s keeps the journal in memory, where fdatasync costs nothing" % kind)
+        runs = {"on": [], "off": []}
+        self.journal_paced = []
+        order = ("off", "on") if self.a.journal_off_first else ("on", "off")
+        plan = ([(i, None) for i in range(self.a.journal_pairs)] +
+                [(i, self.a.baud) for i in range(self.a.journal_paced_pairs)])
+        for i, baud in plan:
+            for mode in order:
+                name = "journal-%s%s-%d" % ("paced-" if baud else "", mode, i + 1)
+                home = os.path.join(root, name) if mode == "on" else off_home
+                if mode == "on":
+                    os.makedirs(home)
+                label = "journal %s, %srun %d" % (mode, "paced at %d bit/s, " % baud if baud else "", i + 1)
+                log(" %s (%s)" % (label, time.strftime("%H:%M:%S")))
+                r = self.measure(label, lambda: self.xterm_run(name, lines, home, baud=baud))
+                if r is None or not self.measure(
+                        label, lambda: self.journal_check(r, mode, home, lines, blocker, goal=not baud)):
+                    continue
+                if baud:
+                    log_paced(r, lines, baud)
+                    r["mode"] = mode
+                    self.journal_paced.append(r)
+                else:
+                    log_run_details(r)
+                    runs[mode].append(r)
+        if folder_state(users) != users_before:
+            log("  WARNING: %s changed during these runs" % users)
+        else:
+            log("  %s: untouched by these runs" % users)
+        on = [r["cps"] for r in runs["on"]]
+        off = [r["cps"] for r in runs["off"]]
+        log("  journal on:  %s chars/s" % ", ".join("%.0f" % c for c in on))
+        log("  journal off: %s chars/s" % ", ".join("%.0f" % c for c in off))
+        for i, (a, b) in enumerate(zip(on, off)):
+            log("  pair %d: on/off %.3f" % (i + 1, a / b))
+        if not on or not off:
+            raise NotMeasured("no complete on/off pair")
+        med_on, med_off = statistics.median(on), statistics.median(off)
+        log("  Parvelo CPU seconds a run: on %s; off %s" % (
+            ", ".join("%.2f" % r["cpu_s"] for r in runs["on"]), ", ".join("%.2f" % r["cpu_s"] for r in runs["off"])))
+        log("  median on %.0f, median off %.0f chars/s: on/off %.3f; goal %d chars/s with the journal on: %s"
+            % (med_on, med_off, med_on / med_off, GOAL_XTERM,
+               "holds" if med_on >= GOAL_XTERM else "DOES NOT HOLD"))
+        return {"on": med_on, "off": med_off, "n": min(len(on), len(off)),
+                "on_cpu": statistics.median(r["cpu_pct"] for r in runs["on"]),
+                "off_cpu": statistics.median(r["cpu_pct"] for r in runs["off"])}
+
+    def journal_check(self, r, mode, home, lines, blocker, goal=True):
+        """Counts what reached the journal; with it on, one "received" record
+        per line sent, with the line's text in order, and one "typed" each."""
+        if mode == "off":
+            ok = os.path.isfile(blocker) and os.path.getsize(blocker) == 0
+            log("  journal off: %s" % ("nothing written (its folder cannot be made)" if ok
+                                       else "the regular file changed: the run is not journal-off"))
+            if not ok:
+                raise NotMeasured("journal-off run wrote somewhere")
+        else:
+            recs, size = read_journal(home)
+            if recs is None:
+                log("  journal on: NO JOURNAL FILE in %s" % home)
+                raise NotMeasured("journal-on run wrote no journal")
+            events = {}
+            for f in recs:
+                ev = f[3].decode(errors="replace") if len(f) == 5 else "(malformed)"
+                events[ev] = events.get(ev, 0) + 1
+            received = [f for f in recs if len(f) == 5 and f[3] == b"received"]
+            typed_ids = {f[2] for f in recs if len(f) == 5 and f[3] == b"typed"}
+            same_text = [f[4].decode(errors="replace") for f in received] == lines
+            all_typed = all(f[2] in typed_ids for f in received)
+            log("  journal on: %d records, %d bytes (%s); received = the %d lines sent, in order: %s; "
+                "each has a typed record: %s" %
+                (len(recs), size, ", ".join("%d %s" % (n, e) for e, n in sorted(events.items())),
+                 len(lines), "yes" if same_text else "NO", "yes" if all_typed else "NO"))
+        if goal:
+            log("  goal %d chars/s: %s (%.0f chars/s, journal %s)" %
+                (GOAL_XTERM, "holds" if r["cps"] >= GOAL_XTERM else "DOES NOT HOLD", r["cps"], mode))
+        return True
 
     def parvelo_latency_and_idle(self):
         log("Parvelo: latency into keyrecorder, then CPU while a run waits")
@@ -596,6 +864,7 @@ class Bench:
         pc = self.measure("parvelo calc", self.parvelo_calc) if want("calc") else None
 
         px = self.measure("parvelo xterm", self.parvelo_xterm) if want("xterm") else None
+        pj = self.measure("parvelo journal", self.journal_cost) if want("journal") else None
         pl = self.measure("parvelo latency", self.parvelo_latency_and_idle) if want("latency") else None
         ps = self.measure("parvelo start-up", self.parvelo_startup) if want("startup") else None
         pr = self.measure("parvelo rss", self.parvelo_rss) if want("rss") else None
@@ -605,8 +874,15 @@ class Bench:
         g = lambda d, k: d[k] if d else None
         self.row("xterm throughput (chars/s)", g(px, "cps"), "xdotool pipeline", g(xdotool_x, "cps"), "chars/s")
         self.row("xterm throughput (chars/s)", g(px, "cps"), "libxdo, delay 0", g(libxdo_x, "cps"), "chars/s")
-        self.row("xterm throughput (chars/s)", g(px, "cps"), "goal", 11520, "chars/s")
+        self.row("xterm throughput (chars/s)", g(px, "cps"), "goal", GOAL_XTERM, "chars/s")
         self.row("xterm wrong characters", g(px, "wrong"), "libxdo, delay 0", g(libxdo_x, "wrong"), "", False)
+        jn = "xterm, journal on (median of %d)" % (pj["n"] if pj else self.a.journal_pairs)
+        self.row(jn, g(pj, "on"), "journal off", g(pj, "off"), "chars/s")
+        self.row(jn, g(pj, "on"), "goal", GOAL_XTERM, "chars/s")
+        self.row("CPU, journal on (% core)", g(pj, "on_cpu"), "journal off", g(pj, "off_cpu"), "%", False)
+        for r in getattr(self, "journal_paced", []):
+            self.row("xterm at %d bit/s, journal %s" % (self.a.baud, r["mode"]), r["cps"], "the line",
+                     line_cps(corpus(self.a.journal_lines), self.a.baud), "chars/s")
         self.row("Calc throughput (chars/s)", g(pc, "cps"), "xdotool pipeline", g(xdotool_c, "cps"), "chars/s")
         self.row("Calc throughput (chars/s)", g(pc, "cps"), "libxdo, delay 0", g(libxdo_c, "cps"), "chars/s")
         self.row("Calc throughput (chars/s)", g(pc, "cps"), "goal", 5000, "chars/s")
@@ -629,6 +905,32 @@ class Bench:
             for m in self.missing:
                 log("  " + m)
         return 1 if self.missing else 0
+
+
+def log_run_details(r):
+    q = r.get("quarters")
+    extra = []
+    if q:
+        extra.append("by quarter of the bytes %s chars/s" % " / ".join("%.0f" % x for x in q))
+    if "syscw" in r:
+        extra.append("Parvelo write calls %d (%d bytes)" % (r["syscw"], r["wchar"]))
+    if "busy_pct" in r:
+        extra.append("machine %.0f %% busy" % r["busy_pct"])
+    if extra:
+        log("    " + "; ".join(extra))
+
+
+def log_paced(r, lines, baud):
+    cps = line_cps(lines, baud)
+    log("    the line carries %.0f typed chars/s (%.2f s for all); Parvelo delivered %.0f chars/s (%.3f of it)" %
+        (cps, typed_chars(lines) / cps, r["cps"], r["cps"] / cps))
+    g = r.get("lag")
+    if g:
+        log("    lag CR sent -> line in the file, %d lines: median %.1f ms, p99 %.1f ms, max %.1f ms; "
+            "first tenth %.1f ms, last tenth %.1f ms, last line %.1f ms" %
+            (g["n"], g["median"] * 1e3, g["p99"] * 1e3, g["max"] * 1e3, g["first10"] * 1e3,
+             g["last10"] * 1e3, g["end"] * 1e3))
+    log_run_details(r)
 
 
 def read_returns(keylog):
@@ -695,11 +997,17 @@ def machine():
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
-    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,calc,latency,rss")
+    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,journal,calc,latency,rss")
     ap.add_argument("--xdotool-lines", type=int, default=100)
     ap.add_argument("--libxdo-lines", type=int, default=1000)
     ap.add_argument("--parvelo-lines", type=int, default=5000)
     ap.add_argument("--calc-lines", type=int, default=2000)
+    ap.add_argument("--journal-lines", type=int, default=5000)
+    ap.add_argument("--journal-pairs", type=int, default=3, help="journal on/off runs, as fast as the pty takes")
+    ap.add_argument("--journal-paced-pairs", type=int, default=1, help="journal on/off runs paced at --baud")
+    ap.add_argument("--journal-off-first", action="store_true",
+                    help="start each on/off pair with the journal off, to see whether the order matters")
+    ap.add_argument("--baud", type=int, default=115200)
     ap.add_argument("--latency-lines", type=int, default=200)
     ap.add_argument("--xdotool-latency-lines", type=int, default=30)
     ap.add_argument("--idle-secs", type=float, default=10.0)
