@@ -11,6 +11,10 @@ namespace {
 // window manager is still moving the focus, then a few times a second.
 constexpr int QuickRetryMs = 10;
 constexpr int RetryMs = 250;
+// Most readings typed in one call, and most characters (bounds how long a
+// click on Stop waits).
+constexpr int BatchLines = 64;
+constexpr qsizetype BatchChars = 4096;
 
 QString logLine(const QString& text) {
     return text + QStringLiteral("\r\n");
@@ -184,12 +188,41 @@ void ReadingLoop::deliver() {
         m_holdFullReported = false;
         setState(RunState::Reading);
     }
-    Reading& r = m_held.front();
-    const bool wasHeld = r.markedHeld;
+    // Readings waiting together are typed in one go: the fixed cost of a
+    // call (focus checks, keyboard state, round trips) is paid once for all.
+    // After a failure they go one by one, to tell which reading failed.
+    QString text;
+    std::vector<qsizetype> ends; // of each reading in text
+    for (const Reading& r : m_held.all()) {
+        if (!ends.empty() && (m_oneByOne || int(ends.size()) == BatchLines ||
+                              text.size() + r.text.size() - r.typedChars > BatchChars))
+            break;
+        text += QStringView(r.text).mid(r.typedChars);
+        ends.push_back(text.size());
+    }
+    m_oneByOne = false;
     int typed = 0;
-    const Failure f = m_platform.typeText(r.text.mid(r.typedChars), &typed);
-    r.typedChars += typed;
+    const Failure f = m_platform.typeText(text, &typed);
+    const QString title = m_platform.targetTitle();
+    bool heldTyped = false;
+    qsizetype start = 0;
+    for (const qsizetype end : ends) {
+        Reading& r = m_held.front();
+        if (typed < end) {
+            r.typedChars += int(std::max<qsizetype>(0, typed - start));
+            break;
+        }
+        m_log.insert(logLine(r.shown()));
+        m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed, title);
+        heldTyped = heldTyped || r.markedHeld;
+        m_held.pop();
+        start = end;
+    }
+    noteJournalFailure();
+    if (heldTyped)
+        emit heldChanged();
     if (f && f->number == Err::TargetNotFocused) {
+        Reading& r = m_held.front();
         if (r.typedChars > 0) {
             const QString where =
                 QStringLiteral("after %1 of %2 characters").arg(r.typedChars).arg(r.text.size());
@@ -204,20 +237,18 @@ void ReadingLoop::deliver() {
         scheduleDelivery(RetryMs);
         return;
     }
+    if (f && ends.size() > 1 && typed == 0) {
+        m_oneByOne = true; // which of them cannot be typed?
+        scheduleDelivery(0);
+        return;
+    }
     if (f) {
         // This reading cannot be typed at all; those behind it may be.
-        Reading failed = r;
+        Reading failed = m_held.front();
         m_held.pop();
         errorPath(*f, false, &failed);
         return;
     }
-    m_log.insert(logLine(r.shown()));
-    m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed,
-                      m_platform.targetTitle());
-    noteJournalFailure();
-    m_held.pop();
-    if (wasHeld)
-        emit heldChanged();
     if (!m_held.isEmpty())
         scheduleDelivery(0);
 }

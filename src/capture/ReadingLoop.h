@@ -100,6 +100,7 @@ private:
     bool m_suspended = false;
     bool m_holdFullReported = false;
     bool m_deliveryPosted = false;
+    bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;
     QElapsedTimer m_waiting; // since the target first could not take keys
 };

@@ -27,6 +27,8 @@ public:
         *count = 0;
         if (typeError)
             return typeError;
+        if (!refuse.isEmpty() && text.contains(refuse)) // checked before any key goes
+            return makeError(Err::KeystrokesFailed, "The keyboard has no key for it.");
         if (cutAfter >= 0) { // the focus moves away after that many characters
             *count = std::exchange(cutAfter, -1);
             typed << text.left(*count);
@@ -38,6 +40,9 @@ public:
     }
     QString targetTitle() override { return "target"; }
 
+    // Everything typed, however the calls split it.
+    QString text() const { return typed.join(QString()); }
+
     QStringList launched;
     QList<std::int16_t> activations;
     QStringList typed;
@@ -45,4 +50,5 @@ public:
     std::optional<AppError> activateError;
     std::optional<AppError> typeError;
     int cutAfter = -1;
+    QString refuse;
 };

@@ -23,6 +23,7 @@ private slots:
     void lineCutByAFocusChangeIsFinishedLater();
     void journalThatCannotBeWrittenIsReportedOnce();
     void aFullHoldRefusesReadingsVisibly();
+    void aReadingThatCannotBeTypedIsFoundInABatch();
     void stopWithPartialLineTypesNothing();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
@@ -93,14 +94,14 @@ void TestReadingLoop::linesAreTypedAndLogged() {
     // CR LF, CR alone, and an LF that arrives late.
     QVERIFY(m_pty->write("+12.5 g\r\n23.5 \xc2\xb0"
                          "C\r11\r"));
-    QTRY_COMPARE(m_platform->typed.size(), 3);
+    QTRY_COMPARE(m_platform->text().count("\r\n"), 3);
     QVERIFY(m_pty->write("\n1.511\r\n"));
-    QTRY_COMPARE(m_platform->typed.size(), 4);
+    QTRY_COMPARE(m_platform->text().count("\r\n"), 4);
     const QStringList expected{"+12.5 g\r\n", QString::fromUtf8("23.5 °C\r\n"), "11\r\n",
                                "1.511\r\n"};
-    QCOMPARE(m_platform->typed, expected);
+    QCOMPARE(m_platform->text(), expected.join(QString()));
     QCOMPARE(m_log, expected.join(QString()));
-    QVERIFY(m_platform->activations.size() == 4 && m_platform->activations.first() == 7);
+    QVERIFY(!m_platform->activations.isEmpty() && m_platform->activations.first() == 7);
 }
 
 void TestReadingLoop::insertionModesApplyFromTheNextLine() {
@@ -134,9 +135,9 @@ void TestReadingLoop::heldWhileTheTargetCannotTakeKeys() {
     QCOMPARE(m_loop->heldCount(), 2);
     m_platform->activateError.reset();
     m_loop->start();
-    QTRY_COMPARE(m_platform->typed.size(), 2);
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n2\r\n"));
     QVERIFY(m_pty->write("3\r\n"));
-    QTRY_COMPARE(m_platform->typed, QStringList({"1\r\n", "2\r\n", "3\r\n"}));
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n2\r\n3\r\n"));
     QCOMPARE(m_loop->state(), RunState::Reading);
     QCOMPARE(m_loop->heldCount(), 0);
     QVERIFY(m_log.endsWith("1\r\n2\r\n3\r\n"));
@@ -150,17 +151,16 @@ void TestReadingLoop::lineCutByAFocusChangeIsFinishedLater() {
     m_loop->start();
     m_platform->cutAfter = 4;
     QVERIFY(m_pty->write("123456789\r\nnext\r\n"));
-    QTRY_COMPARE(m_platform->typed.size(), 3);
-    // Nothing typed twice, nothing skipped.
-    QCOMPARE(m_platform->typed, QStringList({"1234", "56789\r\n", "next\r\n"}));
+    QTRY_COMPARE(m_platform->text(), QString("123456789\r\nnext\r\n"));
+    // Nothing typed twice, nothing skipped; the rest came after the cut.
+    QCOMPARE(m_platform->typed.first(), QString("1234"));
     QVERIFY(m_log.startsWith("[cut after 4 of 11 characters; the rest is held] 123456789\r\n"));
     QVERIFY(m_log.endsWith("123456789\r\nnext\r\n"));
     QVERIFY(journal().contains(
         "cut after 4 of 11 characters: the keyboard focus left the target window"));
 }
 
-void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce()
-{
+void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce() {
     QFile file(m_data->filePath("file"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     Journal unwritable(file.fileName() + "/journal"); // below a file: fails even as root
@@ -169,13 +169,12 @@ void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce()
     m_loop.reset();
     loop.start();
     QVERIFY(m_pty->write("a\r\nb\r\n"));
-    QTRY_COMPARE(m_platform->typed, QStringList({"a\r\n", "b\r\n"}));
+    QTRY_COMPARE(m_platform->text(), QString("a\r\nb\r\n"));
     QCOMPARE(m_log.count("cannot be written"), 1);
     QVERIFY(m_log.endsWith("a\r\nb\r\n"));
 }
 
-void TestReadingLoop::aFullHoldRefusesReadingsVisibly()
-{
+void TestReadingLoop::aFullHoldRefusesReadingsVisibly() {
     m_platform->activateError = makeError(Err::TargetBusy, "busy");
     m_loop->start();
     const int extra = 3;
@@ -192,6 +191,22 @@ void TestReadingLoop::aFullHoldRefusesReadingsVisibly()
     QCOMPARE(m_log.count("the most Parvelo keeps"), 1);
     QVERIFY(m_log.endsWith(QStringLiteral("[not typed] %1\r\n").arg(HeldReadings::MaxCount + 2)));
     QCOMPARE(journal().count("not typed too many readings are held"), extra);
+}
+
+void TestReadingLoop::aReadingThatCannotBeTypedIsFoundInABatch() {
+    m_platform->refuse = "bad";
+    QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
+    m_loop->start();
+    m_loop->setSuspended(true); // the three wait together
+    QVERIFY(m_pty->write("ok\r\nbad\r\nnext\r\n"));
+    QTRY_COMPARE(journal().count(), 3);
+    m_loop->setSuspended(false);
+    QTRY_COMPARE(halted.count(), 1);
+    QCOMPARE(m_platform->text(), QString("ok\r\n"));
+    QCOMPARE(m_log, QString("ok\r\nThe reception error occurred.\r\n"
+                            "The keyboard has no key for it.\r\n"
+                            "2 readings were received but not typed; 1 of them are held, and "
+                            "Read Start types them first.\r\n[not typed] bad\r\n[held] next\r\n"));
 }
 
 void TestReadingLoop::stopWithPartialLineTypesNothing() {
@@ -216,7 +231,7 @@ void TestReadingLoop::suspendedRunWaitsThenCatchesUp() {
     QTest::qWait(100);
     QVERIFY(m_platform->typed.isEmpty());
     m_loop->setSuspended(false);
-    QTRY_COMPARE(m_platform->typed, QStringList({"1\r\n", "2\r\n", "3\r\n"}));
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n2\r\n3\r\n"));
 }
 
 void TestReadingLoop::portThatCannotOpenGoesToTheErrorPath() {
