@@ -293,15 +293,7 @@ void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     setState(RunState::Halted);
     const int kept = gone ? 0 : m_held.size();
     const int notTypedCount = m_held.size() + (failed ? 1 : 0);
-    if (error.number != Err::PathFileAccess) {
-        m_log.insert(logLine(QStringLiteral("The reception error occurred.")));
-        m_log.insert(logLine(error.message));
-        m_log.insert(logLine(
-            QStringLiteral("%1 readings were received but not typed").arg(notTypedCount) +
-            (kept ? QStringLiteral("; %1 of them are held, and Read Start types them first.")
-                        .arg(kept)
-                  : QStringLiteral("."))));
-    }
+    // The readings first, the error last: the end of the log is what shows.
     if (failed)
         notTyped(*failed, error.message);
     if (gone) {
@@ -312,6 +304,15 @@ void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     } else if (kept) {
         m_heldReason = QStringLiteral("the run ended with an error; Read Start types them first");
         markHeld();
+    }
+    if (error.number != Err::PathFileAccess) {
+        m_log.insert(logLine(QStringLiteral("The reception error occurred.")));
+        m_log.insert(logLine(error.message));
+        m_log.insert(logLine(
+            QStringLiteral("%1 readings were received but not typed").arg(notTypedCount) +
+            (kept ? QStringLiteral("; %1 of them are held, and Read Start types them first.")
+                        .arg(kept)
+                  : QStringLiteral("."))));
     }
     m_journal.sync();
     emit heldChanged();

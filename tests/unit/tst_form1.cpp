@@ -244,8 +244,8 @@ void TestForm1::runStatesAndPanels() {
     QVERIFY(!form->MSComm1.PortOpen());
     QVERIFY(!form->Timer1->isActive());
     QVERIFY(form->Text1->toPlainText().endsWith(
-        "The reception error occurred.\nThe target window has gone.\n"
-        "1 readings were received but not typed.\n[not typed] h\n"));
+        "[not typed] h\nThe reception error occurred.\nThe target window has gone.\n"
+        "1 readings were received but not typed.\n"));
     QVERIFY(form->sbrStatus->panel("Settings")->isVisibleTo(form.get()));
 }
 

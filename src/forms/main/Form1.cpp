@@ -210,6 +210,9 @@ void Form1::insertIntoLog(const QString& text) {
     Text1->setUndoRedoEnabled(false);
     Text1->insertPlainText(text);
     Text1->setUndoRedoEnabled(true);
+    // What was just inserted (an error, a held reading) is what the user
+    // needs to see.
+    Text1->ensureCursorVisible();
 }
 
 void Form1::setRunControls(bool reading) {
