@@ -6,6 +6,8 @@
 #include "platform/DesktopPlatform.h"
 #include "serial/SerialPort.h"
 
+#include <utility>
+
 namespace {
 // How often a target that cannot take keys is asked again: quickly while a
 // window manager is still moving the focus, then a few times a second.
@@ -50,6 +52,7 @@ void ReadingLoop::start() {
     m_suspended = false;
     m_waiting.invalidate();
     m_heldReason.clear();
+    m_longLineReported = false;
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
     m_portLabel = QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
@@ -106,9 +109,24 @@ void ReadingLoop::setSuspended(bool suspended) {
 
 void ReadingLoop::pump() {
     while (isRunning() && m_port.InBufferCount() > 0) {
-        if (m_assembler.feed(m_port.Input().at(0)) == LineAssembler::Outcome::LineCompleted)
+        const LineAssembler::Outcome outcome = m_assembler.feed(m_port.Input().at(0));
+        if (outcome == LineAssembler::Outcome::LineCompleted)
             takeLine();
+        else if (outcome == LineAssembler::Outcome::LineTooLong)
+            refuseLongLine();
     }
+}
+
+void ReadingLoop::refuseLongLine() {
+    const QDateTime now = m_clock();
+    const QString id = m_journal.received(now, m_portLabel, m_assembler.takeLine());
+    m_journal.outcome(now, m_portLabel, id, Journal::Outcome::NotTyped,
+                      QStringLiteral("no line end in %1 bytes").arg(LineAssembler::MaxLine));
+    noteJournalFailure();
+    if (!std::exchange(m_longLineReported, true))
+        m_log.insert(logLine(QStringLiteral("No line end in %1 bytes: check the speed, the data "
+                                            "bits and the line end of the instrument.")
+                                 .arg(LineAssembler::MaxLine)));
 }
 
 void ReadingLoop::takeLine() {

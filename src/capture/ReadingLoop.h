@@ -75,6 +75,9 @@ private:
     void setState(RunState state);
     void pump();
     void takeLine();
+    // A line without its end in LineAssembler::MaxLine bytes: journalled as
+    // not typed, told once a run.
+    void refuseLongLine();
     void deliver();
     void scheduleDelivery(int delayMs);
     // The target cannot take keys now: wait, within bounds, then hold.
@@ -99,6 +102,7 @@ private:
     QString m_portLabel; // in the journal
     bool m_suspended = false;
     bool m_holdFullReported = false;
+    bool m_longLineReported = false;
     bool m_deliveryPosted = false;
     bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;

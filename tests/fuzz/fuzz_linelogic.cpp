@@ -140,21 +140,34 @@ void checkCompose(const QString& data, const std::uint8_t* in, std::size_t size)
     FUZZ_CHECK(*line == expected);
 }
 
-// Feeds bytes one at a time; returns the completed lines and checks each
-// outcome against the framing rule. afterCr: the byte fed before was a CR.
-std::vector<QByteArray> frame(LineAssembler& a, const QByteArray& in, bool afterCr = false) {
+// Feeds bytes one at a time; returns the completed lines (and, in tooLong,
+// the lines cut off at MaxLine) and checks each outcome against the framing
+// rule. afterCr: the byte fed before was a CR.
+std::vector<QByteArray> frame(LineAssembler& a, const QByteArray& in, bool afterCr = false,
+                              std::vector<QByteArray>* tooLong = nullptr) {
     std::vector<QByteArray> lines;
     for (char byte : in) {
+        const bool discarding = a.discarding();
+        const qsizetype before = a.pending().size();
         const auto outcome = a.feed(byte);
-        if (byte == '\r') {
+        if (byte == '\r' && discarding) {
+            FUZZ_CHECK(outcome == LineAssembler::Outcome::Dropped && !a.discarding());
+        } else if (byte == '\r') {
             FUZZ_CHECK(outcome == LineAssembler::Outcome::LineCompleted);
             const QByteArray line = a.takeLine();
-            FUZZ_CHECK(!line.contains('\r'));
+            FUZZ_CHECK(!line.contains('\r') && line.size() < LineAssembler::MaxLine);
             FUZZ_CHECK(a.takeLine().isEmpty());
             FUZZ_CHECK(a.pending().isEmpty());
             lines.push_back(line);
-        } else if (byte == '\n' && afterCr) {
+        } else if ((byte == '\n' && afterCr) || discarding) {
             FUZZ_CHECK(outcome == LineAssembler::Outcome::Dropped);
+        } else if (before + 1 == LineAssembler::MaxLine) {
+            FUZZ_CHECK(outcome == LineAssembler::Outcome::LineTooLong && a.discarding());
+            const QByteArray cut = a.takeLine();
+            FUZZ_CHECK(cut.size() == LineAssembler::MaxLine && cut.endsWith(byte));
+            FUZZ_CHECK(a.pending().isEmpty());
+            if (tooLong)
+                tooLong->push_back(cut);
         } else {
             FUZZ_CHECK(outcome == LineAssembler::Outcome::Collected);
             FUZZ_CHECK(a.pending().endsWith(byte));
@@ -164,8 +177,8 @@ std::vector<QByteArray> frame(LineAssembler& a, const QByteArray& in, bool after
     return lines;
 }
 
-// Megabytes without a CR: everything stays pending, nothing is lost, and the
-// whole lot still decodes.
+// Megabytes without a CR: the first MaxLine bytes are cut off as too long,
+// the rest is dropped in constant memory, and the next CR starts afresh.
 void checkLongLine(const QByteArray& seed) {
     QElapsedTimer timer;
     timer.start();
@@ -179,16 +192,15 @@ void checkLongLine(const QByteArray& seed) {
     while (big.size() < target)
         big += unit;
     LineAssembler a;
-    for (char byte : big)
-        FUZZ_CHECK(a.feed(byte) == LineAssembler::Outcome::Collected);
-    FUZZ_CHECK(a.pending() == big);
-    FUZZ_CHECK(a.takeLine().isEmpty());
+    std::vector<QByteArray> cut;
+    FUZZ_CHECK(frame(a, big, false, &cut).empty());
+    FUZZ_CHECK(cut.size() == 1 && cut.front() == big.left(LineAssembler::MaxLine));
+    FUZZ_CHECK(a.pending().isEmpty() && a.discarding());
     const QString text = LineText::decode(big);
     FUZZ_CHECK(text.size() <= big.size() && text.size() * 3 >= big.size());
     FUZZ_CHECK(isValidUtf16(text));
-    FUZZ_CHECK(a.feed('\r') == LineAssembler::Outcome::LineCompleted);
-    FUZZ_CHECK(a.takeLine() == big);
-    FUZZ_CHECK(a.pending().isEmpty());
+    FUZZ_CHECK(a.feed('\r') == LineAssembler::Outcome::Dropped);
+    FUZZ_CHECK(frame(a, "ok\r", true) == std::vector<QByteArray>{"ok"});
     static bool told = false;
     if (!told) {
         told = true;
@@ -202,29 +214,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray in(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 
     LineAssembler a;
-    const std::vector<QByteArray> lines = frame(a, in);
+    std::vector<QByteArray> tooLong;
+    const std::vector<QByteArray> lines = frame(a, in, false, &tooLong);
 
-    // Lines with their CRs, then the pending tail, give back the input less
-    // exactly the LFs that directly follow a CR.
-    QByteArray expected;
-    for (qsizetype i = 0; i < in.size(); ++i)
-        if (!(in[i] == '\n' && i > 0 && in[i - 1] == '\r'))
-            expected += in[i];
-    QByteArray rebuilt;
-    for (const QByteArray& line : lines)
-        rebuilt += line + '\r';
-    rebuilt += a.pending();
-    FUZZ_CHECK(rebuilt == expected);
-    FUZZ_CHECK(qsizetype(lines.size()) == in.count('\r'));
+    // Without a line cut off: lines with their CRs, then the pending tail,
+    // give back the input less exactly the LFs that directly follow a CR.
+    if (tooLong.empty()) {
+        QByteArray expected;
+        for (qsizetype i = 0; i < in.size(); ++i)
+            if (!(in[i] == '\n' && i > 0 && in[i - 1] == '\r'))
+                expected += in[i];
+        QByteArray rebuilt;
+        for (const QByteArray& line : lines)
+            rebuilt += line + '\r';
+        rebuilt += a.pending();
+        FUZZ_CHECK(rebuilt == expected);
+        FUZZ_CHECK(qsizetype(lines.size()) == in.count('\r'));
+    }
 
     // Feeding in two parts gives the same lines: the CR state carries over.
     if (size > 1) {
         LineAssembler b;
         const qsizetype cut = data[0] % in.size();
-        std::vector<QByteArray> split = frame(b, in.left(cut));
-        std::vector<QByteArray> rest = frame(b, in.mid(cut), cut > 0 && in[cut - 1] == '\r');
+        std::vector<QByteArray> cutOff;
+        std::vector<QByteArray> split = frame(b, in.left(cut), false, &cutOff);
+        std::vector<QByteArray> rest =
+            frame(b, in.mid(cut), cut > 0 && in[cut - 1] == '\r', &cutOff);
         split.insert(split.end(), rest.begin(), rest.end());
-        FUZZ_CHECK(split == lines);
+        FUZZ_CHECK(split == lines && cutOff == tooLong);
         FUZZ_CHECK(b.pending() == a.pending());
     }
 

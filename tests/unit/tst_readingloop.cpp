@@ -24,6 +24,7 @@ private slots:
     void journalThatCannotBeWrittenIsReportedOnce();
     void aFullHoldRefusesReadingsVisibly();
     void aReadingThatCannotBeTypedIsFoundInABatch();
+    void aLineWithoutItsEndIsDroppedAndToldOnce();
     void stopWithPartialLineTypesNothing();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
@@ -207,6 +208,25 @@ void TestReadingLoop::aReadingThatCannotBeTypedIsFoundInABatch() {
                             "The reception error occurred.\r\nThe keyboard has no key for it.\r\n"
                             "2 readings were received but not typed; 1 of them are held, and "
                             "Read Start types them first.\r\n"));
+}
+
+void TestReadingLoop::aLineWithoutItsEndIsDroppedAndToldOnce() {
+    m_loop->start();
+    const QByteArray noEnd(10000, 'x'); // e.g. a wrong speed: no CR comes through
+    for (int i = 0; i < 2; ++i) {
+        for (qsizetype at = 0; at < noEnd.size(); at += 2048) {
+            QVERIFY(m_pty->write(noEnd.mid(at, 2048)));
+            QTest::qWait(1);
+        }
+        QVERIFY(m_pty->write("\r\nafter\r\n"));
+    }
+    QTRY_COMPARE(m_platform->text(), QString("after\r\nafter\r\n"));
+    QCOMPARE(m_log,
+             QString("No line end in 4096 bytes: check the speed, the data bits and the line "
+                     "end of the instrument.\r\nafter\r\nafter\r\n"));
+    const QStringList records = journal();
+    QCOMPARE(records.count("received " + QString(4096, 'x')), 2);
+    QCOMPARE(records.count("not typed no line end in 4096 bytes"), 2);
 }
 
 void TestReadingLoop::stopWithPartialLineTypesNothing() {
