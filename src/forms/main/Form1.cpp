@@ -86,7 +86,7 @@ void Form1::buildWindow() {
     auto* label1 = new QLabel(QStringLiteral("Parvelo"), client);
     label1->setGeometry(twRect(180, 120, 1755, 375));
     label1->setFont(Fonts::serif(18, true, true));
-    auto* label2 = new QLabel(QStringLiteral("Version 1.0.0"), client);
+    auto* label2 = new QLabel(frmAbout::versionText(), client);
     label2->setGeometry(twRect(2160, 240, 4455, 375));
     label2->setFont(Fonts::serif(12, true, true));
 
