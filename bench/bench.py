@@ -23,6 +23,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import calc_profile  # noqa: E402  (throw-away LibreOffice profile, cell read-back)
+from parvelo_session import read_journal  # noqa: E402
 
 # Sensitive characters of instrument data: shifted symbols, repeated digits.
 ASCII_PIECES = ["+0012.345 g", "-0001.500 g", "23.5 C", "1.511", "100", "11",
@@ -207,21 +208,6 @@ def machine_busy():
 
 def users_data_home():
     return os.environ.get("XDG_DATA_HOME") or os.path.join(os.path.expanduser("~"), ".local", "share")
-
-
-def read_journal(data_home):
-    """The records of every day file under data_home, as field lists."""
-    folder = os.path.join(data_home, "Parvelo", "journal")
-    recs, size = [], 0
-    if not os.path.isdir(folder):
-        return None, 0
-    for name in sorted(os.listdir(folder)):
-        if name.endswith(".tsv"):
-            path = os.path.join(folder, name)
-            size += os.path.getsize(path)
-            with open(path, "rb") as f:
-                recs += [l.rstrip(b"\n").split(b"\t") for l in f]
-    return recs, size
 
 
 def folder_state(path):
@@ -644,16 +630,18 @@ class Bench:
             if not ok:
                 raise NotMeasured("journal-off run wrote somewhere")
         else:
-            recs, size = read_journal(home)
-            if recs is None:
-                log("  journal on: NO JOURNAL FILE in %s" % home)
+            recs = read_journal(home)
+            folder = os.path.join(home, "Parvelo", "journal")
+            size = sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder)) \
+                if os.path.isdir(folder) else 0
+            if not recs:
+                log("  journal on: NO JOURNAL RECORDS in %s" % home)
                 raise NotMeasured("journal-on run wrote no journal")
             events = {}
             for f in recs:
-                ev = f[3].decode(errors="replace") if len(f) == 5 else "(malformed)"
-                events[ev] = events.get(ev, 0) + 1
-            received = [f for f in recs if len(f) == 5 and f[3] == b"received"]
-            typed_ids = {f[2] for f in recs if len(f) == 5 and f[3] == b"typed"}
+                events[f[3]] = events.get(f[3], 0) + 1
+            received = [f for f in recs if f[3] == "received"]
+            typed_ids = {f[2] for f in recs if f[3] == "typed"}
             same_text = [f[4].decode(errors="replace") for f in received] == lines
             all_typed = all(f[2] in typed_ids for f in received)
             log("  journal on: %d records, %d bytes (%s); received = the %d lines sent, in order: %s; "

@@ -59,6 +59,22 @@ def unescape(text: bytes) -> bytes:
     return bytes(out)
 
 
+def read_journal(data_home):
+    """The journal's records under an XDG_DATA_HOME, oldest first, as (time,
+    port, id, event, text) with text unescaped to bytes."""
+    folder = os.path.join(data_home, "Parvelo", "journal")
+    records = []
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        with open(os.path.join(folder, name), "rb") as f:
+            for line in f.read().split(b"\n"):
+                fields = line.split(b"\t")
+                if len(fields) == 5:
+                    t, port, rid, event, text = fields
+                    records.append((t.decode(), port.decode(), rid.decode(), event.decode(),
+                                    unescape(text)))
+    return records
+
+
 def sh(*args, check=True, timeout=30):
     return subprocess.run(args, check=check, timeout=timeout, capture_output=True, text=True)
 
@@ -293,19 +309,7 @@ class Parvelo:
         return window_name(self.window)
 
     def journal(self):
-        """The journal's records, oldest first, as (time, port, id, event,
-        text) with text unescaped to bytes."""
-        folder = os.path.join(self.config, "Parvelo", "journal")
-        records = []
-        for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-            with open(os.path.join(folder, name), "rb") as f:
-                for line in f.read().split(b"\n"):
-                    fields = line.split(b"\t")
-                    if len(fields) == 5:
-                        t, port, rid, event, text = fields
-                        records.append((t.decode(), port.decode(), rid.decode(), event.decode(),
-                                        unescape(text)))
-        return records
+        return read_journal(self.config)
 
     def save_log(self, path):
         """File > Log Save with access keys, the path typed into the dialog;

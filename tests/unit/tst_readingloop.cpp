@@ -42,6 +42,8 @@ private:
     std::unique_ptr<ReadingLoop> m_loop;
     // The journal's records as "event text" lines.
     QStringList journal() const;
+    // More than a pty holds: in pieces it takes whole, read between them.
+    bool writeInPieces(const QByteArray& bytes);
     AppState m_state;
     QString m_log;
     int m_clears = 0;
@@ -74,6 +76,15 @@ void TestReadingLoop::cleanup() {
     m_loop.reset();
     m_port.reset();
     m_journal.reset();
+}
+
+bool TestReadingLoop::writeInPieces(const QByteArray& bytes) {
+    for (qsizetype at = 0; at < bytes.size(); at += 2048) {
+        if (!m_pty->write(bytes.mid(at, 2048)))
+            return false;
+        QTest::qWait(1);
+    }
+    return true;
 }
 
 QStringList TestReadingLoop::journal() const {
@@ -182,11 +193,7 @@ void TestReadingLoop::aFullHoldRefusesReadingsVisibly() {
     QByteArray burst;
     for (int i = 0; i < HeldReadings::MaxCount + extra; ++i)
         burst += QByteArray::number(i) + "\r\n";
-    // In pieces the pty takes whole, read between them.
-    for (qsizetype at = 0; at < burst.size(); at += 2048) {
-        QVERIFY(m_pty->write(burst.mid(at, 2048)));
-        QTest::qWait(1);
-    }
+    QVERIFY(writeInPieces(burst));
     QTRY_COMPARE_WITH_TIMEOUT(m_log.count("[not typed] "), extra, 60000);
     QCOMPARE(m_loop->heldCount(), HeldReadings::MaxCount);
     QCOMPARE(m_log.count("the most Parvelo keeps"), 1);
@@ -214,10 +221,7 @@ void TestReadingLoop::aLineWithoutItsEndIsDroppedAndToldOnce() {
     m_loop->start();
     const QByteArray noEnd(10000, 'x'); // e.g. a wrong speed: no CR comes through
     for (int i = 0; i < 2; ++i) {
-        for (qsizetype at = 0; at < noEnd.size(); at += 2048) {
-            QVERIFY(m_pty->write(noEnd.mid(at, 2048)));
-            QTest::qWait(1);
-        }
+        QVERIFY(writeInPieces(noEnd));
         QVERIFY(m_pty->write("\r\nafter\r\n"));
     }
     QTRY_COMPARE(m_platform->text(), QString("after\r\nafter\r\n"));

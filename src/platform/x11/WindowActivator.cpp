@@ -62,13 +62,6 @@ bool WindowActivator::hasFocus(unsigned long window) {
     return false;
 }
 
-unsigned long WindowActivator::focusWindow() {
-    Window focus = 0;
-    int revert = 0;
-    XGetInputFocus(connection_.display(), &focus, &revert);
-    return focus > PointerRoot ? focus : 0;
-}
-
 void WindowActivator::request(unsigned long window) {
     Display* dpy = connection_.display();
     if (finder_.supportsActiveWindowMessage()) {

@@ -19,8 +19,6 @@ public:
     void request(unsigned long window);
     // The focus is on window or on one of its descendants.
     bool hasFocus(unsigned long window);
-    // The window that holds the focus (0 for none or PointerRoot).
-    unsigned long focusWindow();
     // A current server timestamp (from a PropertyNotify on a window of ours).
     unsigned long serverTime();
 

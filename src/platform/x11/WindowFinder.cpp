@@ -226,29 +226,6 @@ QString WindowFinder::titleOf(unsigned long window) {
     return title;
 }
 
-unsigned long WindowFinder::clientOf(unsigned long window) {
-    Display* dpy = connection_.display();
-    // Walk up to the root: the client is the lowest window with WM_STATE on
-    // the way, or, without a window manager, the root's child.
-    unsigned long client = 0;
-    for (int depth = 0; window && window != connection_.root() && depth < 64; ++depth) {
-        if (!client && hasWmState(window))
-            client = window;
-        Window root = 0, parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(dpy, window, &root, &parent, &children, &count))
-            break;
-        if (children)
-            XFree(children);
-        if (parent == connection_.root() && !client && !windowManagerRunning())
-            client = window;
-        window = parent;
-    }
-    connection_.syncAndTakeError();
-    return client;
-}
-
 unsigned long WindowFinder::dialogOf(const Task& task, const ProcessTree& tree) {
     unsigned long found = 0;
     for (unsigned long w : clientWindows()) {

@@ -33,9 +33,6 @@ public:
     Role roleOf(unsigned long window);
     // The window's title (_NET_WM_NAME, else WM_NAME).
     QString titleOf(unsigned long window);
-    // The client window that contains window (window itself for a client);
-    // 0 when it is none (the root, a frame of the window manager).
-    unsigned long clientOf(unsigned long window);
     // A usable dialog of the task (transient for its main window, or of its
     // processes), the topmost. 0: none.
     unsigned long dialogOf(const Task& task, const ProcessTree& tree);

@@ -111,15 +111,7 @@ AppError X11Platform::notFocused(Task& task, const ProcessTree& tree) {
     // A dialog of the target in front of its main window: the user has to
     // answer it. Asking for the main window would only steal the focus from
     // whatever the user is doing meanwhile.
-    const unsigned long focused = finder_.clientOf(activator_.focusWindow());
-    unsigned long dialog = 0;
-    if (focused && finder_.roleOf(focused) == WindowFinder::Role::Dialog &&
-        WindowMatch::classify(finder_.describe(focused), task, tree) ==
-            WindowMatch::Kind::OwnProcess)
-        dialog = focused;
-    if (!dialog)
-        dialog = finder_.dialogOf(task, tree);
-    if (dialog) {
+    if (const unsigned long dialog = finder_.dialogOf(task, tree)) {
         const QString title = finder_.titleOf(dialog);
         return makeError(Err::TargetBusy,
                          title.isEmpty()
