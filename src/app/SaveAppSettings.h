@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AppError.h"
+#include "base/AppError.h"
 
 struct AppState;
 class SettingsStore;

@@ -1,3 +1,7 @@
+// The app folder: start-up (this file), AppState, the one record of values that
+// several windows share, and the settings schema with its store. Start-up may include
+// every folder; AppState and the settings include only base/.
+
 #include "forms/common/WarningBox.h"
 #include "forms/main/Form1.h"
 #include "platform/DesktopPlatform.h"

@@ -1,6 +1,6 @@
 #include "LineText.h"
 
-#include "app/NumberText.h"
+#include "base/NumberText.h"
 
 namespace {
 // Length of the valid UTF-8 sequence at i, or 0 when there is none.

@@ -1,9 +1,13 @@
 #pragma once
 
+// The capture folder: the engine of a run. Bytes from the port become lines, lines
+// are journalled and typed into the target or held. No widget lives here; it includes
+// base/, app/ (AppState), serial/ and platform/.
+
 #include "ConnectTime.h"
 #include "HeldReadings.h"
 #include "LineAssembler.h"
-#include "app/AppError.h"
+#include "base/AppError.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,6 +1,10 @@
 #pragma once
 
-#include "app/AppError.h"
+// The platform folder: the desktop seam. This folder holds the interface, the logic
+// that needs no window system and the null backend; the build adds one backend folder
+// (x11/ on Linux). It includes base/ only, and knows no window of ours.
+
+#include "base/AppError.h"
 
 #include <QString>
 #include <cstdint>

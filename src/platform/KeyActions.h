@@ -21,12 +21,4 @@ namespace KeyActions {
 // receives for each action the index in text just behind it.
 std::vector<KeyAction> fromText(const QString& text, std::vector<int>* ends = nullptr);
 
-// The X keysym that stands for a character: Latin-1 keysyms equal the code
-// point, everything else uses the Unicode keysym range.
-unsigned long keysymFor(char32_t character);
-
-// The character a keysym produces when typed, 0 for keys that type none
-// (function keys, the keypad, dead keys) or that we do not know.
-char32_t characterOf(unsigned long keysym);
-
 } // namespace KeyActions

@@ -1,8 +1,12 @@
 #pragma once
 
+// The serial folder: the port (opening, reading, hang-up and error reports), its
+// settings text, parity marks and the list of devices. It includes base/ and Qt
+// SerialPort, and knows no window.
+
 #include "ParityMarks.h"
 #include "SerialSettings.h"
-#include "app/AppError.h"
+#include "base/AppError.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,7 +1,7 @@
 // Stored numbers are text the user may have edited by hand; the conversions
 // must never misbehave on it and must round the way they promise.
 #include "FuzzCheck.h"
-#include "app/NumberText.h"
+#include "base/NumberText.h"
 
 #include <QString>
 #include <cmath>

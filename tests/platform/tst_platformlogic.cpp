@@ -2,11 +2,12 @@
 // becomes, the gap rule for repeated keys, borrowing spare keys, and which
 // windows belong to a started program.
 #include "platform/KeyActions.h"
-#include "platform/KeystrokePlan.h"
-#include "platform/ProcessTree.h"
-#include "platform/SpareKeyPool.h"
-#include "platform/TaskTable.h"
-#include "platform/WindowMatch.h"
+#include "platform/x11/KeystrokePlan.h"
+#include "platform/x11/Keysyms.h"
+#include "platform/x11/ProcessTree.h"
+#include "platform/x11/SpareKeyPool.h"
+#include "platform/x11/TaskTable.h"
+#include "platform/x11/WindowMatch.h"
 
 #include <QTest>
 
@@ -104,15 +105,15 @@ private slots:
     }
 
     void keysyms() {
-        QCOMPARE(KeyActions::keysymFor('a'), 0x61UL);
-        QCOMPARE(KeyActions::keysymFor(0xb0), 0xb0UL);        // degree
-        QCOMPARE(KeyActions::keysymFor(0x3bc), 0x10003bcUL);  // Greek mu
-        QCOMPARE(KeyActions::keysymFor(0x65e5), 0x10065e5UL); // 日
-        QCOMPARE(KeyActions::characterOf(0x10065e5UL), char32_t(0x65e5));
-        QCOMPARE(KeyActions::characterOf(0x20ac), char32_t(0x20ac)); // EuroSign
-        QCOMPARE(KeyActions::characterOf(0xff09), char32_t(0));      // Tab is no character
-        QCOMPARE(KeyActions::characterOf(0xffb1), char32_t(0));      // KP_1
-        QCOMPARE(KeyActions::characterOf(0xfe51), char32_t(0));      // dead_acute
+        QCOMPARE(Keysyms::keysymFor('a'), 0x61UL);
+        QCOMPARE(Keysyms::keysymFor(0xb0), 0xb0UL);        // degree
+        QCOMPARE(Keysyms::keysymFor(0x3bc), 0x10003bcUL);  // Greek mu
+        QCOMPARE(Keysyms::keysymFor(0x65e5), 0x10065e5UL); // 日
+        QCOMPARE(Keysyms::characterOf(0x10065e5UL), char32_t(0x65e5));
+        QCOMPARE(Keysyms::characterOf(0x20ac), char32_t(0x20ac)); // EuroSign
+        QCOMPARE(Keysyms::characterOf(0xff09), char32_t(0));      // Tab is no character
+        QCOMPARE(Keysyms::characterOf(0xffb1), char32_t(0));      // KP_1
+        QCOMPARE(Keysyms::characterOf(0xfe51), char32_t(0));      // dead_acute
     }
 
     void repeatedKeyGetsGap() {

@@ -122,7 +122,7 @@ void TestLineLogic::composeOtherModesInsertNothing() {
 }
 
 void TestLineLogic::composeRejectsDateModeThatIsNotANumber() {
-    for (const QString bad : {QString(), QString("abc"), QString("1x")}) {
+    for (const QString& bad : {QString(), QString("abc"), QString("1x")}) {
         AppError e;
         QVERIFY(!LineText::compose("v", bad, 0, "D", "T", &e));
         QCOMPARE(e.number, Err::TypeMismatch);

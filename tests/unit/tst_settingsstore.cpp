@@ -1,7 +1,7 @@
 // The settings store's file layout and defaults, the saving of the general
 // settings, and the conversions applied to stored text.
 #include "app/AppState.h"
-#include "app/NumberText.h"
+#include "base/NumberText.h"
 #include "app/SaveAppSettings.h"
 #include "app/SettingsStore.h"
 

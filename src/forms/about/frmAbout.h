@@ -1,5 +1,7 @@
 #pragma once
 
+// The about folder: the About dialog. It includes forms/common/ only.
+
 #include <QDialog>
 
 class QLabel;

@@ -1,5 +1,9 @@
 #pragma once
 
+// The dialogs folder: Property (serial settings) and Option (insertion modes). Each
+// edits a copy of the values it is given and hands it back on OK. It includes base/,
+// app/ (the settings schema), serial/ and forms/common/.
+
 #include <QDialog>
 #include <cstdint>
 

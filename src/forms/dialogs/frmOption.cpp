@@ -3,7 +3,7 @@
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
 #include "app/AppState.h"
-#include "app/NumberText.h"
+#include "base/NumberText.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 

@@ -1,7 +1,11 @@
 #pragma once
 
-#include "app/AppError.h"
+// The main folder: the main window, its status panels and Log Save. A view of the
+// capture engine; it may include every folder below forms/ and forms/common, dialogs/
+// and about/.
+
 #include "app/SettingsStore.h"
+#include "base/AppError.h"
 #include "capture/ConnectTime.h"
 #include "serial/SerialPort.h"
 

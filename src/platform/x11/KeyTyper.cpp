@@ -1,4 +1,5 @@
 #include "platform/x11/KeyTyper.h"
+#include "platform/x11/Keysyms.h"
 
 #include "platform/x11/X11Connection.h"
 
@@ -157,7 +158,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
                 auto it = borrowed.find(a.character);
                 if (it == borrowed.end()) {
                     const std::optional<KeyPosition> spare =
-                        borrow(KeyActions::keysymFor(a.character));
+                        borrow(Keysyms::keysymFor(a.character));
                     if (!spare)
                         break; // every spare key is in use in this batch
                     it = borrowed.emplace(a.character, *spare).first;
@@ -168,7 +169,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
                 // auto-repeat to some toolkits. A twin key carrying the same
                 // character needs no pause; without one the stroke waits.
                 if (const std::optional<std::uint8_t> twin =
-                        pool_.holder(KeyActions::keysymFor(a.character))) {
+                        pool_.holder(Keysyms::keysymFor(a.character))) {
                     pool_.markUsed(*twin, nowMs());
                     pos = KeyPosition{*twin, KeyPosition::NoModifier};
                 }
@@ -238,7 +239,7 @@ void KeyTyper::prepareTwinKeys() {
     std::vector<std::pair<std::uint8_t, unsigned long>> remaps;
     std::int64_t notBefore = 0;
     for (const char32_t* c = twinCharacters; *c; ++c) {
-        const unsigned long keysym = KeyActions::keysymFor(*c);
+        const unsigned long keysym = Keysyms::keysymFor(*c);
         if (!keymap_.findCharacter(*c) || pool_.holder(keysym))
             continue;
         if (pool_.takeable() <= KeepForBorrowing)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppError.h"
-#include "platform/SpareKeyPool.h"
+#include "base/AppError.h"
+#include "platform/x11/SpareKeyPool.h"
 #include "platform/x11/XkbKeymap.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowMatch.h"
+#include "platform/x11/WindowMatch.h"
 
 #include <QList>
 

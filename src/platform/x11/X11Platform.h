@@ -1,8 +1,11 @@
 #pragma once
 
+// The x11 folder: the X11 backend of the desktop seam (Xlib, XTest, XKB) with the
+// Linux process lookups it needs (/proc). It includes base/ and platform/.
+
 #include "platform/DesktopPlatform.h"
-#include "platform/TaskTable.h"
 #include "platform/x11/KeyTyper.h"
+#include "platform/x11/TaskTable.h"
 #include "platform/x11/WindowActivator.h"
 #include "platform/x11/WindowFinder.h"
 #include "platform/x11/X11Connection.h"

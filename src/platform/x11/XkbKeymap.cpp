@@ -1,4 +1,5 @@
 #include "platform/x11/XkbKeymap.h"
+#include "platform/x11/Keysyms.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -124,7 +125,7 @@ void XkbKeymap::buildIndex() {
                 return_ = pos;
             if (isKeypad(ks))
                 continue;
-            const char32_t c = KeyActions::characterOf(ks);
+            const char32_t c = Keysyms::characterOf(ks);
             if (c == 0)
                 continue;
             const auto it = index_.find(c);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeystrokePlan.h"
+#include "platform/x11/KeystrokePlan.h"
 
 #include <unordered_map>
 #include <vector>

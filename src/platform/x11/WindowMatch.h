@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ProcessTree.h"
-#include "platform/Task.h"
+#include "platform/x11/ProcessTree.h"
+#include "platform/x11/Task.h"
 
 // What we know of a top-level client window.
 struct WindowCandidate {

@@ -1,4 +1,4 @@
-#include "platform/ProcessTree.h"
+#include "platform/x11/ProcessTree.h"
 
 #include <QDir>
 #include <QFile>

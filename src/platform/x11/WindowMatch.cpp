@@ -1,4 +1,4 @@
-#include "platform/WindowMatch.h"
+#include "platform/x11/WindowMatch.h"
 
 #include <QFileInfo>
 

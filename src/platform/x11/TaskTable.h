@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Task.h"
+#include "platform/x11/Task.h"
 
 #include <map>
 

@@ -1,4 +1,4 @@
-#include "platform/SpareKeyPool.h"
+#include "platform/x11/SpareKeyPool.h"
 
 #include <algorithm>
 

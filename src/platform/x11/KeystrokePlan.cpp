@@ -1,4 +1,4 @@
-#include "platform/KeystrokePlan.h"
+#include "platform/x11/KeystrokePlan.h"
 
 std::vector<Keystroke> KeystrokePlan::plan(const std::vector<KeyAction>& actions,
                                            const Locate& locate, std::uint8_t previousKeycode,

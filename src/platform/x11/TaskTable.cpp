@@ -1,4 +1,4 @@
-#include "platform/TaskTable.h"
+#include "platform/x11/TaskTable.h"
 
 Task& TaskTable::add(Task task) {
     if (int(tasks_.size()) >= MaxId) {

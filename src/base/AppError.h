@@ -1,5 +1,9 @@
 #pragma once
 
+// The base folder: what every layer shares and that needs nothing of ours, the error
+// type with its numbers and the parsing of numbers from text. It includes only Qt Core
+// and the standard library.
+
 #include <QString>
 #include <optional>
 
