@@ -8,7 +8,10 @@
 #include "forms/main/StatusPanels.h"
 
 #include <QAction>
+#include <QDirIterator>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -59,6 +62,7 @@ private slots:
     void connectTimeWrapsAndStops();
     void clockPanelShowsHoursAndMinutes();
     void exitSavesTheGeneralSettings();
+    void longLogKeepsNewestLinesAndSavesEveryLine();
 
 private:
     void store(const QString& section, const QString& key, const QString& value) {
@@ -77,6 +81,7 @@ private:
 void TestForm1::initTestCase() {
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", m_dir.filePath("cache").toLocal8Bit());
 }
 
 void TestForm1::init() {
@@ -299,6 +304,55 @@ void TestForm1::exitSavesTheGeneralSettings() {
     QCOMPARE(s.get("Settings", "ExeFileName"), QString("/usr/bin/xterm"));
     QCOMPARE(s.get("Settings", "OpenPathName"), QString("/usr/bin/"));
     QVERIFY(!form->isVisible());
+}
+
+// A run longer than the box holds: the box keeps the newest lines, and Log
+// Save still writes every line of the run, the user's edit included.
+void TestForm1::longLogKeepsNewestLinesAndSavesEveryLine() {
+    PtyPair pty;
+    store("Ports", "Com1", pty.slavePath());
+    FakePlatform* fake = nullptr;
+    auto form = makeForm(&fake);
+    form->Form_Load();
+    AppState::instance().TaskId = 7;
+    form->Command1->setEnabled(true);
+    form->Command1_Click();
+
+    const int lines = Form1::MaxShownLines + 3 * Form1::TrimChunk;
+    QByteArray sent, expected, line;
+    for (int i = 0; i < lines; ++i) {
+        line = QByteArray::number(i) + (i % 7 ? "" : " \xc2\xb5g");
+        sent += line + "\r";
+        expected += line + "\r\n";
+    }
+    for (qsizetype at = 0; at < sent.size(); at += 2048) {
+        QVERIFY(pty.write(sent.mid(at, 2048)));
+        QTest::qWait(1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(fake->text().size(), QString::fromUtf8(expected).size(), 20000);
+    const int shown = form->Text1->blockCount() - 1; // the last block is empty
+    QVERIFY2(shown >= Form1::MaxShownLines && shown <= Form1::MaxShownLines + Form1::TrimChunk,
+             qPrintable(QString::number(shown)));
+    QVERIFY(form->Text1->toPlainText().endsWith(QString::fromUtf8(line) + "\n"));
+    form->Command2_Click();
+
+    // The user appends a note to the shown part, then saves.
+    form->Text1->moveCursor(QTextCursor::End);
+    form->Text1->insertPlainText("checked");
+    const QString path = m_dir.filePath("all.txt");
+    QTimer::singleShot(0, [&] {
+        QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+        static_cast<QDialog*>(dialog)->accept(); // runs the dialog's own accept
+    });
+    form->mnuFileSave_Click();
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), expected + "checked\r\n");
+    // The spool of older lines leaves no file behind.
+    QDirIterator files(m_dir.filePath("cache"), QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY(!files.hasNext());
 }
 
 QTEST_MAIN(TestForm1)

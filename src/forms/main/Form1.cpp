@@ -27,6 +27,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace {
@@ -44,7 +47,10 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
     m_journal = new Journal(Journal::defaultFolder(), this);
     m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(), *m_journal,
                              {[this](const QString& t) { insertIntoLog(t); },
-                              [this] { Text1->setPlainText(QString()); }},
+                              [this] {
+                                  m_history.clear();
+                                  Text1->setPlainText(QString());
+                              }},
                              m_clock, this);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::showHalted);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::runHalted);
@@ -210,9 +216,30 @@ void Form1::insertIntoLog(const QString& text) {
     Text1->setUndoRedoEnabled(false);
     Text1->insertPlainText(text);
     Text1->setUndoRedoEnabled(true);
+    moveOldLinesToHistory();
     // What was just inserted (an error, a held reading) is what the user
     // needs to see.
     Text1->ensureCursorVisible();
+}
+
+void Form1::moveOldLinesToHistory() {
+    // The box keeps the newest lines; older ones leave in chunks, so the cost
+    // of cutting is paid once per thousand lines, not on every line.
+    if (Text1->blockCount() <= MaxShownLines + TrimChunk)
+        return;
+    QTextDocument* document = Text1->document();
+    const QTextBlock firstKept = document->findBlockByNumber(TrimChunk);
+    QTextCursor cut(document);
+    cut.setPosition(firstKept.position(), QTextCursor::KeepAnchor);
+    // The cut text has U+2029 between blocks; as lines of the log it is
+    // every block followed by a line end.
+    QString lines;
+    for (QTextBlock b = document->begin(); b != firstKept; b = b.next())
+        lines += b.text() + QLatin1Char('\n');
+    m_history.append(lines);
+    Text1->setUndoRedoEnabled(false);
+    cut.removeSelectedText();
+    Text1->setUndoRedoEnabled(true);
 }
 
 void Form1::setRunControls(bool reading) {
@@ -323,7 +350,7 @@ void Form1::mnuFileSave_Click() {
     setCursor(Qt::WaitCursor);
     QString text = Text1->toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    const Failure f = writeLogFile(*path, text);
+    const Failure f = writeLogFile(*path, text, &m_history);
     unsetCursor();
     if (f)
         showWarning(this, f->message);

@@ -7,6 +7,7 @@
 #include "app/SettingsStore.h"
 #include "base/AppError.h"
 #include "capture/ConnectTime.h"
+#include "capture/LogHistory.h"
 #include "serial/SerialPort.h"
 
 #include <QDateTime>
@@ -69,6 +70,10 @@ public:
     QString sessionWarning() const;
     static QString usageGuide();
 
+    // The log box shows at least this many of the newest lines.
+    static constexpr int MaxShownLines = 10000;
+    static constexpr int TrimChunk = 1000;
+
 signals:
     // A run ended through the error path (for observers such as tests).
     void runHalted();
@@ -82,6 +87,7 @@ private:
     void StartConnectTimer();
     void StopConnectTimer();
     void insertIntoLog(const QString& text);
+    void moveOldLinesToHistory();
     void setRunControls(bool reading);
     // The run ended on its own (an error): show it stopped.
     void showHalted();
@@ -92,6 +98,8 @@ private:
     std::unique_ptr<DesktopPlatform> m_platform;
     Clock m_clock;
     SettingsStore m_store;
+    // Lines of this run that no longer fit in the log box.
+    LogHistory m_history;
     Journal* m_journal = nullptr;
     ReadingLoop* m_loop = nullptr;
     QDateTime ReadStartTime;

@@ -1,5 +1,6 @@
 #include "LogFile.h"
 
+#include "capture/LogHistory.h"
 #include "forms/common/FileFilter.h"
 
 #include <QFile>
@@ -15,16 +16,17 @@ AppError saveError(const QString& path, const QSaveFile& file) {
 }
 } // namespace
 
-Failure writeLogFile(const QString& path, const QString& logText) {
+Failure writeLogFile(const QString& path, const QString& logText, const LogHistory* history) {
+    // toLocal8Bit is the narrow encoding of the system (UTF-8 on Linux).
+    const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
     // A device or pipe is written to, never replaced by a regular file of the
     // same name: the atomic save renames over its target, and as root that
     // would swap /dev/full for a file.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile() && !target.isDir()) {
         QFile device(path);
-        const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
-        if (!device.open(QIODevice::WriteOnly) || device.write(bytes) != bytes.size() ||
-            !device.flush())
+        if (!device.open(QIODevice::WriteOnly) || (history && history->writeTo(device)) ||
+            device.write(bytes) != bytes.size() || !device.flush())
             return makeError(Err::PathFileAccess,
                              QStringLiteral("The log could not be saved to %1: %2")
                                  .arg(path, device.errorString()));
@@ -33,9 +35,7 @@ Failure writeLogFile(const QString& path, const QString& logText) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return saveError(path, file);
-    // toLocal8Bit is the narrow encoding of the system (UTF-8 on Linux).
-    const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
-    if (file.write(bytes) != bytes.size()) {
+    if ((history && history->writeTo(file)) || file.write(bytes) != bytes.size()) {
         const AppError error = saveError(path, file);
         file.cancelWriting();
         return error;

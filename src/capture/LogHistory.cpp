@@ -1,0 +1,95 @@
+#include "LogHistory.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+LogHistory::LogHistory() = default;
+LogHistory::~LogHistory() = default;
+
+QByteArray LogHistory::bytesOf(const QString& text) {
+    QString crlf = text;
+    crlf.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return crlf.toLocal8Bit();
+}
+
+void LogHistory::openSpool() {
+    m_spoolTried = true;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (folder.isEmpty() || !QDir().mkpath(folder))
+        return;
+    auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/log-XXXXXX"));
+    if (!file->open())
+        return;
+    // Unlinked at once: the open file stays ours, and a crash leaves nothing
+    // behind in the cache folder.
+    if (std::remove(QFile::encodeName(file->fileName()).constData()) == 0)
+        file->setAutoRemove(false);
+    m_spool = std::move(file);
+}
+
+bool LogHistory::spool(const QByteArray& bytes) {
+    if (!m_spool && !m_spoolTried)
+        openSpool();
+    if (!m_spool)
+        return false;
+    const qint64 at = m_spool->pos();
+    if (m_spool->write(bytes) == bytes.size() && m_spool->flush())
+        return true;
+    // A full disk: what did not fit stays in memory from here on.
+    m_spool->resize(at);
+    m_spool->seek(at);
+    return false;
+}
+
+void LogHistory::append(const QString& text) {
+    const QByteArray bytes = bytesOf(text);
+    if (bytes.isEmpty())
+        return;
+    if (m_memory.isEmpty() && spool(bytes)) {
+        m_size += bytes.size();
+        return;
+    }
+    m_memory += bytes;
+    m_size += bytes.size();
+}
+
+void LogHistory::clear() {
+    if (m_spool) {
+        m_spool->resize(0);
+        m_spool->seek(0);
+    }
+    m_memory.clear();
+    m_memory.squeeze();
+    m_size = 0;
+}
+
+Failure LogHistory::writeTo(QIODevice& out) const {
+    const auto failed = [&out] { return makeError(Err::PathFileAccess, out.errorString()); };
+    if (m_spool) {
+        const qint64 end = m_spool->pos();
+        // Read through our own handle: the file has no name any more.
+        if (!m_spool->seek(0))
+            return makeError(Err::PathFileAccess, m_spool->errorString());
+        QByteArray chunk;
+        qint64 left = end;
+        while (left > 0) {
+            chunk = m_spool->read(std::min<qint64>(left, 1 << 20));
+            if (chunk.isEmpty()) {
+                m_spool->seek(end);
+                return makeError(Err::PathFileAccess, m_spool->errorString());
+            }
+            if (out.write(chunk) != chunk.size()) {
+                m_spool->seek(end);
+                return failed();
+            }
+            left -= chunk.size();
+        }
+        m_spool->seek(end);
+    }
+    if (!m_memory.isEmpty() && out.write(m_memory) != m_memory.size())
+        return failed();
+    return std::nullopt;
+}
