@@ -43,6 +43,9 @@ constexpr int NoDisplay = 9103;
 // dialog of its own is open.
 constexpr int TargetStarting = 9104;
 constexpr int TargetBusy = 9105;
+// Typing paused before a key that must first be remapped: clients need a
+// moment to read the keys already sent. Type the rest a little later.
+constexpr int KeymapSettling = 9106;
 // Journal of received readings.
 constexpr int JournalWriteFailed = 9201;
 } // namespace Err

@@ -13,6 +13,9 @@ namespace {
 // window manager is still moving the focus, then a few times a second.
 constexpr int QuickRetryMs = 10;
 constexpr int RetryMs = 250;
+// How soon typing goes on after it paused for a key remap (the settle time
+// is 200 ms; a remap waits for the keyboard to be quiet that long).
+constexpr int SettleRetryMs = 25;
 // Most readings typed in one call, and most characters (bounds how long a
 // click on Stop waits).
 constexpr int BatchLines = 64;
@@ -253,6 +256,10 @@ void ReadingLoop::deliver() {
         m_waiting.start();
         hold(f->message);
         scheduleDelivery(RetryMs);
+        return;
+    }
+    if (f && f->number == Err::KeymapSettling) {
+        scheduleDelivery(SettleRetryMs); // the rest goes once the keyboard is quiet
         return;
     }
     if (f && ends.size() > 1 && typed == 0) {

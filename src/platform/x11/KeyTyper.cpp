@@ -7,7 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include <thread>
+#include <thread> // restoreBorrowedKeys at exit
 
 KeyTyper::KeyTyper(X11Connection& connection) : connection_(connection) {
     clock_.start();
@@ -130,8 +130,12 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
 
     std::size_t next = 0;
     bool focusLost = false;
+    bool settling = false;
+    bool sent = false; // a remap waits for the last keys sent, not for calls
     while (next < actions.size() && !focusLost) {
         const std::size_t batchStart = next;
+        // The grants of a batch that has to wait are taken back.
+        const SpareKeyPool poolBefore = pool_;
         // One batch: as many actions as the borrowed keys allow. Remap first,
         // sync, then type, so every client sees the new mapping before the keys.
         std::vector<KeyPosition> positions;
@@ -177,7 +181,11 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
             positions.push_back(*pos);
             lastKey = pos->keycode;
         }
-        applyRemaps(remaps, notBefore);
+        if (!applyRemaps(remaps, notBefore)) {
+            pool_ = poolBefore;
+            settling = true;
+            break;
+        }
         const std::vector<Keystroke> strokes = KeystrokePlan::strokes(positions, previousKeycode_);
         // One stroke per action of the batch, so strokes[i] types action
         // batchStart + i.
@@ -189,6 +197,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
             } else {
                 for (std::size_t k = i; k < end; ++k)
                     press(strokes[k]);
+                sent = true;
                 // No modifier outlives its slice: the next may never come.
                 setModifiers(0);
                 previousKeycode_ = strokes[end - 1].keycode;
@@ -203,8 +212,9 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
             if (end < strokes.size() || next < actions.size())
                 XSync(dpy, False);
         }
-        lastKeysMs_ = nowMs();
-        pool_.endBatch(lastKeysMs_);
+        if (sent)
+            lastKeysMs_ = nowMs();
+        pool_.endBatch(nowMs());
         if (positions.empty())
             break; // cannot happen with a non-empty pool; never loop forever
     }
@@ -213,10 +223,15 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
     if (state.locked_mods)
         XkbLockModifiers(dpy, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
     const int error = connection_.syncAndTakeError();
-    lastKeysMs_ = nowMs();
+    if (sent)
+        lastKeysMs_ = nowMs();
     if (focusLost)
         return makeError(Err::TargetNotFocused,
                          QStringLiteral("The keyboard focus left the target window."));
+    if (settling && !error)
+        return makeError(Err::KeymapSettling,
+                         QStringLiteral("A key is being remapped for a character the keyboard "
+                                        "layout lacks."));
     if (error)
         return makeError(
             Err::KeystrokesFailed,
@@ -238,6 +253,7 @@ void KeyTyper::prepareTwinKeys() {
     static const char32_t twinCharacters[] = U"0123456789.";
     std::vector<std::pair<std::uint8_t, unsigned long>> remaps;
     std::int64_t notBefore = 0;
+    const SpareKeyPool poolBefore = pool_;
     for (const char32_t* c = twinCharacters; *c; ++c) {
         const unsigned long keysym = Keysyms::keysymFor(*c);
         if (!keymap_.findCharacter(*c) || pool_.holder(keysym))
@@ -250,13 +266,16 @@ void KeyTyper::prepareTwinKeys() {
         remaps.emplace_back(grant->keycode, keysym);
         notBefore = std::max(notBefore, grant->notBeforeMs);
     }
-    applyRemaps(remaps, notBefore);
+    // Twins only save pauses: when the keyboard is busy they wait for a
+    // quiet moment at a later text.
+    if (!applyRemaps(remaps, notBefore))
+        pool_ = poolBefore;
 }
 
-void KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
+bool KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
                            std::int64_t notBeforeMs) {
     if (remaps.empty())
-        return;
+        return true;
     Display* dpy = connection_.display();
     // A client that is still reading earlier keys when the map changes may
     // miss the change (Xlib can drop a map notice that arrives while it is
@@ -264,17 +283,15 @@ void KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned lo
     // map only changes once the keyboard has been quiet for the settle time.
     if (lastKeysMs_ >= 0)
         notBeforeMs = std::max(notBeforeMs, lastKeysMs_ + settleMs_);
-    const std::int64_t wait = notBeforeMs - nowMs();
-    if (wait > 0) {
-        XSync(dpy, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-    }
+    if (notBeforeMs > nowMs())
+        return false;
     for (const auto& [keycode, keysym] : remaps) {
         KeySym syms[2] = {keysym, keysym};
         XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
         ++remaps_;
     }
     XSync(dpy, False);
+    return true;
 }
 
 void KeyTyper::restoreBorrowedKeys() {

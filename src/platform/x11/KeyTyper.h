@@ -27,7 +27,11 @@ public:
     KeyTyper& operator=(const KeyTyper&) = delete;
 
     // focusHeld is asked before each slice; when it says no, typing stops
-    // with Err::TargetNotFocused. *typed: QChars of text that went out.
+    // with Err::TargetNotFocused. A character the layout lacks needs a
+    // borrowed key, and a key is only remapped once the keyboard has been
+    // quiet for the settle time; rather than wait, typing stops before it
+    // with Err::KeymapSettling: call again with the rest a little later.
+    // *typed: QChars of text that went out.
     Failure type(const QString& text, const std::function<bool()>& focusHeld = {},
                  int* typed = nullptr);
     // Most keys sent between two focus checks.
@@ -51,9 +55,10 @@ private:
     void setModifiers(std::uint8_t wanted);
     void press(const Keystroke& stroke);
     void prepareTwinKeys();
-    // Maps each key to its keysym once clients had time to read the keys'
-    // last use, then syncs so that every client sees the new map first.
-    void applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
+    // Maps each key to its keysym, then syncs so that every client sees the
+    // new map first. False, and nothing changed, when clients may still be
+    // reading the keys' last use or other keys typed just now.
+    bool applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
                      std::int64_t notBeforeMs);
     void restoreBorrowedKeys();
     // Spare keys never taken for twins, for characters the layout lacks.
