@@ -2,12 +2,12 @@
 
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
-#include "PortDevices.h"
 #include "ReportedSettings.h"
-#include "app/SettingsStore.h"
+#include "app/SettingsSchema.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
+#include "serial/PortDirectory.h"
 #include "serial/SerialPort.h"
 
 #include <QButtonGroup>
@@ -174,8 +174,11 @@ int Property::selectedPortPosition() const {
 }
 
 QString Property::deviceText(int number) const {
-    const QString path =
-        number == m_comm.CommPort() ? m_comm.devicePath() : portDeviceFor(m_store, number);
+    if (number == m_comm.CommPort())
+        return m_comm.devicePath().isEmpty() ? QStringLiteral("no device") : m_comm.devicePath();
+    QString path = SettingsSchema(m_store).portDevice(number);
+    if (path.isEmpty())
+        path = PortDirectory::deviceFor(number);
     return path.isEmpty() ? QStringLiteral("no device") : path;
 }
 
@@ -223,14 +226,8 @@ void Property::Command1_Click() {
 
     // The port holds the values now; a store that cannot be written only
     // loses them for the next run, so say so and close all the same.
-    const QString section = QStringLiteral("Properties");
-    Failure stored = m_store.set(section, QStringLiteral("Settings"), m_comm.Settings());
-    if (!stored)
-        stored =
-            m_store.set(section, QStringLiteral("CommPort"), QString::number(m_comm.CommPort()));
-    if (!stored)
-        stored = m_store.set(section, QStringLiteral("Handshaking"),
-                             QString::number(m_comm.Handshaking()));
+    const Failure stored = SettingsSchema(m_store).saveSerial(
+        {m_comm.Settings(), m_comm.CommPort(), m_comm.Handshaking()});
     if (stored)
         showWarning(this, stored->message);
     accept();

@@ -4,7 +4,6 @@
 #include "StatusPanels.h"
 #include "app/AppState.h"
 #include "app/SaveAppSettings.h"
-#include "base/NumberText.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
@@ -12,10 +11,10 @@
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
-#include "forms/dialogs/PortDevices.h"
 #include "forms/dialogs/Property.h"
 #include "forms/dialogs/frmOption.h"
 #include "platform/DesktopPlatform.h"
+#include "serial/PortDirectory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -37,8 +36,7 @@ constexpr int StatusHeight = 315;
 
 Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* parent)
     : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock)) {
-    // The store's [Ports] group may name the device behind a port number.
-    MSComm1.setPortResolver([this](int n) { return portDeviceFor(m_store, n); });
+    MSComm1.setPortResolver([this](int n) { return portDevice(n); });
     buildWindow();
     buildMenus();
     m_journal = new Journal(Journal::defaultFolder(), this);
@@ -52,6 +50,11 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
 }
 
 Form1::~Form1() = default;
+
+QString Form1::portDevice(int number) const {
+    const QString named = m_settings.portDevice(number);
+    return named.isEmpty() ? PortDirectory::deviceFor(number) : named;
+}
 
 QString Form1::sessionWarning() const {
     return m_platform->sessionWarning();
@@ -161,39 +164,36 @@ void Form1::Form_Load() {
     move(screen.x() + int((screen.width() - outer.width()) / 2.0f),
          screen.y() + int((screen.height() - outer.height()) / 2.0f));
 
-    state.OpenPathName =
-        m_store.get("Settings", "OpenPathName", SettingsStore::defaultOpenPathName());
-    state.SavePathName =
-        m_store.get("Settings", "SavePathName", SettingsStore::defaultSavePathName());
-    state.ExeFileName = m_store.get("Settings", "ExeFileName", SettingsStore::defaultExeFileName());
-    const QString settingsText = m_store.get("Properties", "Settings");
-    state.InsertDate = m_store.get("Settings", "InsertDate", "0");
-    AppError error;
-    if (const auto t = NumberText::toInt16(m_store.get("Settings", "InsertTime", "0"), &error))
-        state.InsertTime = *t;
+    const StartupSettings stored = m_settings.load();
+    state.OpenPathName = stored.general.OpenPathName;
+    state.SavePathName = stored.general.SavePathName;
+    state.ExeFileName = stored.general.ExeFileName;
+    state.InsertDate = stored.general.InsertDate;
+    if (stored.insertTimeError)
+        pending = stored.insertTimeError;
     else
-        pending = error;
+        state.InsertTime = stored.general.InsertTime;
 
-    if (!settingsText.isEmpty()) {
-        note(MSComm1.setSettings(settingsText));
+    // Each check is made only where a value is stored: a refusal before it
+    // ends loading there, one after the last goes unreported.
+    if (!stored.serialSettings.isEmpty()) {
+        note(MSComm1.setSettings(stored.serialSettings));
         if (pending) {
             showWarning(nullptr, pending->message);
             return;
         }
     }
-    const QString portText = m_store.get("Properties", "CommPort");
-    if (!portText.isEmpty()) {
-        if (const auto n = NumberText::toInt16(portText, &error))
-            note(MSComm1.setCommPort(*n));
+    if (stored.commPort.stored) {
+        if (stored.commPort.value)
+            note(MSComm1.setCommPort(*stored.commPort.value));
         else
-            pending = error;
+            pending = stored.commPort.error;
     }
-    const QString handshakingText = m_store.get("Properties", "Handshaking");
-    if (!handshakingText.isEmpty()) {
-        if (const auto h = NumberText::toInt32(handshakingText, &error))
-            note(MSComm1.setHandshaking(*h));
+    if (stored.handshaking.stored) {
+        if (stored.handshaking.value)
+            note(MSComm1.setHandshaking(*stored.handshaking.value));
         else
-            pending = error;
+            pending = stored.handshaking.error;
         if (pending) {
             showWarning(nullptr, pending->message);
             return;
