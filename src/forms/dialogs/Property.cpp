@@ -4,7 +4,7 @@
 #include "GroupTabStop.h"
 #include "ReportedSettings.h"
 #include "app/SettingsSchema.h"
-#include "forms/common/Fonts.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
 #include "serial/PortDirectory.h"
@@ -13,12 +13,9 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 namespace {
 QLabel* label(QWidget* parent, const QString& text, QRect geometry) {
@@ -36,26 +33,14 @@ QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry) {
     c->setGeometry(geometry);
     return c;
 }
-
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    // Enter means nothing dialog-wide here.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 } // namespace
 
 Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
     : QDialog(parent), m_comm(comm), m_store(store) {
-    setWindowTitle(QStringLiteral("Property"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    DialogHelpers::setUpFrame(this, QStringLiteral("Property"), 5955, 2775);
     setModal(true);
-    setFont(Fonts::sans(9));
-    setFixedSize(tw(5955), tw(2775));
+    // Neither button is the cancel button.
+    DialogHelpers::keepOpenOnEscape(this);
     buildControls();
     Form_Load();
 }
@@ -97,8 +82,10 @@ void Property::buildControls() {
             optFlow_Click(static_cast<std::int16_t>(id));
     });
 
-    Command1 = button(this, "Command1", QStringLiteral("O K"), twRect(4560, 300, 1215, 375));
-    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(4560, 900, 1215, 375));
+    Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O K"),
+                                     twRect(4560, 300, 1215, 375));
+    Command2 = DialogHelpers::button(this, "Command2", QStringLiteral("Cancel"),
+                                     twRect(4560, 900, 1215, 375));
     connect(Command1, &QPushButton::clicked, this, &Property::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Property::Command2_Click);
 
@@ -119,11 +106,7 @@ void Property::buildControls() {
 }
 
 void Property::Form_Load() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect s = screen->geometry();
-        move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
-    }
+    DialogHelpers::centreOnScreen(this, size());
     LoadPropertySettings();
 }
 
@@ -235,13 +218,4 @@ void Property::Command1_Click() {
 
 void Property::Command2_Click() {
     reject();
-}
-
-void Property::keyPressEvent(QKeyEvent* event) {
-    // Neither button is the cancel button: Esc leaves the dialog open.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

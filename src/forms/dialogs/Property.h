@@ -37,9 +37,6 @@ public:
     // Which device the chosen port number stands for on this machine.
     QLabel* lblDevice = nullptr;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void buildControls();
     void Form_Load();

@@ -4,12 +4,11 @@
 #include "GroupTabStop.h"
 #include "app/AppState.h"
 #include "base/NumberText.h"
-#include "forms/common/Fonts.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -38,26 +37,15 @@ QButtonGroup* modeGroup(QGroupBox* frame, const char* name, const Choice (&choic
     }
     return group;
 }
-
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 } // namespace
 
 frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_state(state) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Option"));
     // A tool window: no minimise or maximise button, no taskbar entry.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    DialogHelpers::setUpFrame(this, QStringLiteral("Option"), 4680, 3060, Qt::Tool);
     setModal(false);
-    setFont(Fonts::sans(9));
-    setFixedSize(tw(4680), tw(3060));
+    // No cancel button: Esc does not discard the selection.
+    DialogHelpers::keepOpenOnEscape(this);
 
     Frame1 = new QGroupBox(QStringLiteral("Date insert"), this);
     Frame1->setGeometry(twRect(240, 300, 4095, 615));
@@ -85,8 +73,10 @@ frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_stat
             Option2_Click(static_cast<std::int16_t>(id));
     });
 
-    Command1 = button(this, "Command1", QStringLiteral("O   K"), twRect(1680, 2280, 1095, 435));
-    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(3180, 2280, 1155, 435));
+    Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O   K"),
+                                     twRect(1680, 2280, 1095, 435));
+    Command2 = DialogHelpers::button(this, "Command2", QStringLiteral("Cancel"),
+                                     twRect(3180, 2280, 1155, 435));
     connect(Command1, &QPushButton::clicked, this, &frmOption::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmOption::Command2_Click);
 
@@ -120,15 +110,6 @@ void frmOption::Command1_Click() {
 
 void frmOption::Command2_Click() {
     close();
-}
-
-void frmOption::keyPressEvent(QKeyEvent* event) {
-    // No cancel button: Esc does not discard the selection.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 frmOption* frmOption::showOrRaise(AppState& state, QPointer<frmOption>& slot) {

@@ -32,9 +32,6 @@ public:
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void Form_Load();
     void Option1_Click(std::int16_t Index) { DateIndex = Index; }

@@ -7,6 +7,7 @@
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/FileFilter.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
@@ -25,7 +26,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 namespace {
@@ -159,10 +159,7 @@ void Form1::Form_Load() {
     // Centre by the outer size; before the first show the frame is not known
     // yet, so the size with the menu and status bars stands for it.
     adjustSize();
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QSize outer = frameGeometry().size();
-    move(screen.x() + int((screen.width() - outer.width()) / 2.0f),
-         screen.y() + int((screen.height() - outer.height()) / 2.0f));
+    DialogHelpers::centreOnScreen(this, frameGeometry().size());
 
     const StartupSettings stored = m_settings.load();
     state.OpenPathName = stored.general.OpenPathName;
