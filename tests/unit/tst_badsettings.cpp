@@ -123,23 +123,6 @@ bool isUtf8(const QByteArray& bytes) {
     return !decoder.hasError();
 }
 
-// Runs action; every modal T that comes up meanwhile is handed to answer,
-// which must close it.
-template <typename T>
-int whileModal(const std::function<void()>& action, const std::function<void(T*)>& answer) {
-    int answered = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            ++answered;
-            answer(w);
-        }
-    });
-    timer.start(10);
-    action();
-    return answered;
-}
-
 // What may stand in the file once the window has closed, key by key. "As
 // read" is the text start-up read: the stored one, or the default when the
 // key was absent.

@@ -3,12 +3,9 @@
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
 #include "ReportedSettings.h"
-#include "app/SettingsSchema.h"
 #include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
-#include "serial/PortDirectory.h"
-#include "serial/SerialPort.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -35,8 +32,9 @@ QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry) {
 }
 } // namespace
 
-Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
-    : QDialog(parent), m_comm(comm), m_store(store) {
+Property::Property(const SerialChoice& current, DeviceResolver devices, Apply apply,
+                   QWidget* parent)
+    : QDialog(parent), m_choice(current), m_devices(std::move(devices)), m_apply(std::move(apply)) {
     DialogHelpers::setUpFrame(this, QStringLiteral("Property"), 5955, 2775);
     setModal(true);
     // Neither button is the cancel button.
@@ -125,20 +123,20 @@ void Property::LoadPropertySettings() {
     for (QComboBox* box : {cboPort, cboSpeed, cboDataBits, cboParity, cboStopBits})
         box->setCurrentIndex(-1);
 
-    const ReportedSettings reported = ReportedSettings::split(m_comm.Settings());
+    const ReportedSettings reported = ReportedSettings::split(m_choice.Settings);
     cboSpeed->setEditText(reported.speed);
     if (reported.parityEntry >= 0)
         cboParity->setCurrentIndex(reported.parityEntry);
     cboDataBits->setEditText(reported.dataBits);
     cboStopBits->setEditText(reported.stopBits);
 
-    const int port = m_comm.CommPort();
+    const int port = m_choice.CommPort;
     cboPort->setCurrentIndex(port >= 1 && port <= 16 ? port - 1 : -1);
     showDeviceOfSelection();
 
     // A value no button stands for selects none; OK then offers it to the
     // component again as it is, which refuses it.
-    const qint32 handshaking = m_comm.Handshaking();
+    const qint32 handshaking = m_choice.Handshaking;
     if (QAbstractButton* b = optFlow->button(handshaking))
         b->setChecked(true);
 }
@@ -157,11 +155,7 @@ int Property::selectedPortPosition() const {
 }
 
 QString Property::deviceText(int number) const {
-    if (number == m_comm.CommPort())
-        return m_comm.devicePath().isEmpty() ? QStringLiteral("no device") : m_comm.devicePath();
-    QString path = SettingsSchema(m_store).portDevice(number);
-    if (path.isEmpty())
-        path = PortDirectory::deviceFor(number);
+    const QString path = m_devices ? m_devices(number) : QString();
     return path.isEmpty() ? QStringLiteral("no device") : path;
 }
 
@@ -179,40 +173,18 @@ void Property::showDeviceOfSelection() {
 }
 
 void Property::Command1_Click() {
-    const int oldPort = m_comm.CommPort();
-    const int newPort = selectedPortPosition() + 1;
-    if (newPort != oldPort) {
-        Failure f;
-        if (m_comm.PortOpen())
-            f = m_comm.setPortOpen(false);
-        if (!f)
-            f = m_comm.setCommPort(newPort);
-        if (f) {
-            m_comm.setCommPort(oldPort);
-            showWarning(this, f->message);
-            return;
-        }
-    }
-
-    const QString settings = cboSpeed->currentText().trimmed() + QLatin1Char(',') +
-                             cboParity->currentText().left(1) + QLatin1Char(',') +
-                             cboDataBits->currentText().trimmed() + QLatin1Char(',') +
-                             cboStopBits->currentText().trimmed();
-    if (Failure f = m_comm.setSettings(settings)) {
+    SerialChoice edited;
+    edited.CommPort = static_cast<std::int16_t>(selectedPortPosition() + 1);
+    edited.Settings = cboSpeed->currentText().trimmed() + QLatin1Char(',') +
+                      cboParity->currentText().left(1) + QLatin1Char(',') +
+                      cboDataBits->currentText().trimmed() + QLatin1Char(',') +
+                      cboStopBits->currentText().trimmed();
+    edited.Handshaking = FlowIndex;
+    if (Failure f = m_apply(edited)) {
         showWarning(this, f->message);
         return;
     }
-    if (Failure f = m_comm.setHandshaking(static_cast<qint32>(FlowIndex))) {
-        showWarning(this, f->message);
-        return;
-    }
-
-    // The port holds the values now; a store that cannot be written only
-    // loses them for the next run, so say so and close all the same.
-    const Failure stored = SettingsSchema(m_store).saveSerial(
-        {m_comm.Settings(), m_comm.CommPort(), m_comm.Handshaking()});
-    if (stored)
-        showWarning(this, stored->message);
+    m_choice = edited;
     accept();
 }
 

@@ -2,7 +2,6 @@
 
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
-#include "app/AppState.h"
 #include "base/NumberText.h"
 #include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
@@ -39,7 +38,8 @@ QButtonGroup* modeGroup(QGroupBox* frame, const char* name, const Choice (&choic
 }
 } // namespace
 
-frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_state(state) {
+frmOption::frmOption(const InsertModes& current, QWidget* parent)
+    : QDialog(parent), m_modes(current) {
     setAttribute(Qt::WA_DeleteOnClose);
     // A tool window: no minimise or maximise button, no taskbar entry.
     DialogHelpers::setUpFrame(this, QStringLiteral("Option"), 4680, 3060, Qt::Tool);
@@ -92,29 +92,30 @@ frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_stat
 void frmOption::Form_Load() {
     // The date mode may still be the text read from the store. A mode that
     // no button stands for selects none, and OK then leaves it as it is.
-    const std::optional<std::int16_t> date = NumberText::toInt16(m_state.InsertDate, nullptr);
+    const std::optional<std::int16_t> date = NumberText::toInt16(m_modes.InsertDate, nullptr);
     if (date)
         if (QAbstractButton* b = Option1->button(*date))
             b->setChecked(true);
-    if (QAbstractButton* b = Option2->button(m_state.InsertTime))
+    if (QAbstractButton* b = Option2->button(m_modes.InsertTime))
         b->setChecked(true);
 }
 
 void frmOption::Command1_Click() {
     if (DateIndex >= 0)
-        m_state.InsertDate = QString::number(DateIndex);
+        m_modes.InsertDate = QString::number(DateIndex);
     if (TimeIndex >= 0)
-        m_state.InsertTime = TimeIndex;
-    close();
+        m_modes.InsertTime = TimeIndex;
+    // Closes (and so deletes) the dialog, then emits accepted().
+    accept();
 }
 
 void frmOption::Command2_Click() {
     close();
 }
 
-frmOption* frmOption::showOrRaise(AppState& state, QPointer<frmOption>& slot) {
+frmOption* frmOption::showOrRaise(const InsertModes& current, QPointer<frmOption>& slot) {
     if (!slot)
-        slot = new frmOption(state);
+        slot = new frmOption(current);
     slot->show();
     slot->raise();
     slot->activateWindow();

@@ -327,15 +327,31 @@ void Form1::mnuFileSave_Click() {
 }
 
 void Form1::mnuOption_Click() {
-    frmOption::showOrRaise(AppState::instance(), m_option);
+    AppState& state = AppState::instance();
+    const bool opening = !m_option;
+    frmOption* dialog = frmOption::showOrRaise({state.InsertDate, state.InsertTime}, m_option);
+    if (opening)
+        connect(dialog, &QDialog::accepted, this, [dialog] {
+            AppState& s = AppState::instance();
+            s.InsertDate = dialog->modes().InsertDate;
+            s.InsertTime = dialog->modes().InsertTime;
+        });
 }
 
 void Form1::mnuProperty_Click() {
     // Owned by the main window although the dialog names no owner: a modal
     // window that the window manager could put behind the window it blocks
-    // would look like a hung program.
-    Property dialog(MSComm1, m_store, this);
-    dialog.exec();
+    // would look like a hung program. Its OK offers the values to the port
+    // itself: a refusal keeps the dialog open for a correction.
+    Property dialog(
+        MSComm1.choice(), [this](int n) { return portDevice(n); },
+        [this](const SerialChoice& c) { return MSComm1.take(c); }, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The port holds the values now; a store that cannot be written only
+    // loses them for the next run, so say so and go on.
+    if (Failure f = m_settings.saveSerial(MSComm1.choice()))
+        showWarning(this, f->message);
 }
 
 void Form1::mnuHelpAbout_Click() {
