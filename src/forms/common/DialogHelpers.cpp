@@ -3,6 +3,7 @@
 #include "Fonts.h"
 #include "Twips.h"
 
+#include <QButtonGroup>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -48,6 +49,24 @@ void centreOnScreen(QWidget* window, QSize outerSize) {
     const QRect s = screen->geometry();
     window->move(s.x() + int((s.width() - outerSize.width()) / 2.0f),
                  s.y() + int((s.height() - outerSize.height()) / 2.0f));
+}
+
+void onOptionSelected(QButtonGroup* group, const std::function<void(std::int16_t)>& handler) {
+    // Toggled rather than clicked: a selection by arrow keys or from code
+    // must reach the dialog's pending value as well.
+    QObject::connect(group, &QButtonGroup::idToggled, group, [handler](int id, bool on) {
+        if (on)
+            handler(static_cast<std::int16_t>(id));
+    });
+}
+
+void setTabChain(std::initializer_list<QWidget*> chain) {
+    QWidget* previous = nullptr;
+    for (QWidget* w : chain) {
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
 }
 
 void keepOpenOnEscape(QDialog* dialog) {

@@ -3,7 +3,11 @@
 #include <QRect>
 #include <QString>
 #include <Qt>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
 
+class QButtonGroup;
 class QDialog;
 class QPushButton;
 class QSize;
@@ -20,6 +24,12 @@ void setUpFrame(QDialog* dialog, const QString& title, int widthTwips, int heigh
 QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry);
 // Moves window so that a window of outerSize is centred on the primary screen.
 void centreOnScreen(QWidget* window, QSize outerSize);
+// Calls handler with the index of the option button that becomes selected,
+// by a click, the keyboard or from code alike, as a control array's click
+// handler is called.
+void onOptionSelected(QButtonGroup* group, const std::function<void(std::int16_t)>& handler);
+// Sets the Tab order to follow the list.
+void setTabChain(std::initializer_list<QWidget*> chain);
 // Esc does nothing in dialog: it has no cancel button, so Esc must not
 // discard what the user chose.
 void keepOpenOnEscape(QDialog* dialog);

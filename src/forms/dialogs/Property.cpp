@@ -73,12 +73,7 @@ void Property::buildControls() {
         optFlow->addButton(r, i);
     }
     new GroupTabStop(optFlow);
-    // Toggled rather than clicked: a selection by the keyboard or from code
-    // must reach FlowIndex as well.
-    connect(optFlow, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            optFlow_Click(static_cast<std::int16_t>(id));
-    });
+    DialogHelpers::onOptionSelected(optFlow, [this](std::int16_t i) { optFlow_Click(i); });
 
     Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O K"),
                                      twRect(4560, 300, 1215, 375));
@@ -94,12 +89,9 @@ void Property::buildControls() {
     connect(cboPort, &QComboBox::currentIndexChanged, this, &Property::showDeviceOfSelection);
     connect(cboPort, &QComboBox::editTextChanged, this, &Property::showDeviceOfSelection);
 
-    QWidget* order[] = {
-        cboPort,           cboSpeed,    Command1,           Command2,           cboDataBits,
-        cboParity,         cboStopBits, optFlow->button(0), optFlow->button(1), optFlow->button(2),
-        optFlow->button(3)};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    DialogHelpers::setTabChain({cboPort, cboSpeed, Command1, Command2, cboDataBits, cboParity,
+                                cboStopBits, optFlow->button(0), optFlow->button(1),
+                                optFlow->button(2), optFlow->button(3)});
     cboPort->setFocus();
 }
 

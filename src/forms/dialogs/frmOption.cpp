@@ -63,15 +63,8 @@ frmOption::frmOption(const InsertModes& current, QWidget* parent)
                         this);
     new GroupTabStop(Option1);
     new GroupTabStop(Option2);
-    // Toggled, not clicked: a selection by arrow keys or from code counts too.
-    connect(Option1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on)
-            Option1_Click(static_cast<std::int16_t>(id));
-    });
-    connect(Option2, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on)
-            Option2_Click(static_cast<std::int16_t>(id));
-    });
+    DialogHelpers::onOptionSelected(Option1, [this](std::int16_t i) { Option1_Click(i); });
+    DialogHelpers::onOptionSelected(Option2, [this](std::int16_t i) { Option2_Click(i); });
 
     Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O   K"),
                                      twRect(1680, 2280, 1095, 435));
@@ -80,11 +73,9 @@ frmOption::frmOption(const InsertModes& current, QWidget* parent)
     connect(Command1, &QPushButton::clicked, this, &frmOption::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmOption::Command2_Click);
 
-    QWidget* order[] = {
-        Option1->button(0), Option1->button(1), Option1->button(2), Option2->button(2),
-        Option2->button(1), Option2->button(0), Command1,           Command2};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    DialogHelpers::setTabChain({Option1->button(0), Option1->button(1), Option1->button(2),
+                                Option2->button(2), Option2->button(1), Option2->button(0),
+                                Command1, Command2});
 
     Form_Load();
 }
