@@ -1,6 +1,5 @@
 #include "SettingsStore.h"
 
-#include <QDir>
 #include <QSettings>
 
 namespace {
@@ -48,28 +47,4 @@ Failure SettingsStore::set(const QString& section, const QString& key, const QSt
         return makeError(Err::SettingsWriteFailed,
                          QStringLiteral("The settings could not be written to %1.").arg(fileName));
     return std::nullopt;
-}
-
-QString SettingsStore::defaultOpenPathName() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\");
-#else
-    return QStringLiteral("/usr/bin/");
-#endif
-}
-
-QString SettingsStore::defaultSavePathName() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("\\");
-#else
-    return QDir::homePath();
-#endif
-}
-
-QString SettingsStore::defaultExeFileName() {
-#ifdef Q_OS_WIN
-    return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE");
-#else
-    return QStringLiteral("/usr/bin/localc");
-#endif
 }

@@ -6,7 +6,8 @@
 
 // Per-user store of text values addressed by section and key, under the
 // application name "Parvelo". On Linux this is the INI file
-// $XDG_CONFIG_HOME/Parvelo/Parvelo.conf.
+// $XDG_CONFIG_HOME/Parvelo/Parvelo.conf. Which keys exist, and what they
+// hold, is SettingsSchema's business.
 class SettingsStore {
 public:
     static constexpr const char* AppName = "Parvelo";
@@ -16,9 +17,4 @@ public:
                 const QString& defaultValue = QString()) const;
     // Creates or replaces the value and writes it through to the file.
     Failure set(const QString& section, const QString& key, const QString& value);
-
-    // Defaults of the [Settings] keys on this platform.
-    static QString defaultOpenPathName();
-    static QString defaultSavePathName();
-    static QString defaultExeFileName();
 };

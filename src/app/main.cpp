@@ -1,6 +1,7 @@
 // The app folder: start-up (this file), AppState, the one record of values that
 // several windows share, and the settings schema with its store. Start-up may include
-// every folder; AppState and the settings include only base/.
+// every folder; AppState and the settings include only base/ and the plain values of
+// serial/SerialChoice.h.
 
 #include "forms/common/WarningBox.h"
 #include "forms/main/Form1.h"

@@ -117,6 +117,24 @@ Failure SerialPort::setInputLen(int value) {
     return std::nullopt;
 }
 
+Failure SerialPort::take(const SerialChoice& choice) {
+    const std::int16_t oldPort = m_commPort;
+    if (choice.CommPort != oldPort) {
+        Failure f;
+        if (PortOpen())
+            f = setPortOpen(false);
+        if (!f)
+            f = setCommPort(choice.CommPort);
+        if (f) {
+            setCommPort(oldPort);
+            return f;
+        }
+    }
+    if (Failure f = setSettings(choice.Settings))
+        return f;
+    return setHandshaking(choice.Handshaking);
+}
+
 bool SerialPort::PortOpen() const {
     return m_port->isOpen();
 }

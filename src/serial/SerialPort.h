@@ -5,6 +5,7 @@
 // SerialPort, and knows no window.
 
 #include "ParityMarks.h"
+#include "SerialChoice.h"
 #include "SerialSettings.h"
 #include "base/AppError.h"
 
@@ -41,6 +42,14 @@ public:
 
     std::int16_t InputLen() const { return m_inputLen; }
     Failure setInputLen(int value);
+
+    // The values the user chooses, as the port reports them.
+    SerialChoice choice() const { return {Settings(), CommPort(), Handshaking()}; }
+    // Takes a choice step by step: the port number (only when it changes; an
+    // open port is closed first and stays closed), the settings, the
+    // handshaking. Stops at the first refusal: a refused port number puts the
+    // old one back, values taken before the refusal stay.
+    Failure take(const SerialChoice& choice);
 
     bool PortOpen() const;
     Failure setPortOpen(bool open);

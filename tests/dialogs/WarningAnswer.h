@@ -33,3 +33,20 @@ inline QList<SeenBox> answerBoxes(const std::function<void()>& action) {
     action();
     return seen;
 }
+
+// Runs action; every modal T that comes up meanwhile is handed to answer,
+// which must close it.
+template <typename T>
+int whileModal(const std::function<void()>& action, const std::function<void(T*)>& answer) {
+    int answered = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            ++answered;
+            answer(w);
+        }
+    });
+    timer.start(10);
+    action();
+    return answered;
+}

@@ -1,5 +1,5 @@
-// The insertion options dialog: pending values, OK, Cancel and the close box.
-#include "app/AppState.h"
+// The insertion options dialog: pending values, what OK hands back, Cancel
+// and the close box.
 #include "forms/dialogs/frmOption.h"
 
 #include <QButtonGroup>
@@ -33,8 +33,8 @@ private slots:
 };
 
 void TestOption::windowAndCaptions() {
-    AppState state;
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    QPointer<frmOption> dlg = new frmOption(modes);
     QCOMPARE(dlg->windowTitle(), QString("Option"));
     QVERIFY(dlg->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(!dlg->isModal());
@@ -60,10 +60,10 @@ void TestOption::windowAndCaptions() {
 }
 
 void TestOption::loadsStoredTextMode() {
-    AppState state;
-    state.InsertDate = "2"; // as read from the store
-    state.InsertTime = 1;
-    frmOption* dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = "2"; // as read from the store
+    modes.InsertTime = 1;
+    frmOption* dlg = new frmOption(modes);
     QCOMPARE(dlg->Option1->checkedId(), 2);
     QCOMPARE(dlg->Option2->checkedId(), 1);
     QCOMPARE(dlg->dateIndex(), std::int16_t(2));
@@ -72,34 +72,36 @@ void TestOption::loadsStoredTextMode() {
 }
 
 void TestOption::okWithoutChangesKeepsModes() {
-    AppState state;
-    state.InsertDate = " 2 ";
-    state.InsertTime = 1;
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = " 2 ";
+    modes.InsertTime = 1;
+    QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
+    QSignalSpy accepted(dlg.data(), &QDialog::accepted);
     QTest::mouseClick(dlg->Command1, Qt::LeftButton);
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(dlg->modes().InsertDate, QString("2"));
+    QCOMPARE(dlg->modes().InsertTime, std::int16_t(1));
     settle();
     QVERIFY(!dlg); // closed and gone
-    QCOMPARE(state.InsertDate, QString("2"));
-    QCOMPARE(state.InsertTime, std::int16_t(1));
 }
 
 void TestOption::okAppliesPendingValues() {
-    AppState state;
-    state.InsertDate = "0";
-    state.InsertTime = 2;
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = "0";
+    modes.InsertTime = 2;
+    QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
     QTest::mouseClick(dlg->Option1->button(1), Qt::LeftButton);
     QTest::mouseClick(dlg->Option2->button(0), Qt::LeftButton);
     QCOMPARE(dlg->dateIndex(), std::int16_t(1));
     QCOMPARE(dlg->timeIndex(), std::int16_t(0));
-    // Nothing reaches the state before OK.
-    QCOMPARE(state.InsertDate, QString("0"));
-    QCOMPARE(state.InsertTime, std::int16_t(2));
+    // Nothing is handed back before OK.
+    QCOMPARE(dlg->modes().InsertDate, QString("0"));
+    QCOMPARE(dlg->modes().InsertTime, std::int16_t(2));
     QTest::mouseClick(dlg->Command1, Qt::LeftButton);
-    QCOMPARE(state.InsertDate, QString("1"));
-    QCOMPARE(state.InsertTime, std::int16_t(0));
+    QCOMPARE(dlg->modes().InsertDate, QString("1"));
+    QCOMPARE(dlg->modes().InsertTime, std::int16_t(0));
     settle();
     QVERIFY(!dlg);
 }
@@ -112,11 +114,12 @@ void TestOption::cancelAndCloseBoxDiscard_data() {
 
 void TestOption::cancelAndCloseBoxDiscard() {
     QFETCH(bool, closeBox);
-    AppState state;
-    state.InsertDate = "2";
-    state.InsertTime = 2;
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = "2";
+    modes.InsertTime = 2;
+    QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
+    QSignalSpy accepted(dlg.data(), &QDialog::accepted);
     QTest::mouseClick(dlg->Option1->button(1), Qt::LeftButton);
     QTest::mouseClick(dlg->Option2->button(0), Qt::LeftButton);
     if (closeBox)
@@ -125,20 +128,19 @@ void TestOption::cancelAndCloseBoxDiscard() {
         QTest::mouseClick(dlg->Command2, Qt::LeftButton);
     settle();
     QVERIFY(!dlg);
-    QCOMPARE(state.InsertDate, QString("2"));
-    QCOMPARE(state.InsertTime, std::int16_t(2));
-    // The next opening starts from the state, not the abandoned choice.
-    frmOption* again = new frmOption(state);
+    QCOMPARE(accepted.count(), 0);
+    // The next opening starts from the given modes, not the abandoned choice.
+    frmOption* again = new frmOption(modes);
     QCOMPARE(again->Option1->checkedId(), 2);
     QCOMPARE(again->Option2->checkedId(), 2);
     delete again;
 }
 
 void TestOption::groupsAreIndependent() {
-    AppState state;
-    state.InsertDate = "1";
-    state.InsertTime = 2;
-    frmOption* dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = "1";
+    modes.InsertTime = 2;
+    frmOption* dlg = new frmOption(modes);
     dlg->show();
     int time = 2;
     for (int i : {0, 2, 1}) {
@@ -165,54 +167,53 @@ void TestOption::outOfRangeModeSelectsNothing_data() {
 void TestOption::outOfRangeModeSelectsNothing() {
     QFETCH(QString, date);
     QFETCH(int, time);
-    AppState state;
-    state.InsertDate = date;
-    state.InsertTime = std::int16_t(time);
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = date;
+    modes.InsertTime = std::int16_t(time);
+    QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
     QCOMPARE(dlg->Option1->checkedId(), -1);
     QCOMPARE(dlg->Option2->checkedId(), -1);
     QTest::mouseClick(dlg->Command1, Qt::LeftButton);
-    QCOMPARE(state.InsertDate, date);
-    QCOMPARE(state.InsertTime, std::int16_t(time));
+    QCOMPARE(dlg->modes().InsertDate, date);
+    QCOMPARE(dlg->modes().InsertTime, std::int16_t(time));
 
     // A group the user did choose in is applied, the other left alone.
-    dlg = new frmOption(state);
+    dlg = new frmOption(modes);
     dlg->show();
     QTest::mouseClick(dlg->Option2->button(1), Qt::LeftButton);
     QTest::mouseClick(dlg->Command1, Qt::LeftButton);
-    QCOMPARE(state.InsertDate, date);
-    QCOMPARE(state.InsertTime, std::int16_t(1));
+    QCOMPARE(dlg->modes().InsertDate, date);
+    QCOMPARE(dlg->modes().InsertTime, std::int16_t(1));
     settle();
 }
 
 void TestOption::reopeningWhileOpenKeepsSelection() {
-    AppState state;
-    state.InsertDate = "0";
-    state.InsertTime = 0;
+    InsertModes modes;
+    modes.InsertDate = "0";
+    modes.InsertTime = 0;
     QPointer<frmOption> slot;
-    frmOption* first = frmOption::showOrRaise(state, slot);
+    frmOption* first = frmOption::showOrRaise(modes, slot);
     QCOMPARE(slot.data(), first);
     QVERIFY(first->isVisible());
     QTest::mouseClick(first->Option1->button(2), Qt::LeftButton);
-    frmOption* second = frmOption::showOrRaise(state, slot);
+    frmOption* second = frmOption::showOrRaise(modes, slot);
     QCOMPARE(second, first); // brought to the front, not loaded again
     QCOMPARE(second->Option1->checkedId(), 2);
-    QCOMPARE(state.InsertDate, QString("0"));
     second->close();
     settle();
     QVERIFY(!slot);
-    frmOption* third = frmOption::showOrRaise(state, slot);
+    frmOption* third = frmOption::showOrRaise(modes, slot);
     QCOMPARE(third->Option1->checkedId(), 0); // afresh after closing
     third->close();
     settle();
 }
 
 void TestOption::tabOrderFollowsTheLayout() {
-    AppState state;
-    state.InsertDate = "1";
-    state.InsertTime = 1;
-    frmOption* dlg = new frmOption(state);
+    InsertModes modes;
+    modes.InsertDate = "1";
+    modes.InsertTime = 1;
+    frmOption* dlg = new frmOption(modes);
     dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(dlg));
     QApplication::setActiveWindow(dlg);
@@ -234,8 +235,8 @@ void TestOption::tabOrderFollowsTheLayout() {
 }
 
 void TestOption::escapeDoesNotDiscard() {
-    AppState state;
-    QPointer<frmOption> dlg = new frmOption(state);
+    InsertModes modes;
+    QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
     QTest::keyClick(dlg, Qt::Key_Escape);
     settle();

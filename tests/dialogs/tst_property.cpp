@@ -1,8 +1,8 @@
 // The communication properties dialog, driven through its widgets against a
-// real SerialPort (no device is opened unless a test opens the pty).
+// real SerialPort (no device is opened unless a test opens the pty), wired to
+// it as the main window wires it.
 #include "PtyPair.h"
 #include "WarningAnswer.h"
-#include "app/SettingsStore.h"
 #include "forms/dialogs/Property.h"
 #include "forms/dialogs/ReportedSettings.h"
 #include "serial/SerialPort.h"
@@ -12,16 +12,20 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+class PortDialog : public Property {
+public:
+    explicit PortDialog(SerialPort& port, DeviceResolver devices = {})
+        : Property(port.choice(), std::move(devices),
+                   [&port](const SerialChoice& c) { return port.take(c); }) {}
+};
+} // namespace
 
 class TestProperty : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-
     // Loading
     void splitCountsFromTheEnd_data();
     void splitCountsFromTheEnd();
@@ -33,7 +37,7 @@ private slots:
     void tabOrderFollowsTheLayout();
 
     // OK
-    void okWithoutChangesStoresReadBack();
+    void okWithoutChangesOffersTheSame();
     void okAppliesChoices();
     void okTrimsBlanks();
     void leadingBlankParityIsRefused();
@@ -45,22 +49,7 @@ private slots:
     // Leaving without applying
     void cancelAndCloseBoxChangeNothing();
     void escapeDoesNotClose();
-
-private:
-    static QString stored(const QString& key) { return SettingsStore().get("Properties", key); }
-    QTemporaryDir m_config;
 };
-
-void TestProperty::initTestCase() {
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-}
-
-void TestProperty::init() {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Parvelo", "Parvelo");
-    s.clear();
-    s.sync();
-}
 
 void TestProperty::splitCountsFromTheEnd_data() {
     QTest::addColumn<QString>("settings");
@@ -102,9 +91,8 @@ void TestProperty::splitCountsFromTheEnd() {
 
 void TestProperty::loadsTheCurrentPort() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     QCOMPARE(dlg.windowTitle(), QString("Property"));
     QCOMPARE(dlg.size(), QSize(397, 185));
     QCOMPARE(dlg.cboPort->count(), 16);
@@ -163,10 +151,9 @@ void TestProperty::loadsOtherSettings() {
     QFETCH(QString, settings);
     QFETCH(int, handshaking);
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setSettings(settings));
     QVERIFY(!port.setHandshaking(handshaking));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     QTEST(dlg.cboSpeed->currentText(), "speed");
     QTEST(dlg.cboParity->currentText(), "parity");
     QTEST(dlg.cboDataBits->currentText(), "data");
@@ -179,13 +166,11 @@ void TestProperty::loadsOtherSettings() {
 
 void TestProperty::showsTheDeviceOfEachPort() {
     SerialPort port;
-    port.setPortResolver([](int n) { return n == 2 ? QString("/dev/resolved2") : QString(); });
     QVERIFY(!port.setCommPort(2));
-    SettingsStore store;
-    QVERIFY(!store.set("Ports", "Com5", "/dev/ttyNamed"));
-    Property dlg(port, store);
+    PortDialog dlg(port, [](int n) {
+        return n == 2 ? QString("/dev/resolved2") : n == 5 ? QString("/dev/ttyNamed") : QString();
+    });
     dlg.show();
-    // The current port as the component resolves it, others store first.
     QCOMPARE(dlg.cboPort->itemData(1, Qt::ToolTipRole).toString(), QString("/dev/resolved2"));
     QCOMPARE(dlg.cboPort->itemData(4, Qt::ToolTipRole).toString(), QString("/dev/ttyNamed"));
     QCOMPARE(dlg.lblDevice->text(), QString("Com2: /dev/resolved2"));
@@ -200,8 +185,7 @@ void TestProperty::showsTheDeviceOfEachPort() {
 
 void TestProperty::keyboardKeepsFlowIndex() {
     SerialPort port;
-    SettingsStore store;
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QAbstractButton* non = dlg.optFlow->button(0);
@@ -215,9 +199,8 @@ void TestProperty::keyboardKeepsFlowIndex() {
 
 void TestProperty::tabOrderFollowsTheLayout() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setHandshaking(2));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QApplication::setActiveWindow(&dlg);
@@ -235,11 +218,10 @@ void TestProperty::tabOrderFollowsTheLayout() {
     }
 }
 
-void TestProperty::okWithoutChangesStoresReadBack() {
+void TestProperty::okWithoutChangesOffersTheSame() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     const auto boxes = answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); });
     QVERIFY(boxes.isEmpty());
@@ -247,15 +229,15 @@ void TestProperty::okWithoutChangesStoresReadBack() {
     QVERIFY(!dlg.isVisible());
     QCOMPARE(port.CommPort(), std::int16_t(3));
     QCOMPARE(port.Settings(), QString("9600,n,8,1"));
-    QCOMPARE(stored("Settings"), QString("9600,n,8,1"));
-    QCOMPARE(stored("CommPort"), QString("3"));
-    QCOMPARE(stored("Handshaking"), QString("0"));
+    // Handed back as offered; the port reports the parity in lower case.
+    QCOMPARE(dlg.settings().Settings, QString("9600,N,8,1"));
+    QCOMPARE(dlg.settings().CommPort, std::int16_t(3));
+    QCOMPARE(dlg.settings().Handshaking, 0);
 }
 
 void TestProperty::okAppliesChoices() {
     SerialPort port;
-    SettingsStore store;
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     dlg.cboPort->setCurrentIndex(6);
     dlg.cboSpeed->setCurrentIndex(4);
@@ -269,15 +251,14 @@ void TestProperty::okAppliesChoices() {
     QCOMPARE(port.CommPort(), std::int16_t(7));
     QCOMPARE(port.Settings(), QString("2400,o,7,2"));
     QCOMPARE(port.Handshaking(), 2);
-    QCOMPARE(stored("Settings"), QString("2400,o,7,2"));
-    QCOMPARE(stored("CommPort"), QString("7"));
-    QCOMPARE(stored("Handshaking"), QString("2"));
+    QCOMPARE(dlg.settings().Settings, QString("2400,O,7,2"));
+    QCOMPARE(dlg.settings().CommPort, std::int16_t(7));
+    QCOMPARE(dlg.settings().Handshaking, 2);
 }
 
 void TestProperty::okTrimsBlanks() {
     SerialPort port;
-    SettingsStore store;
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.cboSpeed->setEditText("  4800 ");
     dlg.cboParity->setEditText("odd");
     dlg.cboDataBits->setEditText(" 7");
@@ -286,14 +267,13 @@ void TestProperty::okTrimsBlanks() {
     const auto boxes = answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); });
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.value(0).text));
     QCOMPARE(port.Settings(), QString("4800,o,5,1.5"));
-    QCOMPARE(stored("Settings"), QString("4800,o,5,1.5"));
+    QCOMPARE(dlg.settings().Settings, QString("4800,o,5,1.5"));
 }
 
 void TestProperty::leadingBlankParityIsRefused() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     dlg.cboSpeed->setEditText("1200");
     dlg.cboParity->setEditText(" Even");
@@ -308,20 +288,19 @@ void TestProperty::leadingBlankParityIsRefused() {
     QCOMPARE(dlg.cboParity->currentText(), QString(" Even"));
     QCOMPARE(dlg.cboSpeed->currentText(), QString("1200"));
     QCOMPARE(port.Settings(), QString("9600,n,8,1"));
-    QCOMPARE(stored("Settings"), QString());
-    QCOMPARE(stored("CommPort"), QString());
+    QCOMPARE(dlg.settings().Settings, QString("9600,n,8,1")); // nothing handed back
 
     // Corrected, the same dialog takes it.
     dlg.cboParity->setCurrentIndex(0);
     QVERIFY(answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); }).isEmpty());
-    QCOMPARE(stored("Settings"), QString("1200,e,8,1"));
+    QCOMPARE(port.Settings(), QString("1200,e,8,1"));
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
 }
 
 void TestProperty::refusedSettingsAfterPortChange() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     dlg.cboPort->setCurrentIndex(4);
     dlg.cboSpeed->setEditText("fast");
@@ -330,16 +309,13 @@ void TestProperty::refusedSettingsAfterPortChange() {
     QVERIFY(dlg.isVisible());
     QCOMPARE(port.CommPort(), std::int16_t(5));
     QCOMPARE(port.Settings(), QString("9600,n,8,1"));
-    QCOMPARE(stored("Settings"), QString());
-    QCOMPARE(stored("CommPort"), QString());
-    QCOMPARE(stored("Handshaking"), QString());
+    QCOMPARE(dlg.settings().CommPort, std::int16_t(3)); // nothing handed back
 }
 
 void TestProperty::portStepFailureRestoresOldNumber() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     dlg.cboPort->setEditText("Com99"); // no entry selected: port number 0
     dlg.cboSpeed->setEditText("2400");
@@ -349,30 +325,29 @@ void TestProperty::portStepFailureRestoresOldNumber() {
     QVERIFY(dlg.isVisible());
     QCOMPARE(port.CommPort(), std::int16_t(3));
     QCOMPARE(port.Settings(), QString("9600,n,8,1")); // later steps never ran
-    QCOMPARE(stored("CommPort"), QString());
+    QCOMPARE(dlg.settings().CommPort, std::int16_t(3));
 
     // Typing an entry's text exactly counts as choosing it.
     dlg.cboPort->setEditText("Com12");
     QVERIFY(answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); }).isEmpty());
     QCOMPARE(port.CommPort(), std::int16_t(12));
-    QCOMPARE(stored("CommPort"), QString("12"));
+    QCOMPARE(dlg.settings().CommPort, std::int16_t(12));
 }
 
 void TestProperty::openPortKeptWhenNumberUnchanged() {
     PtyPair pty;
     QVERIFY(pty.isValid());
     SerialPort port;
-    port.setPortResolver([&](int n) { return n == 3 ? pty.slavePath() : QString(); });
+    const auto devices = [&](int n) { return n == 3 ? pty.slavePath() : QString(); };
+    port.setPortResolver(devices);
     QVERIFY(!port.setCommPort(3));
     QVERIFY(!port.setPortOpen(true));
-    SettingsStore store;
-    Property dlg(port, store);
+    PortDialog dlg(port, devices);
     QCOMPARE(dlg.lblDevice->toolTip(), "Com3: " + pty.slavePath());
     dlg.cboSpeed->setCurrentIndex(8); // 19200
     QVERIFY(answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); }).isEmpty());
     QVERIFY(port.PortOpen());
     QCOMPARE(port.Settings(), QString("19200,n,8,1"));
-    QCOMPARE(stored("Settings"), QString("19200,n,8,1"));
 }
 
 void TestProperty::openPortClosedWhenNumberChanges() {
@@ -382,24 +357,21 @@ void TestProperty::openPortClosedWhenNumberChanges() {
     port.setPortResolver([&](int n) { return n <= 4 ? pty.slavePath() : QString(); });
     QVERIFY(!port.setCommPort(3));
     QVERIFY(!port.setPortOpen(true));
-    SettingsStore store;
     {
-        Property dlg(port, store);
+        PortDialog dlg(port);
         dlg.cboPort->setCurrentIndex(3);
         QVERIFY(answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); }).isEmpty());
     }
     QCOMPARE(port.CommPort(), std::int16_t(4));
     QVERIFY(!port.PortOpen()); // not reopened by the dialog
-    QCOMPARE(stored("CommPort"), QString("4"));
 }
 
 void TestProperty::cancelAndCloseBoxChangeNothing() {
     SerialPort port;
-    SettingsStore store;
     QVERIFY(!port.setCommPort(3));
     QVERIFY(!port.setHandshaking(1));
     for (bool closeBox : {false, true}) {
-        Property dlg(port, store);
+        PortDialog dlg(port);
         dlg.show();
         dlg.cboPort->setCurrentIndex(8);
         dlg.cboSpeed->setEditText("1200");
@@ -413,23 +385,22 @@ void TestProperty::cancelAndCloseBoxChangeNothing() {
         QCOMPARE(port.CommPort(), std::int16_t(3));
         QCOMPARE(port.Settings(), QString("9600,n,8,1"));
         QCOMPARE(port.Handshaking(), 1);
-        QCOMPARE(stored("Settings"), QString());
+        QCOMPARE(dlg.settings().CommPort, std::int16_t(3)); // nothing handed back
     }
     // The next opening shows the component's handshaking again.
-    Property dlg(port, store);
+    PortDialog dlg(port);
     QCOMPARE(dlg.optFlow->checkedId(), 1);
 }
 
 void TestProperty::escapeDoesNotClose() {
     SerialPort port;
-    SettingsStore store;
-    Property dlg(port, store);
+    PortDialog dlg(port);
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QTest::keyClick(&dlg, Qt::Key_Escape);
     QTest::keyClick(dlg.cboSpeed, Qt::Key_Return);
     QVERIFY(dlg.isVisible());
-    QCOMPARE(stored("Settings"), QString());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
 }
 
 QTEST_MAIN(TestProperty)

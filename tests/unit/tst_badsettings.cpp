@@ -6,7 +6,7 @@
 #include "ImmutableFolder.h"
 #include "WarningAnswer.h"
 #include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "app/SettingsSchema.h"
 #include "forms/dialogs/Property.h"
 #include "forms/main/Form1.h"
 #include "serial/PortDirectory.h"
@@ -121,23 +121,6 @@ bool isUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     [[maybe_unused]] const QString text = decoder(bytes);
     return !decoder.hasError();
-}
-
-// Runs action; every modal T that comes up meanwhile is handed to answer,
-// which must close it.
-template <typename T>
-int whileModal(const std::function<void()>& action, const std::function<void(T*)>& answer) {
-    int answered = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            ++answered;
-            answer(w);
-        }
-    });
-    timer.start(10);
-    action();
-    return answered;
 }
 
 // What may stand in the file once the window has closed, key by key. "As
@@ -297,11 +280,11 @@ QByteArray TestBadSettings::confBytes() const {
 QString TestBadSettings::defaultOf(int key) const {
     switch (key) {
     case OpenPathName:
-        return SettingsStore::defaultOpenPathName();
+        return SettingsSchema::defaultOpenPathName();
     case SavePathName:
-        return SettingsStore::defaultSavePathName();
+        return SettingsSchema::defaultSavePathName();
     case ExeFileName:
-        return SettingsStore::defaultExeFileName();
+        return SettingsSchema::defaultExeFileName();
     case InsertDate:
     case InsertTime:
         return QStringLiteral("0");
@@ -644,8 +627,8 @@ void TestBadSettings::malformedLines() {
     form->close();
     QCOMPARE(m_messages, QStringList());
     const SettingsStore store;
-    QCOMPARE(store.get("Settings", "OpenPathName"), SettingsStore::defaultOpenPathName());
-    QCOMPARE(store.get("Settings", "SavePathName"), SettingsStore::defaultSavePathName());
+    QCOMPARE(store.get("Settings", "OpenPathName"), SettingsSchema::defaultOpenPathName());
+    QCOMPARE(store.get("Settings", "SavePathName"), SettingsSchema::defaultSavePathName());
     QCOMPARE(store.get("Settings", "ExeFileName"), QString("/opt/calc/new"));
     QCOMPARE(store.get("Settings", "InsertDate"), QString("1"));
     QCOMPARE(store.get("Settings", "InsertTime"), QString("1"));
@@ -739,9 +722,9 @@ void TestBadSettings::unusableStore() {
     QCOMPARE(answerBoxes([&] { form->Form_Load(); }).size(), 0);
     QCOMPARE(form->Text1->toPlainText(), Form1::usageGuide().replace("\r\n", "\n"));
     const AppState& s = AppState::instance();
-    QCOMPARE(s.OpenPathName, SettingsStore::defaultOpenPathName());
-    QCOMPARE(s.SavePathName, SettingsStore::defaultSavePathName());
-    QCOMPARE(s.ExeFileName, SettingsStore::defaultExeFileName());
+    QCOMPARE(s.OpenPathName, SettingsSchema::defaultOpenPathName());
+    QCOMPARE(s.SavePathName, SettingsSchema::defaultSavePathName());
+    QCOMPARE(s.ExeFileName, SettingsSchema::defaultExeFileName());
     QCOMPARE(s.InsertDate, QString("0"));
     QCOMPARE(s.InsertTime, std::int16_t(0));
     QCOMPARE(form->MSComm1.Settings(), QString("9600,n,8,1"));
@@ -779,7 +762,7 @@ void TestBadSettings::unusableStore() {
         QVERIFY(QFileInfo(confPath()).isSymLink());
         QSettings written(elsewhere, QSettings::IniFormat);
         QCOMPARE(written.value("Settings/ExeFileName").toString(),
-                 SettingsStore::defaultExeFileName());
+                 SettingsSchema::defaultExeFileName());
         QCOMPARE(written.value("Settings/InsertTime").toString(), QString("0"));
         QCOMPARE(written.value("Properties/Settings").toString(), QString("9600,n,8,1"));
         return;

@@ -2,14 +2,19 @@
 // run, the connection-time panel, and saving at exit.
 #include "FakePlatform.h"
 #include "PtyPair.h"
+#include "WarningAnswer.h"
 #include "app/AppState.h"
 #include "capture/ReadingLoop.h"
+#include "forms/dialogs/Property.h"
+#include "forms/dialogs/frmOption.h"
 #include "forms/main/Form1.h"
 #include "forms/main/StatusPanels.h"
 
 #include <QAction>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -63,6 +68,7 @@ private slots:
     void clockPanelShowsHoursAndMinutes();
     void exitSavesTheGeneralSettings();
     void longLogKeepsNewestLinesAndSavesEveryLine();
+    void dialogsChangeNothingBeforeOk();
 
 private:
     void store(const QString& section, const QString& key, const QString& value) {
@@ -353,6 +359,42 @@ void TestForm1::longLogKeepsNewestLinesAndSavesEveryLine() {
     // The spool of older lines leaves no file behind.
     QDirIterator files(m_dir.filePath("cache"), QDir::Files, QDirIterator::Subdirectories);
     QVERIFY(!files.hasNext());
+// The dialogs edit copies: Cancel leaves the window's values and the store
+// alone; OK reaches AppState (stored at exit) or the port and [Properties].
+void TestForm1::dialogsChangeNothingBeforeOk() {
+    auto form = makeForm();
+    form->Form_Load();
+    const AppState& s = AppState::instance();
+    const SettingsStore store;
+    for (bool ok : {false, true}) {
+        form->mnuOption_Click();
+        frmOption* option = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* o = qobject_cast<frmOption*>(w); o && o->isVisible())
+                option = o;
+        QVERIFY(option);
+        option->Option1->button(1)->click();
+        option->Option2->button(2)->click();
+        (ok ? option->Command1 : option->Command2)->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(s.InsertDate, QString(ok ? "1" : "0"));
+        QCOMPARE(s.InsertTime, std::int16_t(ok ? 2 : 0));
+        QCOMPARE(store.get("Settings", "InsertDate"), QString());
+
+        const int opened =
+            whileModal<Property>([&] { form->mnuProperty_Click(); },
+                                 [&](Property* dialog) {
+                                     dialog->cboPort->setCurrentIndex(4);
+                                     dialog->cboParity->setCurrentIndex(0);
+                                     (ok ? dialog->Command1 : dialog->Command2)->click();
+                                 });
+        QCOMPARE(opened, 1);
+        QCOMPARE(form->MSComm1.CommPort(), std::int16_t(ok ? 5 : 1));
+        QCOMPARE(form->MSComm1.Settings(), QString(ok ? "9600,e,8,1" : "9600,n,8,1"));
+        // Stored as the port reports it.
+        QCOMPARE(store.get("Properties", "Settings"), QString(ok ? "9600,e,8,1" : ""));
+        QCOMPARE(store.get("Properties", "CommPort"), QString(ok ? "5" : ""));
+    }
 }
 
 QTEST_MAIN(TestForm1)

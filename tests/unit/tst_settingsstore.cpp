@@ -3,7 +3,7 @@
 #include "app/AppState.h"
 #include "base/NumberText.h"
 #include "app/SaveAppSettings.h"
-#include "app/SettingsStore.h"
+#include "app/SettingsSchema.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +17,7 @@ private slots:
     void init();
     void layoutIsIniUnderXdgConfigHome();
     void absentKeysGiveDefaults();
+    void schemaRoundTripReportsDamagedNumbers();
     void valuesRoundTripAsText();
     void handEditedListValueReadsAsText();
     void saveWritesTheFiveKeysAsText();
@@ -57,13 +58,47 @@ void TestSettingsStore::layoutIsIniUnderXdgConfigHome()
 void TestSettingsStore::absentKeysGiveDefaults()
 {
     SettingsStore store;
-    QCOMPARE(store.get("Settings", "OpenPathName", SettingsStore::defaultOpenPathName()),
-             QString("/usr/bin/"));
-    QCOMPARE(store.get("Settings", "ExeFileName", SettingsStore::defaultExeFileName()),
-             QString("/usr/bin/localc"));
-    QCOMPARE(SettingsStore::defaultSavePathName(), QDir::homePath());
-    QCOMPARE(store.get("Properties", "CommPort"), QString());
+    const StartupSettings s = SettingsSchema(store).load();
+    QCOMPARE(s.general.OpenPathName, QString("/usr/bin/"));
+    QCOMPARE(s.general.ExeFileName, QString("/usr/bin/localc"));
+    QCOMPARE(s.general.SavePathName, QDir::homePath());
+    QCOMPARE(s.general.InsertDate, QString("0"));
+    QVERIFY(!s.insertTimeError);
+    QVERIFY(s.serialSettings.isEmpty() && !s.commPort.stored && !s.handshaking.stored);
     QVERIFY(!QFile::exists(confPath())); // reading creates nothing
+}
+
+// What the schema writes reads back the same; damaged numbers come back
+// with the errors start-up reports.
+void TestSettingsStore::schemaRoundTripReportsDamagedNumbers()
+{
+    SettingsStore store;
+    SettingsSchema schema(store);
+    QVERIFY(!schema.saveGeneral({"/a", "/b", "/c", " 2 ", -3}));
+    QVERIFY(!schema.saveSerial({"4800,o,7,2", 12, 3}));
+    QFile f(confPath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray ini = f.readAll();
+    QVERIFY2(ini.contains("[Properties]\nCommPort=12\nHandshaking=3\nSettings=\"4800,o,7,2\"\n"),
+             ini.constData());
+    StartupSettings s = schema.load();
+    QCOMPARE(s.general.SavePathName, QString("/b"));
+    QCOMPARE(s.general.InsertDate, QString(" 2 ")); // text, not examined
+    QCOMPARE(s.general.InsertTime, std::int16_t(-3));
+    QCOMPARE(s.serialSettings, QString("4800,o,7,2"));
+    QCOMPARE(*s.commPort.value, std::int16_t(12));
+    QCOMPARE(*s.handshaking.value, 3);
+
+    QVERIFY(!store.set("Settings", "InsertTime", "later"));
+    QVERIFY(!store.set("Properties", "CommPort", "70000"));
+    QVERIFY(!store.set("Properties", "Handshaking", "x"));
+    s = schema.load();
+    QCOMPARE(s.general.InsertTime, std::int16_t(0));
+    QCOMPARE(s.insertTimeError->number, Err::TypeMismatch);
+    QVERIFY(s.commPort.stored && !s.commPort.value);
+    QCOMPARE(s.commPort.error.number, Err::Overflow);
+    QVERIFY(s.handshaking.stored && !s.handshaking.value);
+    QCOMPARE(s.handshaking.error.message, QString("Type mismatch"));
 }
 
 void TestSettingsStore::valuesRoundTripAsText()

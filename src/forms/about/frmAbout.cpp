@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 
@@ -27,12 +28,8 @@ QLabel* label(QWidget* parent, const char* name, QRect geometry, const QFont& fo
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("About Parvelo"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    DialogHelpers::setUpFrame(this, QStringLiteral("About Parvelo"), 5865, 3630);
     setModal(true);
-    setFont(Fonts::sans(9));
-    setFixedSize(tw(5865), tw(3630));
 
     lblTitle =
         label(this, "lblTitle", twRect(810, 120, 4095, 480), Fonts::mincho(15.75, true), true);

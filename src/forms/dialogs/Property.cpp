@@ -2,23 +2,17 @@
 
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
-#include "PortDevices.h"
 #include "ReportedSettings.h"
-#include "app/SettingsStore.h"
-#include "forms/common/Fonts.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
-#include "serial/SerialPort.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 
 namespace {
 QLabel* label(QWidget* parent, const QString& text, QRect geometry) {
@@ -36,26 +30,15 @@ QComboBox* dropDown(QWidget* parent, const char* name, QRect geometry) {
     c->setGeometry(geometry);
     return c;
 }
-
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    // Enter means nothing dialog-wide here.
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 } // namespace
 
-Property::Property(SerialPort& comm, SettingsStore& store, QWidget* parent)
-    : QDialog(parent), m_comm(comm), m_store(store) {
-    setWindowTitle(QStringLiteral("Property"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+Property::Property(const SerialChoice& current, DeviceResolver devices, Apply apply,
+                   QWidget* parent)
+    : QDialog(parent), m_choice(current), m_devices(std::move(devices)), m_apply(std::move(apply)) {
+    DialogHelpers::setUpFrame(this, QStringLiteral("Property"), 5955, 2775);
     setModal(true);
-    setFont(Fonts::sans(9));
-    setFixedSize(tw(5955), tw(2775));
+    // Neither button is the cancel button.
+    DialogHelpers::keepOpenOnEscape(this);
     buildControls();
     Form_Load();
 }
@@ -90,15 +73,12 @@ void Property::buildControls() {
         optFlow->addButton(r, i);
     }
     new GroupTabStop(optFlow);
-    // Toggled rather than clicked: a selection by the keyboard or from code
-    // must reach FlowIndex as well.
-    connect(optFlow, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked)
-            optFlow_Click(static_cast<std::int16_t>(id));
-    });
+    DialogHelpers::onOptionSelected(optFlow, [this](std::int16_t i) { optFlow_Click(i); });
 
-    Command1 = button(this, "Command1", QStringLiteral("O K"), twRect(4560, 300, 1215, 375));
-    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(4560, 900, 1215, 375));
+    Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O K"),
+                                     twRect(4560, 300, 1215, 375));
+    Command2 = DialogHelpers::button(this, "Command2", QStringLiteral("Cancel"),
+                                     twRect(4560, 900, 1215, 375));
     connect(Command1, &QPushButton::clicked, this, &Property::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Property::Command2_Click);
 
@@ -109,21 +89,14 @@ void Property::buildControls() {
     connect(cboPort, &QComboBox::currentIndexChanged, this, &Property::showDeviceOfSelection);
     connect(cboPort, &QComboBox::editTextChanged, this, &Property::showDeviceOfSelection);
 
-    QWidget* order[] = {
-        cboPort,           cboSpeed,    Command1,           Command2,           cboDataBits,
-        cboParity,         cboStopBits, optFlow->button(0), optFlow->button(1), optFlow->button(2),
-        optFlow->button(3)};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    DialogHelpers::setTabChain({cboPort, cboSpeed, Command1, Command2, cboDataBits, cboParity,
+                                cboStopBits, optFlow->button(0), optFlow->button(1),
+                                optFlow->button(2), optFlow->button(3)});
     cboPort->setFocus();
 }
 
 void Property::Form_Load() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect s = screen->geometry();
-        move(s.x() + (s.width() - width()) / 2, s.y() + (s.height() - height()) / 2);
-    }
+    DialogHelpers::centreOnScreen(this, size());
     LoadPropertySettings();
 }
 
@@ -142,20 +115,20 @@ void Property::LoadPropertySettings() {
     for (QComboBox* box : {cboPort, cboSpeed, cboDataBits, cboParity, cboStopBits})
         box->setCurrentIndex(-1);
 
-    const ReportedSettings reported = ReportedSettings::split(m_comm.Settings());
+    const ReportedSettings reported = ReportedSettings::split(m_choice.Settings);
     cboSpeed->setEditText(reported.speed);
     if (reported.parityEntry >= 0)
         cboParity->setCurrentIndex(reported.parityEntry);
     cboDataBits->setEditText(reported.dataBits);
     cboStopBits->setEditText(reported.stopBits);
 
-    const int port = m_comm.CommPort();
+    const int port = m_choice.CommPort;
     cboPort->setCurrentIndex(port >= 1 && port <= 16 ? port - 1 : -1);
     showDeviceOfSelection();
 
     // A value no button stands for selects none; OK then offers it to the
     // component again as it is, which refuses it.
-    const qint32 handshaking = m_comm.Handshaking();
+    const qint32 handshaking = m_choice.Handshaking;
     if (QAbstractButton* b = optFlow->button(handshaking))
         b->setChecked(true);
 }
@@ -174,8 +147,7 @@ int Property::selectedPortPosition() const {
 }
 
 QString Property::deviceText(int number) const {
-    const QString path =
-        number == m_comm.CommPort() ? m_comm.devicePath() : portDeviceFor(m_store, number);
+    const QString path = m_devices ? m_devices(number) : QString();
     return path.isEmpty() ? QStringLiteral("no device") : path;
 }
 
@@ -193,58 +165,21 @@ void Property::showDeviceOfSelection() {
 }
 
 void Property::Command1_Click() {
-    const int oldPort = m_comm.CommPort();
-    const int newPort = selectedPortPosition() + 1;
-    if (newPort != oldPort) {
-        Failure f;
-        if (m_comm.PortOpen())
-            f = m_comm.setPortOpen(false);
-        if (!f)
-            f = m_comm.setCommPort(newPort);
-        if (f) {
-            m_comm.setCommPort(oldPort);
-            showWarning(this, f->message);
-            return;
-        }
-    }
-
-    const QString settings = cboSpeed->currentText().trimmed() + QLatin1Char(',') +
-                             cboParity->currentText().left(1) + QLatin1Char(',') +
-                             cboDataBits->currentText().trimmed() + QLatin1Char(',') +
-                             cboStopBits->currentText().trimmed();
-    if (Failure f = m_comm.setSettings(settings)) {
+    SerialChoice edited;
+    edited.CommPort = static_cast<std::int16_t>(selectedPortPosition() + 1);
+    edited.Settings = cboSpeed->currentText().trimmed() + QLatin1Char(',') +
+                      cboParity->currentText().left(1) + QLatin1Char(',') +
+                      cboDataBits->currentText().trimmed() + QLatin1Char(',') +
+                      cboStopBits->currentText().trimmed();
+    edited.Handshaking = FlowIndex;
+    if (Failure f = m_apply(edited)) {
         showWarning(this, f->message);
         return;
     }
-    if (Failure f = m_comm.setHandshaking(static_cast<qint32>(FlowIndex))) {
-        showWarning(this, f->message);
-        return;
-    }
-
-    // The port holds the values now; a store that cannot be written only
-    // loses them for the next run, so say so and close all the same.
-    const QString section = QStringLiteral("Properties");
-    Failure stored = m_store.set(section, QStringLiteral("Settings"), m_comm.Settings());
-    if (!stored)
-        stored =
-            m_store.set(section, QStringLiteral("CommPort"), QString::number(m_comm.CommPort()));
-    if (!stored)
-        stored = m_store.set(section, QStringLiteral("Handshaking"),
-                             QString::number(m_comm.Handshaking()));
-    if (stored)
-        showWarning(this, stored->message);
+    m_choice = edited;
     accept();
 }
 
 void Property::Command2_Click() {
     reject();
-}
-
-void Property::keyPressEvent(QKeyEvent* event) {
-    // Neither button is the cancel button: Esc leaves the dialog open.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

@@ -1,28 +1,39 @@
 #pragma once
 
 // The dialogs folder: Property (serial settings) and Option (insertion modes). Each
-// edits a copy of the values it is given and hands it back on OK. It includes base/,
-// app/ (the settings schema), serial/ and forms/common/.
+// is given a copy of the values it shows and hands the edited copy back on OK; the
+// main window applies and stores it. It includes base/, forms/common/, and of app/
+// and serial/ only their plain values (InsertModes, SerialChoice): no store, no port.
+
+#include "base/AppError.h"
+#include "serial/SerialChoice.h"
 
 #include <QDialog>
 #include <cstdint>
+#include <functional>
 
 class QButtonGroup;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QRadioButton;
-class SerialPort;
-class SettingsStore;
 
-// The communication properties dialog: edits the port of the main window and,
-// once the port has taken every value, keeps them in [Properties].
+// The communication properties dialog: port number, settings string and
+// handshaking. OK offers the edited values to the port through apply; a
+// refusal is shown and keeps the dialog open, so the user can correct it.
 class Property : public QDialog {
     Q_OBJECT
 public:
-    Property(SerialPort& comm, SettingsStore& store, QWidget* parent = nullptr);
+    // The device a port number stands for; empty when there is none.
+    using DeviceResolver = std::function<QString(int)>;
+    // Hands the edited values to the port, which may refuse them.
+    using Apply = std::function<Failure(const SerialChoice&)>;
 
+    Property(const SerialChoice& current, DeviceResolver devices, Apply apply,
+             QWidget* parent = nullptr);
+
+    // The values OK handed over (the current ones until then).
+    const SerialChoice& settings() const { return m_choice; }
     std::int16_t flowIndex() const { return FlowIndex; }
 
     QComboBox* cboPort = nullptr;
@@ -37,9 +48,6 @@ public:
     // Which device the chosen port number stands for on this machine.
     QLabel* lblDevice = nullptr;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void buildControls();
     void Form_Load();
@@ -52,7 +60,8 @@ private:
     QString deviceText(int number) const;
     void showDeviceOfSelection();
 
-    SerialPort& m_comm;
-    SettingsStore& m_store;
+    SerialChoice m_choice;
+    DeviceResolver m_devices;
+    Apply m_apply;
     std::int16_t FlowIndex = -1;
 };

@@ -2,14 +2,12 @@
 
 #include "FramePlacement.h"
 #include "GroupTabStop.h"
-#include "app/AppState.h"
 #include "base/NumberText.h"
-#include "forms/common/Fonts.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/Twips.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -38,26 +36,16 @@ QButtonGroup* modeGroup(QGroupBox* frame, const char* name, const Choice (&choic
     }
     return group;
 }
-
-QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
 } // namespace
 
-frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_state(state) {
+frmOption::frmOption(const InsertModes& current, QWidget* parent)
+    : QDialog(parent), m_modes(current) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Option"));
     // A tool window: no minimise or maximise button, no taskbar entry.
-    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    DialogHelpers::setUpFrame(this, QStringLiteral("Option"), 4680, 3060, Qt::Tool);
     setModal(false);
-    setFont(Fonts::sans(9));
-    setFixedSize(tw(4680), tw(3060));
+    // No cancel button: Esc does not discard the selection.
+    DialogHelpers::keepOpenOnEscape(this);
 
     Frame1 = new QGroupBox(QStringLiteral("Date insert"), this);
     Frame1->setGeometry(twRect(240, 300, 4095, 615));
@@ -75,26 +63,19 @@ frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_stat
                         this);
     new GroupTabStop(Option1);
     new GroupTabStop(Option2);
-    // Toggled, not clicked: a selection by arrow keys or from code counts too.
-    connect(Option1, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on)
-            Option1_Click(static_cast<std::int16_t>(id));
-    });
-    connect(Option2, &QButtonGroup::idToggled, this, [this](int id, bool on) {
-        if (on)
-            Option2_Click(static_cast<std::int16_t>(id));
-    });
+    DialogHelpers::onOptionSelected(Option1, [this](std::int16_t i) { Option1_Click(i); });
+    DialogHelpers::onOptionSelected(Option2, [this](std::int16_t i) { Option2_Click(i); });
 
-    Command1 = button(this, "Command1", QStringLiteral("O   K"), twRect(1680, 2280, 1095, 435));
-    Command2 = button(this, "Command2", QStringLiteral("Cancel"), twRect(3180, 2280, 1155, 435));
+    Command1 = DialogHelpers::button(this, "Command1", QStringLiteral("O   K"),
+                                     twRect(1680, 2280, 1095, 435));
+    Command2 = DialogHelpers::button(this, "Command2", QStringLiteral("Cancel"),
+                                     twRect(3180, 2280, 1155, 435));
     connect(Command1, &QPushButton::clicked, this, &frmOption::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmOption::Command2_Click);
 
-    QWidget* order[] = {
-        Option1->button(0), Option1->button(1), Option1->button(2), Option2->button(2),
-        Option2->button(1), Option2->button(0), Command1,           Command2};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    DialogHelpers::setTabChain({Option1->button(0), Option1->button(1), Option1->button(2),
+                                Option2->button(2), Option2->button(1), Option2->button(0),
+                                Command1, Command2});
 
     Form_Load();
 }
@@ -102,38 +83,30 @@ frmOption::frmOption(AppState& state, QWidget* parent) : QDialog(parent), m_stat
 void frmOption::Form_Load() {
     // The date mode may still be the text read from the store. A mode that
     // no button stands for selects none, and OK then leaves it as it is.
-    const std::optional<std::int16_t> date = NumberText::toInt16(m_state.InsertDate, nullptr);
+    const std::optional<std::int16_t> date = NumberText::toInt16(m_modes.InsertDate, nullptr);
     if (date)
         if (QAbstractButton* b = Option1->button(*date))
             b->setChecked(true);
-    if (QAbstractButton* b = Option2->button(m_state.InsertTime))
+    if (QAbstractButton* b = Option2->button(m_modes.InsertTime))
         b->setChecked(true);
 }
 
 void frmOption::Command1_Click() {
     if (DateIndex >= 0)
-        m_state.InsertDate = QString::number(DateIndex);
+        m_modes.InsertDate = QString::number(DateIndex);
     if (TimeIndex >= 0)
-        m_state.InsertTime = TimeIndex;
-    close();
+        m_modes.InsertTime = TimeIndex;
+    // Closes (and so deletes) the dialog, then emits accepted().
+    accept();
 }
 
 void frmOption::Command2_Click() {
     close();
 }
 
-void frmOption::keyPressEvent(QKeyEvent* event) {
-    // No cancel button: Esc does not discard the selection.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-frmOption* frmOption::showOrRaise(AppState& state, QPointer<frmOption>& slot) {
+frmOption* frmOption::showOrRaise(const InsertModes& current, QPointer<frmOption>& slot) {
     if (!slot)
-        slot = new frmOption(state);
+        slot = new frmOption(current);
     slot->show();
     slot->raise();
     slot->activateWindow();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/InsertMode.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <cstdint>
@@ -7,19 +9,23 @@
 class QButtonGroup;
 class QGroupBox;
 class QPushButton;
-struct AppState;
 
 // The insertion options dialog: where the date and the time go into each
 // typed line. Modeless and owned by nobody; it deletes itself when closed,
-// so every opening starts again from AppState.
+// so every opening starts again from the modes it is given. OK emits
+// accepted() with modes() holding the choice.
 class frmOption : public QDialog {
     Q_OBJECT
 public:
-    explicit frmOption(AppState& state, QWidget* parent = nullptr);
+    explicit frmOption(const InsertModes& current, QWidget* parent = nullptr);
 
-    // Opens a new dialog into slot, or brings the open one to the front with
-    // its unconfirmed selection intact.
-    static frmOption* showOrRaise(AppState& state, QPointer<frmOption>& slot);
+    // Opens a new dialog showing current into slot, or brings the open one to
+    // the front with its unconfirmed selection intact.
+    static frmOption* showOrRaise(const InsertModes& current, QPointer<frmOption>& slot);
+
+    // The modes OK handed over (the given ones until then); a group without
+    // a selection keeps its mode.
+    const InsertModes& modes() const { return m_modes; }
 
     // The pending modes; -1 while the group has no selection.
     std::int16_t dateIndex() const { return DateIndex; }
@@ -32,9 +38,6 @@ public:
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     void Form_Load();
     void Option1_Click(std::int16_t Index) { DateIndex = Index; }
@@ -42,7 +45,7 @@ private:
     void Command1_Click();
     void Command2_Click();
 
-    AppState& m_state;
+    InsertModes m_modes;
     std::int16_t DateIndex = -1;
     std::int16_t TimeIndex = -1;
 };

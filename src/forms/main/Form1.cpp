@@ -4,18 +4,18 @@
 #include "StatusPanels.h"
 #include "app/AppState.h"
 #include "app/SaveAppSettings.h"
-#include "base/NumberText.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
+#include "forms/common/DialogHelpers.h"
 #include "forms/common/FileFilter.h"
 #include "forms/common/Fonts.h"
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
-#include "forms/dialogs/PortDevices.h"
 #include "forms/dialogs/Property.h"
 #include "forms/dialogs/frmOption.h"
 #include "platform/DesktopPlatform.h"
+#include "serial/PortDirectory.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,7 +26,6 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -40,8 +39,7 @@ constexpr int StatusHeight = 315;
 
 Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* parent)
     : QMainWindow(parent), m_platform(std::move(platform)), m_clock(std::move(clock)) {
-    // The store's [Ports] group may name the device behind a port number.
-    MSComm1.setPortResolver([this](int n) { return portDeviceFor(m_store, n); });
+    MSComm1.setPortResolver([this](int n) { return portDevice(n); });
     buildWindow();
     buildMenus();
     m_journal = new Journal(Journal::defaultFolder(), this);
@@ -58,6 +56,11 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
 }
 
 Form1::~Form1() = default;
+
+QString Form1::portDevice(int number) const {
+    const QString named = m_settings.portDevice(number);
+    return named.isEmpty() ? PortDirectory::deviceFor(number) : named;
+}
 
 QString Form1::sessionWarning() const {
     return m_platform->sessionWarning();
@@ -162,44 +165,38 @@ void Form1::Form_Load() {
     // Centre by the outer size; before the first show the frame is not known
     // yet, so the size with the menu and status bars stands for it.
     adjustSize();
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const QSize outer = frameGeometry().size();
-    move(screen.x() + int((screen.width() - outer.width()) / 2.0f),
-         screen.y() + int((screen.height() - outer.height()) / 2.0f));
+    DialogHelpers::centreOnScreen(this, frameGeometry().size());
 
-    state.OpenPathName =
-        m_store.get("Settings", "OpenPathName", SettingsStore::defaultOpenPathName());
-    state.SavePathName =
-        m_store.get("Settings", "SavePathName", SettingsStore::defaultSavePathName());
-    state.ExeFileName = m_store.get("Settings", "ExeFileName", SettingsStore::defaultExeFileName());
-    const QString settingsText = m_store.get("Properties", "Settings");
-    state.InsertDate = m_store.get("Settings", "InsertDate", "0");
-    AppError error;
-    if (const auto t = NumberText::toInt16(m_store.get("Settings", "InsertTime", "0"), &error))
-        state.InsertTime = *t;
+    const StartupSettings stored = m_settings.load();
+    state.OpenPathName = stored.general.OpenPathName;
+    state.SavePathName = stored.general.SavePathName;
+    state.ExeFileName = stored.general.ExeFileName;
+    state.InsertDate = stored.general.InsertDate;
+    if (stored.insertTimeError)
+        pending = stored.insertTimeError;
     else
-        pending = error;
+        state.InsertTime = stored.general.InsertTime;
 
-    if (!settingsText.isEmpty()) {
-        note(MSComm1.setSettings(settingsText));
+    // Each check is made only where a value is stored: a refusal before it
+    // ends loading there, one after the last goes unreported.
+    if (!stored.serialSettings.isEmpty()) {
+        note(MSComm1.setSettings(stored.serialSettings));
         if (pending) {
             showWarning(nullptr, pending->message);
             return;
         }
     }
-    const QString portText = m_store.get("Properties", "CommPort");
-    if (!portText.isEmpty()) {
-        if (const auto n = NumberText::toInt16(portText, &error))
-            note(MSComm1.setCommPort(*n));
+    if (stored.commPort.stored) {
+        if (stored.commPort.value)
+            note(MSComm1.setCommPort(*stored.commPort.value));
         else
-            pending = error;
+            pending = stored.commPort.error;
     }
-    const QString handshakingText = m_store.get("Properties", "Handshaking");
-    if (!handshakingText.isEmpty()) {
-        if (const auto h = NumberText::toInt32(handshakingText, &error))
-            note(MSComm1.setHandshaking(*h));
+    if (stored.handshaking.stored) {
+        if (stored.handshaking.value)
+            note(MSComm1.setHandshaking(*stored.handshaking.value));
         else
-            pending = error;
+            pending = stored.handshaking.error;
         if (pending) {
             showWarning(nullptr, pending->message);
             return;
@@ -357,15 +354,31 @@ void Form1::mnuFileSave_Click() {
 }
 
 void Form1::mnuOption_Click() {
-    frmOption::showOrRaise(AppState::instance(), m_option);
+    AppState& state = AppState::instance();
+    const bool opening = !m_option;
+    frmOption* dialog = frmOption::showOrRaise({state.InsertDate, state.InsertTime}, m_option);
+    if (opening)
+        connect(dialog, &QDialog::accepted, this, [dialog] {
+            AppState& s = AppState::instance();
+            s.InsertDate = dialog->modes().InsertDate;
+            s.InsertTime = dialog->modes().InsertTime;
+        });
 }
 
 void Form1::mnuProperty_Click() {
     // Owned by the main window although the dialog names no owner: a modal
     // window that the window manager could put behind the window it blocks
-    // would look like a hung program.
-    Property dialog(MSComm1, m_store, this);
-    dialog.exec();
+    // would look like a hung program. Its OK offers the values to the port
+    // itself: a refusal keeps the dialog open for a correction.
+    Property dialog(
+        MSComm1.choice(), [this](int n) { return portDevice(n); },
+        [this](const SerialChoice& c) { return MSComm1.take(c); }, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The port holds the values now; a store that cannot be written only
+    // loses them for the next run, so say so and go on.
+    if (Failure f = m_settings.saveSerial(MSComm1.choice()))
+        showWarning(this, f->message);
 }
 
 void Form1::mnuHelpAbout_Click() {

@@ -4,6 +4,7 @@
 // capture engine; it may include every folder below forms/ and forms/common, dialogs/
 // and about/.
 
+#include "app/SettingsSchema.h"
 #include "app/SettingsStore.h"
 #include "base/AppError.h"
 #include "capture/ConnectTime.h"
@@ -94,12 +95,15 @@ private:
     // The held readings in the status bar, in place of the settings.
     void showHeld();
     void Form_Unload();
+    // The device behind a port number: a [Ports] entry, else the machine's N-th.
+    QString portDevice(int number) const;
 
     std::unique_ptr<DesktopPlatform> m_platform;
     Clock m_clock;
     SettingsStore m_store;
     // Lines of this run that no longer fit in the log box.
     LogHistory m_history;
+    SettingsSchema m_settings{m_store};
     Journal* m_journal = nullptr;
     ReadingLoop* m_loop = nullptr;
     QDateTime ReadStartTime;

@@ -1,0 +1,90 @@
+#include "SettingsSchema.h"
+
+#include "base/NumberText.h"
+
+#include <QDir>
+
+namespace {
+const QString General = QStringLiteral("Settings");
+const QString Serial = QStringLiteral("Properties");
+const QString Ports = QStringLiteral("Ports");
+
+// The modes' default is a number; stored, it is text like any other value.
+const QString NoInsert = QStringLiteral("0");
+
+template <typename T>
+StoredNumber<T> number(const QString& text,
+                       std::optional<T> (*convert)(const QString&, AppError*)) {
+    StoredNumber<T> n;
+    n.stored = !text.isEmpty();
+    if (n.stored)
+        n.value = convert(text, &n.error);
+    return n;
+}
+} // namespace
+
+StartupSettings SettingsSchema::load() const {
+    StartupSettings s;
+    GeneralSettings& g = s.general;
+    g.OpenPathName = m_store.get(General, "OpenPathName", defaultOpenPathName());
+    g.SavePathName = m_store.get(General, "SavePathName", defaultSavePathName());
+    g.ExeFileName = m_store.get(General, "ExeFileName", defaultExeFileName());
+    g.InsertDate = m_store.get(General, "InsertDate", NoInsert);
+    AppError error;
+    if (const auto t = NumberText::toInt16(m_store.get(General, "InsertTime", NoInsert), &error))
+        g.InsertTime = *t;
+    else
+        s.insertTimeError = error;
+
+    s.serialSettings = m_store.get(Serial, "Settings");
+    s.commPort = number<std::int16_t>(m_store.get(Serial, "CommPort"), NumberText::toInt16);
+    s.handshaking = number<std::int32_t>(m_store.get(Serial, "Handshaking"), NumberText::toInt32);
+    return s;
+}
+
+Failure SettingsSchema::saveGeneral(const GeneralSettings& values) {
+    return write(General, {{"OpenPathName", values.OpenPathName},
+                           {"SavePathName", values.SavePathName},
+                           {"ExeFileName", values.ExeFileName},
+                           {"InsertDate", values.InsertDate},
+                           {"InsertTime", QString::number(values.InsertTime)}});
+}
+
+Failure SettingsSchema::saveSerial(const SerialChoice& values) {
+    return write(Serial, {{"Settings", values.Settings},
+                          {"CommPort", QString::number(values.CommPort)},
+                          {"Handshaking", QString::number(values.Handshaking)}});
+}
+
+Failure SettingsSchema::write(const QString& section, std::initializer_list<Entry> entries) {
+    for (const auto& [key, value] : entries)
+        if (Failure f = m_store.set(section, QString::fromLatin1(key), value))
+            return f;
+    return std::nullopt;
+}
+
+QString SettingsSchema::portDevice(int number) const {
+    return m_store.get(Ports, QStringLiteral("Com%1").arg(number));
+}
+
+#ifdef Q_OS_WIN
+QString SettingsSchema::defaultOpenPathName() {
+    return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\");
+}
+QString SettingsSchema::defaultSavePathName() {
+    return QStringLiteral("\\");
+}
+QString SettingsSchema::defaultExeFileName() {
+    return QStringLiteral("C:\\Program Files\\Microsoft Office\\Office\\EXCEL.EXE");
+}
+#else
+QString SettingsSchema::defaultOpenPathName() {
+    return QStringLiteral("/usr/bin/");
+}
+QString SettingsSchema::defaultSavePathName() {
+    return QDir::homePath();
+}
+QString SettingsSchema::defaultExeFileName() {
+    return QStringLiteral("/usr/bin/localc");
+}
+#endif
