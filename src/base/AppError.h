@@ -46,6 +46,9 @@ constexpr int TargetBusy = 9105;
 // Typing paused before a key that must first be remapped: clients need a
 // moment to read the keys already sent. Type the rest a little later.
 constexpr int KeymapSettling = 9106;
+// Typing handed back to the event loop in the middle of a long text; type
+// the rest right after the waiting events.
+constexpr int TypingYielded = 9107;
 // Journal of received readings.
 constexpr int JournalWriteFailed = 9201;
 } // namespace Err

@@ -20,6 +20,8 @@ constexpr int SettleRetryMs = 25;
 // click on Stop waits).
 constexpr int BatchLines = 64;
 constexpr qsizetype BatchChars = 4096;
+// Longest time one portion of received bytes is worked on.
+constexpr int PumpBudgetMs = 20;
 
 QString logLine(const QString& text) {
     return text + QStringLiteral("\r\n");
@@ -36,7 +38,7 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
       m_log(std::move(log)), m_clock(std::move(clock)) {
     m_delivery.setSingleShot(true);
     connect(&m_delivery, &QTimer::timeout, this, &ReadingLoop::deliver);
-    connect(&m_port, &SerialPort::dataReceived, this, &ReadingLoop::pump);
+    connect(&m_port, &SerialPort::dataReceived, this, [this] { pump(); });
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
         if (isRunning())
             errorPath(e);
@@ -83,7 +85,7 @@ void ReadingLoop::stop() {
     // Lines the instrument sent before Stop are readings too: take every
     // whole line that has arrived, to be typed at the next start.
     m_port.readWaiting();
-    pump();
+    pump(PumpAll);
     m_delivery.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
@@ -110,8 +112,22 @@ void ReadingLoop::setSuspended(bool suspended) {
         scheduleDelivery(0);
 }
 
-void ReadingLoop::pump() {
+void ReadingLoop::pump(PumpMode mode) {
+    // A burst is taken in portions, so the window answers in between.
+    QElapsedTimer spent;
+    spent.start();
     while (isRunning() && m_port.InBufferCount() > 0) {
+        if (mode == PumpPortion && spent.elapsed() >= PumpBudgetMs) {
+            if (!std::exchange(m_pumpPosted, true))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        m_pumpPosted = false;
+                        pump();
+                    },
+                    Qt::QueuedConnection);
+            return;
+        }
         const LineAssembler::Outcome outcome = m_assembler.feed(m_port.Input().at(0));
         if (outcome == LineAssembler::Outcome::LineCompleted)
             takeLine();
@@ -260,6 +276,10 @@ void ReadingLoop::deliver() {
     }
     if (f && f->number == Err::KeymapSettling) {
         scheduleDelivery(SettleRetryMs); // the rest goes once the keyboard is quiet
+        return;
+    }
+    if (f && f->number == Err::TypingYielded) {
+        scheduleDelivery(0);
         return;
     }
     if (f && ends.size() > 1 && typed == 0) {

@@ -77,7 +77,10 @@ signals:
 
 private:
     void setState(RunState state);
-    void pump();
+    // PumpAll: every byte received (at Stop); else a portion, then the
+    // rest after the events that wait.
+    enum PumpMode { PumpPortion, PumpAll };
+    void pump(PumpMode mode = PumpPortion);
     void takeLine();
     // A line without its end in LineAssembler::MaxLine bytes: journalled as
     // not typed, told once a run.
@@ -108,6 +111,7 @@ private:
     bool m_holdFullReported = false;
     bool m_longLineReported = false;
     bool m_deliveryPosted = false;
+    bool m_pumpPosted = false;
     bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;
     QElapsedTimer m_waiting; // since the target first could not take keys

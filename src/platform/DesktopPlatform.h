@@ -35,7 +35,10 @@ public:
     // CR is one Return; other control characters (and lone LF) are not typed.
     // The focus is checked again at least every 64 keys, with no gap in
     // which it could move unseen; when it has left the window, typing stops
-    // at once with Err::TargetNotFocused. *typed tells how many characters
+    // at once with Err::TargetNotFocused. It never blocks the caller for
+    // long: after a moment of typing it returns Err::TypingYielded, and
+    // before a key that must wait for the keyboard map Err::KeymapSettling;
+    // either way, call again with the rest. *typed tells how many characters
     // (QChars) of text went out. Returns once the window system has taken
     // every event.
     virtual Failure typeText(const QString& text, int* typed = nullptr) = 0;

@@ -359,6 +359,8 @@ void TestForm1::longLogKeepsNewestLinesAndSavesEveryLine() {
     // The spool of older lines leaves no file behind.
     QDirIterator files(m_dir.filePath("cache"), QDir::Files, QDirIterator::Subdirectories);
     QVERIFY(!files.hasNext());
+}
+
 // The dialogs edit copies: Cancel leaves the window's values and the store
 // alone; OK reaches AppState (stored at exit) or the port and [Properties].
 void TestForm1::dialogsChangeNothingBeforeOk() {

@@ -328,14 +328,18 @@ void Form1::mnuAppSelect_Click() {
     const QString chosen = dialog.selectedFiles().first();
     state.OpenPathName = dialog.directory().absolutePath();
     state.ExeFileName = chosen;
+    launchTarget(chosen);
+}
 
+bool Form1::launchTarget(const QString& path) {
     AppError error;
-    const std::int16_t task = m_platform->launch(chosen, &error);
+    const std::int16_t task = m_platform->launch(path, &error);
     if (task == 0)
-        return;
-    state.TaskId = task;
+        return false;
+    AppState::instance().TaskId = task;
     Command1->setEnabled(true);
     Command1_Click();
+    return true;
 }
 
 void Form1::mnuFileSave_Click() {

@@ -46,6 +46,9 @@ public:
     void mnuFileSave_Click();
     void mnuFileExit_Click();
     void mnuAppSelect_Click();
+    // Starts the program at path as the target and starts reading; false
+    // when it cannot be started.
+    bool launchTarget(const QString& path);
     void mnuOption_Click();
     void mnuProperty_Click();
     void mnuHelpAbout_Click();

@@ -132,7 +132,9 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
     bool focusLost = false;
     bool settling = false;
     bool sent = false; // a remap waits for the last keys sent, not for calls
-    while (next < actions.size() && !focusLost) {
+    bool yielded = false;
+    const std::int64_t calledMs = nowMs();
+    while (next < actions.size() && !focusLost && !yielded) {
         const std::size_t batchStart = next;
         // The grants of a batch that has to wait are taken back.
         const SpareKeyPool poolBefore = pool_;
@@ -189,8 +191,16 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
         const std::vector<Keystroke> strokes = KeystrokePlan::strokes(positions, previousKeycode_);
         // One stroke per action of the batch, so strokes[i] types action
         // batchStart + i.
-        for (std::size_t i = 0; i < strokes.size() && !focusLost; i += SliceKeys) {
-            const std::size_t end = std::min(strokes.size(), i + SliceKeys);
+        for (std::size_t i = 0; i < strokes.size() && !focusLost && !yielded; i += SliceKeys) {
+            // A slice ends at SliceKeys keys, or earlier when its pauses
+            // between repeated keys would keep the server busy for long.
+            std::size_t end = i;
+            for (int pauses = 0; end < strokes.size() && end < i + SliceKeys; ++end) {
+                pauses += strokes[end].gapBefore ? 1 : 0;
+                if (pauses > SlicePauses)
+                    break;
+            }
+            end = std::max(end, i + 1);
             XGrabServer(dpy);
             if (focusHeld && !focusHeld()) {
                 focusLost = true;
@@ -209,8 +219,11 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
             // other clients before the next slice: a click and the window
             // manager's answer to it get through in the middle of a line.
             // The last slice is synced with the error check below.
-            if (end < strokes.size() || next < actions.size())
+            if (end < strokes.size() || next < actions.size()) {
                 XSync(dpy, False);
+                // A long text must not hold the caller's event loop.
+                yielded = !focusLost && nowMs() - calledMs >= BudgetMs;
+            }
         }
         if (sent)
             lastKeysMs_ = nowMs();
@@ -228,6 +241,9 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
     if (focusLost)
         return makeError(Err::TargetNotFocused,
                          QStringLiteral("The keyboard focus left the target window."));
+    if (yielded && !error)
+        return makeError(Err::TypingYielded,
+                         QStringLiteral("Typing paused to let the window answer."));
     if (settling && !error)
         return makeError(Err::KeymapSettling,
                          QStringLiteral("A key is being remapped for a character the keyboard "

@@ -31,11 +31,17 @@ public:
     // borrowed key, and a key is only remapped once the keyboard has been
     // quiet for the settle time; rather than wait, typing stops before it
     // with Err::KeymapSettling: call again with the rest a little later.
+    // A call also returns after about BudgetMs, between two slices, with
+    // Err::TypingYielded: call again with the rest once events are handled.
     // *typed: QChars of text that went out.
     Failure type(const QString& text, const std::function<bool()>& focusHeld = {},
                  int* typed = nullptr);
     // Most keys sent between two focus checks.
     static constexpr int SliceKeys = 64;
+    static constexpr int BudgetMs = 40;
+    // Most pauses before a repeated key in one slice (each one is a
+    // repeat gap of server time while the server is grabbed).
+    static constexpr int SlicePauses = 8;
     // Maps the twin keys now rather than at the first text: every client
     // reloads its keymap for each change, which takes a moment.
     void prepare();
