@@ -496,6 +496,21 @@ class Bench:
         log("Parvelo: typing into xterm running cat > file (journal in a throw-away folder)")
         return self.xterm_run("parvelo-x", corpus(self.a.parvelo_lines))
 
+    def short_lines(self):
+        """Lines of one letter, the most lines a second a 115200 bit/s line
+        carries (3,840): the fixed cost of a line decides here. As fast as
+        the pty takes them, and paced at --baud."""
+        n = self.a.short_lines
+        lines = [chr(ord("a") + i % 26) for i in range(n)]
+        log("Parvelo: %d one-letter lines into xterm" % n)
+        fast = self.xterm_run("short-fast", lines)
+        log("  as fast as the pty takes them: %.0f lines/s" % fast["lps"])
+        paced = self.xterm_run("short-paced", lines, baud=self.a.baud)
+        log_paced(paced, lines, self.a.baud)
+        log("  paced at %d bit/s: %.0f lines/s; the line carries %.0f" %
+            (self.a.baud, paced["lps"], self.a.baud / 10.0 / 3))
+        return {"fast": fast["lps"], "paced": paced["lps"], "wrong": fast["wrong"] + paced["wrong"]}
+
     def xterm_run(self, name, lines, data_home=None, baud=None):
         """One Parvelo run typing `lines` into the xterm target. Without baud
         the virtual instrument sends as fast as the pty takes it; with baud it
@@ -543,7 +558,7 @@ class Bench:
         cpu = (c1 - c0) / secs * 100
         log("  %d chars in %.2f s = %.0f chars/s, %d wrong (%d of %d bytes arrived); CPU %.2f s, %.1f %% of a core" %
             (typed_chars(lines), secs, cps, wrong, len(got), len(expected), c1 - c0, cpu))
-        r = {"cps": cps, "wrong": wrong, "cpu_pct": cpu, "cpu_s": c1 - c0,
+        r = {"cps": cps, "lps": len(lines) / secs, "wrong": wrong, "cpu_pct": cpu, "cpu_s": c1 - c0,
              "quarters": quarter_rates(t0, samples, len(expected))}
         if io0 and io1:
             r["syscw"] = io1["syscw"] - io0["syscw"]
@@ -702,16 +717,28 @@ class Bench:
         before = vm_rss_kb(p.pid)
         inst.send_signal(signal.SIGUSR1)
         t0 = now()
-        t1 = wait_size(out, n * 7, timeout=self.a.rss_timeout, stall=10)
+        half = None
+        t1 = None
+        deadline = t0 + self.a.rss_timeout
+        while now() < deadline:
+            done = os.path.getsize(out) // 7
+            if half is None and done >= n // 2:
+                half = vm_rss_kb(p.pid)
+                log("  %d lines after %.1f s: VmRSS %.1f MB" % (done, now() - t0, half / 1024))
+            if done >= n:
+                t1 = now()
+                break
+            time.sleep(0.2)
         time.sleep(1.0)
         rss = vm_rss_kb(p.pid)
         done = os.path.getsize(out) // 7
         kill(inst)
         kill(p)
-        if t1 is None:
+        if t1 is None or half is None:
             raise NotMeasured("only %d of %d lines arrived; RSS then %.1f MB" % (done, n, rss / 1024))
-        log("  %d lines in %.1f s; VmRSS %.1f MB before, %.1f MB after" % (n, t1 - t0, before / 1024, rss / 1024))
-        return rss / 1024
+        log("  %d lines in %.1f s; VmRSS %.1f MB before, %.1f MB at half, %.1f MB after" %
+            (n, t1 - t0, before / 1024, half / 1024, rss / 1024))
+        return {"end": rss / 1024, "growth": (rss - half) / 1024}
 
     # ---- into LibreOffice Calc ---------------------------------------------
 
@@ -856,6 +883,7 @@ class Bench:
         pl = self.measure("parvelo latency", self.parvelo_latency_and_idle) if want("latency") else None
         ps = self.measure("parvelo start-up", self.parvelo_startup) if want("startup") else None
         pr = self.measure("parvelo rss", self.parvelo_rss) if want("rss") else None
+        sl = self.measure("parvelo short lines", self.short_lines) if want("short") else None
 
         log("")
         log("Results (%s, %s)" % (time.strftime("%Y-%m-%d"), machine()))
@@ -884,7 +912,15 @@ class Bench:
         self.row("CPU while waiting 10 s (% core)", pl[1] if pl else None, "goal", 0.5, "%", False)
         self.row("CPU typing at full speed (% core)", g(px, "cpu_pct"), "libxdo, delay 0",
                  g(libxdo_x, "cpu_pct"), "%", False)
-        self.row("VmRSS after %d lines (MB)" % self.a.rss_lines, pr, "goal", 80, "MB", False)
+        line_rate = self.a.baud / 10.0 / 3  # "a" CR LF
+        self.row("one-letter lines, as fast as the pty (lines/s)", g(sl, "fast"),
+                 "the line at %d bit/s" % self.a.baud, line_rate, "lines/s")
+        self.row("one-letter lines at %d bit/s (lines/s)" % self.a.baud, g(sl, "paced"),
+                 "the line", line_rate, "lines/s")
+        self.row("one-letter lines, wrong characters", g(sl, "wrong"), "goal", 0, "", False)
+        self.row("VmRSS after %d lines (MB)" % self.a.rss_lines, g(pr, "end"), "goal", 80, "MB", False)
+        self.row("VmRSS growth, line %d to %d (MB)" % (self.a.rss_lines // 2, self.a.rss_lines),
+                 g(pr, "growth"), "goal", 10, "MB", False)
         self.row("start-up to window shown (ms)", ps, "xterm", xterm_start, "ms", False)
         self.row("start-up to window shown (ms)", ps, "goal", 300, "ms", False)
         if self.missing:
@@ -985,7 +1021,8 @@ def machine():
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
-    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,journal,calc,latency,rss")
+    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,journal,calc,latency,rss,short")
+    ap.add_argument("--short-lines", type=int, default=20000)
     ap.add_argument("--xdotool-lines", type=int, default=100)
     ap.add_argument("--libxdo-lines", type=int, default=1000)
     ap.add_argument("--parvelo-lines", type=int, default=5000)
@@ -999,7 +1036,7 @@ def main():
     ap.add_argument("--latency-lines", type=int, default=200)
     ap.add_argument("--xdotool-latency-lines", type=int, default=30)
     ap.add_argument("--idle-secs", type=float, default=10.0)
-    ap.add_argument("--rss-lines", type=int, default=100000)
+    ap.add_argument("--rss-lines", type=int, default=1000000)
     ap.add_argument("--rss-timeout", type=float, default=900)
     ap.add_argument("--startups", type=int, default=5)
     ap.add_argument("--timeout", type=float, default=120)

@@ -20,6 +20,8 @@ constexpr int SettleRetryMs = 25;
 // click on Stop waits).
 constexpr int BatchLines = 64;
 constexpr qsizetype BatchChars = 4096;
+// How long a line that arrives while lines stream in waits for others.
+constexpr int CoalesceMs = 2;
 // Longest time one portion of received bytes is worked on.
 constexpr int PumpBudgetMs = 20;
 
@@ -178,7 +180,12 @@ void ReadingLoop::takeLine() {
     }
     if (m_state == RunState::Holding)
         markHeld();
-    scheduleDelivery(0);
+    // In a stream of lines, wait a moment so that the lines arriving meanwhile
+    // are typed together: each call to the target costs round trips to the
+    // window system, whether it types one letter or many. A line after a
+    // pause goes at once.
+    const bool streaming = m_lastTyped.isValid() && m_lastTyped.elapsed() < CoalesceMs;
+    scheduleDelivery(streaming ? CoalesceMs : 0);
 }
 
 void ReadingLoop::scheduleDelivery(int delayMs) {
@@ -240,6 +247,7 @@ void ReadingLoop::deliver() {
     m_oneByOne = false;
     int typed = 0;
     const Failure f = m_platform.typeText(text, &typed);
+    m_lastTyped.start();
     const QString title = m_platform.targetTitle();
     bool heldTyped = false;
     qsizetype start = 0;

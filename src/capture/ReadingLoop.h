@@ -115,4 +115,5 @@ private:
     bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;
     QElapsedTimer m_waiting; // since the target first could not take keys
+    QElapsedTimer m_lastTyped;
 };
