@@ -80,6 +80,16 @@ private:
             *fake = platform.get();
         return std::make_unique<Form1>(std::move(platform), [this] { return m_clock.now; });
     }
+    // A window whose Com1 is the pty, reading into task 7.
+    std::unique_ptr<Form1> startRun(PtyPair& pty, FakePlatform** fake) {
+        store("Ports", "Com1", pty.slavePath());
+        auto form = makeForm(fake);
+        form->Form_Load();
+        AppState::instance().TaskId = 7;
+        form->Command1->setEnabled(true);
+        form->Command1_Click();
+        return form;
+    }
     QTemporaryDir m_dir;
     FakeClock m_clock;
 };
@@ -195,14 +205,8 @@ void TestForm1::storedValuesReachStateAndPort() {
 
 void TestForm1::runStatesAndPanels() {
     PtyPair pty;
-    store("Ports", "Com1", pty.slavePath());
     FakePlatform* fake = nullptr;
-    auto form = makeForm(&fake);
-    form->Form_Load();
-    AppState::instance().TaskId = 7;
-
-    form->Command1->setEnabled(true);
-    form->Command1_Click();
+    auto form = startRun(pty, &fake);
     QCOMPARE(form->windowTitle(), QString("Parvelo[Reading]"));
     QVERIFY(!form->Command1->isEnabled() && form->Command2->isEnabled());
     QVERIFY(!form->mnuFile->isEnabled() && !form->mnuAppSelect->isEnabled() &&
@@ -316,13 +320,8 @@ void TestForm1::exitSavesTheGeneralSettings() {
 // Save still writes every line of the run, the user's edit included.
 void TestForm1::longLogKeepsNewestLinesAndSavesEveryLine() {
     PtyPair pty;
-    store("Ports", "Com1", pty.slavePath());
     FakePlatform* fake = nullptr;
-    auto form = makeForm(&fake);
-    form->Form_Load();
-    AppState::instance().TaskId = 7;
-    form->Command1->setEnabled(true);
-    form->Command1_Click();
+    auto form = startRun(pty, &fake);
 
     const int lines = Form1::MaxShownLines + 3 * Form1::TrimChunk;
     QByteArray sent, expected, line;
