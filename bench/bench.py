@@ -702,8 +702,11 @@ class Bench:
 
     def parvelo_rss(self):
         n = self.a.rss_lines
-        log("Parvelo: resident memory after %d lines" % n)
+        log("Parvelo: resident memory after %d lines at %d bit/s" % (n, self.a.baud))
+        # Paced as a 115200 bit/s line would: as fast as the pty takes them,
+        # the lines would outrun typing and fill the held queue instead.
         inst = self.spawn([self.bin("vinstrument"), "--kind", "counter", "--count", str(n), "--ending", "crlf",
+                           "--baud", str(self.a.baud),
                            "--wait-signal", "--hold", "--sent-file", os.path.join(self.tmp, "rss-sent")],
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         pty = inst.stdout.readline().strip()
@@ -1037,7 +1040,7 @@ def main():
     ap.add_argument("--xdotool-latency-lines", type=int, default=30)
     ap.add_argument("--idle-secs", type=float, default=10.0)
     ap.add_argument("--rss-lines", type=int, default=1000000)
-    ap.add_argument("--rss-timeout", type=float, default=900)
+    ap.add_argument("--rss-timeout", type=float, default=1500)
     ap.add_argument("--startups", type=int, default=5)
     ap.add_argument("--timeout", type=float, default=120)
     ap.add_argument("--keep", action="store_true", help="keep the work folder")
