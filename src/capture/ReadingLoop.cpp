@@ -91,6 +91,7 @@ void ReadingLoop::stop() {
     m_delivery.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
+    m_platform.endTyping();
     if (!m_held.isEmpty())
         hold(QStringLiteral("the run was stopped; Read Start types them first"));
     m_journal.sync();
@@ -101,6 +102,7 @@ void ReadingLoop::abandon() {
     m_delivery.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
+    m_platform.endTyping();
     for (Reading& r : m_held.all())
         m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped,
                           QStringLiteral("Parvelo was closed"));
@@ -343,6 +345,7 @@ void ReadingLoop::notTyped(Reading& r, const QString& why) {
 void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     m_delivery.stop();
     m_port.setPortOpen(false);
+    m_platform.endTyping();
     setState(RunState::Halted);
     const int kept = gone ? 0 : m_held.size();
     const int notTypedCount = m_held.size() + (failed ? 1 : 0);

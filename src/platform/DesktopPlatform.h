@@ -49,6 +49,9 @@ public:
     // Gets ready to type before the first line arrives (e.g. maps the keys
     // that most lines need), so that the first lines are not held up.
     virtual void prepareTyping() {}
+    // The run has ended: give back whatever typing borrowed from the desktop
+    // (spare keys), without waiting.
+    virtual void endTyping() {}
 
     // A short warning for the user when typing cannot work in this session
     // (e.g. a Wayland desktop); empty when all is well.

@@ -7,10 +7,14 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-#include <thread> // restoreBorrowedKeys at exit
+#include <thread> // the settle wait at exit
 
-KeyTyper::KeyTyper(X11Connection& connection) : connection_(connection) {
+KeyTyper::KeyTyper(X11Connection& connection) : connection_(connection), loans_(connection) {
     clock_.start();
+    giveBack_.setSingleShot(true);
+    QObject::connect(&giveBack_, &QTimer::timeout, [this] { giveBackKeys(); });
+    if (connection_.isOpen())
+        loans_.recoverFromDeadInstances();
     if (connection_.hasXkb())
         XkbSelectEvents(connection_.display(), XkbUseCoreKbd,
                         XkbMapNotifyMask | XkbNewKeyboardNotifyMask,
@@ -18,8 +22,23 @@ KeyTyper::KeyTyper(X11Connection& connection) : connection_(connection) {
 }
 
 KeyTyper::~KeyTyper() {
-    if (connection_.isOpen())
-        restoreBorrowedKeys();
+    if (!connection_.isOpen() || pool_.borrowedKeys().empty())
+        return;
+    // Closing in the middle of a run: clients still reading the last keys
+    // must see them with the characters they were typed with.
+    const std::int64_t wait = lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    if (wait > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+    restoreBorrowedKeys();
+}
+
+void KeyTyper::giveBackKeys() {
+    const std::int64_t wait = lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    if (wait > 0) {
+        giveBack_.start(int(wait));
+        return;
+    }
+    restoreBorrowedKeys();
 }
 
 bool KeyTyper::refreshKeymap() {
@@ -97,6 +116,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
     if (!connection_.isOpen() || !connection_.hasXTest())
         return makeError(Err::KeystrokesFailed,
                          QStringLiteral("The X server offers no XTest extension to type with."));
+    giveBack_.stop();
     if (!refreshKeymap())
         return makeError(Err::KeystrokesFailed,
                          QStringLiteral("The keyboard map could not be read from the X server."));
@@ -258,6 +278,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
 }
 
 void KeyTyper::prepare() {
+    giveBack_.stop();
     if (connection_.isOpen() && connection_.hasXTest() && refreshKeymap())
         prepareTwinKeys();
 }
@@ -306,6 +327,7 @@ bool KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned lo
         XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
         ++remaps_;
     }
+    loans_.record(pool_.loans());
     XSync(dpy, False);
     return true;
 }
@@ -315,12 +337,11 @@ void KeyTyper::restoreBorrowedKeys() {
     if (keys.empty())
         return;
     Display* dpy = connection_.display();
-    // Give clients time to read the last keys typed with them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs_));
     for (std::uint8_t kc : keys) {
         KeySym none[2] = {NoSymbol, NoSymbol};
         XChangeKeyboardMapping(dpy, kc, 2, none, 1);
     }
-    XSync(dpy, False);
     pool_.forgetAll();
+    loans_.record({});
+    XSync(dpy, False);
 }

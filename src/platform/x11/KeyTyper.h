@@ -1,11 +1,13 @@
 #pragma once
 
 #include "base/AppError.h"
+#include "platform/x11/KeyLoans.h"
 #include "platform/x11/SpareKeyPool.h"
 #include "platform/x11/XkbKeymap.h"
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -21,6 +23,7 @@ class X11Connection;
 // has taken every event.
 class KeyTyper {
 public:
+    // Gives back the keys of an instance that was killed while it typed.
     explicit KeyTyper(X11Connection& connection);
     ~KeyTyper(); // gives borrowed keys back their empty mapping
     KeyTyper(const KeyTyper&) = delete;
@@ -45,6 +48,11 @@ public:
     // Maps the twin keys now rather than at the first text: every client
     // reloads its keymap for each change, which takes a moment.
     void prepare();
+
+    // Gives borrowed keys back their empty mapping once clients have had
+    // the settle time to read the last keys typed with them (a timer, no
+    // wait). The next text or prepare() keeps them instead.
+    void giveBackKeys();
 
     // Pause before pressing the key pressed just before (default 2 ms).
     void setRepeatGapMs(int ms) { repeatGapMs_ = ms; }
@@ -72,6 +80,8 @@ private:
     std::int64_t nowMs() const { return clock_.elapsed(); }
 
     X11Connection& connection_;
+    KeyLoans loans_;
+    QTimer giveBack_;
     XkbKeymap keymap_;
     SpareKeyPool pool_;
     bool keymapDirty_ = true;

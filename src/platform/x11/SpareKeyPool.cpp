@@ -71,6 +71,14 @@ std::vector<std::uint8_t> SpareKeyPool::borrowedKeys() const {
     return keys;
 }
 
+std::vector<std::pair<std::uint8_t, unsigned long>> SpareKeyPool::loans() const {
+    std::vector<std::pair<std::uint8_t, unsigned long>> out;
+    for (const Slot& s : slots_)
+        if (s.keysym != 0)
+            out.emplace_back(s.keycode, s.keysym);
+    return out;
+}
+
 void SpareKeyPool::forgetAll() {
     for (Slot& s : slots_) {
         s.keysym = 0;

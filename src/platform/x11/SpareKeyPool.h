@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // Book-keeping for keycodes that the keymap leaves empty and that we borrow
@@ -46,6 +47,8 @@ public:
 
     // Keys currently holding a borrowed character (for restoring the map).
     std::vector<std::uint8_t> borrowedKeys() const;
+    // The same keys with the keysym each holds.
+    std::vector<std::pair<std::uint8_t, unsigned long>> loans() const;
     void forgetAll();
     bool isBorrowed(std::uint8_t keycode) const;
     int size() const { return int(slots_.size()); }

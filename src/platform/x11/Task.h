@@ -18,4 +18,6 @@ struct Task {
     unsigned long window = 0;            // the window last found (0: none)
     unsigned windowToken = 0;            // its X11Connection::watch() token
     std::int64_t focusAskedAtMs = -1;    // when the focus was last asked for
+    std::int64_t exitedAtMs = -1;        // when the started process ended (-1: runs)
+    int exitStatus = 0;                  // its exit status, or 128 + the signal
 };

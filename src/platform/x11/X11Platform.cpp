@@ -1,12 +1,21 @@
 #include "platform/x11/X11Platform.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace {
 // How long a newly started program may take to show its first window.
 constexpr std::int64_t StartupWaitMs = 30000;
+// How long after the started process ended a window of a running instance
+// it handed over to may still appear.
+constexpr std::int64_t HandOverMs = 3000;
 
 std::int64_t monotonicMs() {
     static QElapsedTimer clock = [] {
@@ -41,13 +50,32 @@ std::int16_t X11Platform::launch(const QString& path, AppError* error) {
     task.path = path;
     for (unsigned long w : finder_.clientWindows())
         task.windowsAtLaunch.insert(w);
-    qint64 pid = 0;
     task.launchedAtMs = monotonicMs();
-    // startDetached reports exec failures (e.g. a text file without #!).
-    if (!QProcess::startDetached(path, {}, QString(), &pid) || pid <= 0)
-        return fail(QStringLiteral("the system could not run it."));
-    task.pid = pid_t(pid);
+    // Our own child, so that its exit status can be told; in a session of
+    // its own, so that a Ctrl+C meant for Parvelo does not end it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    const QByteArray file = QFile::encodeName(path);
+    char* argv[] = {const_cast<char*>(file.constData()), nullptr};
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, file.constData(), nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed || pid <= 0)
+        return fail(QStringLiteral("the system could not run it (%1).")
+                        .arg(QString::fromLocal8Bit(strerror(failed))));
+    task.pid = pid;
     return tasks_.add(std::move(task)).id;
+}
+
+void X11Platform::noteExit(Task& task) {
+    if (task.exitedAtMs >= 0)
+        return;
+    int status = 0;
+    if (waitpid(task.pid, &status, WNOHANG) != task.pid)
+        return;
+    task.exitedAtMs = monotonicMs();
+    task.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void X11Platform::learnFamily(Task& task, const ProcessTree& tree) {
@@ -80,6 +108,16 @@ Failure X11Platform::activate(std::int16_t taskId) {
     const unsigned long window = finder_.findFor(*task, tree);
     if (!window) {
         task->window = 0;
+        noteExit(*task);
+        // Ended without a window, and without handing over to an instance
+        // that shows one: nothing will come.
+        if (!task->hadWindow && task->exitedAtMs >= 0 &&
+            monotonicMs() - task->exitedAtMs >= HandOverMs)
+            return makeError(Err::NoTargetWindow,
+                             QStringLiteral("\"%1\" ended with exit status %2 and showed no "
+                                            "window. Choose a program with a window.")
+                                 .arg(task->path)
+                                 .arg(task->exitStatus));
         // A program just started may not have shown its window yet (a
         // spreadsheet takes seconds).
         if (!task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs)

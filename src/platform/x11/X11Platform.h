@@ -24,6 +24,7 @@ public:
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
     void prepareTyping() override { typer_.prepare(); }
+    void endTyping() override { typer_.giveBackKeys(); }
     QString sessionWarning() const override { return warning_; }
 
     KeyTyper& typer() { return typer_; }
@@ -32,6 +33,8 @@ public:
 
 private:
     void learnFamily(Task& task, const ProcessTree& tree);
+    // Reaps the started process once it has ended, and notes its status.
+    void noteExit(Task& task);
     // Why the task's main window does not have the focus; asks for it
     // unless a dialog of the task stands in the way.
     AppError notFocused(Task& task, const ProcessTree& tree);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+class X11Connection;
+
+// The spare keys this program has mapped, kept on the X server (a property
+// of the root window) with our process id. A program killed while it typed
+// cannot give its keys back, and may leave a modifier pressed; the next start
+// finds its record, sees that the process is gone, and puts the keyboard back
+// as it was. Several instances share the property: each owns its records.
+class KeyLoans {
+public:
+    using Loan = std::pair<std::uint8_t, unsigned long>; // keycode, keysym
+
+    explicit KeyLoans(X11Connection& connection);
+    ~KeyLoans(); // a clean exit leaves no record
+
+    // Gives back the keys of instances that no longer run and releases any
+    // modifier key that is down, if such an instance was found; then marks
+    // this instance as one that types here. Returns the keys given back.
+    int recoverFromDeadInstances();
+    // Replaces this instance's records: the keys it holds now.
+    void record(const std::vector<Loan>& loans);
+
+    // The records as stored: (pid, keycode, keysym); keycode 0 marks an
+    // instance without borrowed keys. Exposed for tests.
+    struct Entry {
+        pid_t pid = 0;
+        std::uint8_t keycode = 0;
+        unsigned long keysym = 0;
+    };
+    std::vector<Entry> entries() const;
+
+private:
+    void write(const std::vector<Entry>& entries);
+    void releaseModifiers();
+
+    X11Connection& connection_;
+    unsigned long atom_ = 0;
+};
