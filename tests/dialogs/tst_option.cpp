@@ -29,7 +29,7 @@ private slots:
     void outOfRangeModeSelectsNothing();
     void reopeningWhileOpenKeepsSelection();
     void tabOrderFollowsTheLayout();
-    void escapeDoesNotDiscard();
+    void escapeKeepsOpenEnterPressesFocusedButton();
 };
 
 void TestOption::windowAndCaptions() {
@@ -234,13 +234,25 @@ void TestOption::tabOrderFollowsTheLayout() {
     delete dlg;
 }
 
-void TestOption::escapeDoesNotDiscard() {
+void TestOption::escapeKeepsOpenEnterPressesFocusedButton() {
     InsertModes modes;
     QPointer<frmOption> dlg = new frmOption(modes);
     dlg->show();
     QTest::keyClick(dlg, Qt::Key_Escape);
     settle();
     QVERIFY(dlg && dlg->isVisible());
+    // Enter presses the focused button, and only that.
+    QSignalSpy accepted(dlg.data(), &QDialog::accepted);
+    QTest::keyClick(dlg->Command2, Qt::Key_Return);
+    settle();
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(!dlg || !dlg->isVisible());
+    dlg = new frmOption(modes);
+    QSignalSpy acceptedAgain(dlg.data(), &QDialog::accepted);
+    dlg->show();
+    QTest::keyClick(dlg->Command1, Qt::Key_Enter);
+    settle();
+    QCOMPARE(acceptedAgain.count(), 1);
     delete dlg;
 }
 

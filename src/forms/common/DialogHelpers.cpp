@@ -21,6 +21,24 @@ protected:
                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape;
     }
 };
+
+// Enter on a focused button presses it, as Space does. Qt leaves that to
+// default buttons, which these dialogs do not have.
+class EnterPresses : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            return false;
+        static_cast<QPushButton*>(watched)->click();
+        return true;
+    }
+};
 } // namespace
 
 namespace DialogHelpers {
@@ -39,6 +57,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
     b->setGeometry(geometry);
     b->setAutoDefault(false);
     b->setDefault(false);
+    b->installEventFilter(new EnterPresses(b));
     return b;
 }
 

@@ -19,8 +19,8 @@ namespace DialogHelpers {
 // designed client size in twips. kind: Qt::Dialog or Qt::Tool.
 void setUpFrame(QDialog* dialog, const QString& title, int widthTwips, int heightTwips,
                 Qt::WindowType kind = Qt::Dialog);
-// A push button at its designed place that Enter does not press: these
-// dialogs have no default button.
+// A push button at its designed place. These dialogs have no default
+// button: Enter presses the button that has the focus, and nothing else.
 QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry);
 // Moves window so that a window of outerSize is centred on the primary screen.
 void centreOnScreen(QWidget* window, QSize outerSize);
