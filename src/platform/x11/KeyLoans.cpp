@@ -36,6 +36,10 @@ KeyLoans::KeyLoans(X11Connection& connection) : connection_(connection) {
 }
 
 KeyLoans::~KeyLoans() {
+    replaceOwn({});
+}
+
+void KeyLoans::replaceOwn(const std::vector<Entry>& own) {
     if (!atom_)
         return;
     ServerGrab grab(connection_.display());
@@ -43,6 +47,7 @@ KeyLoans::~KeyLoans() {
     for (const Entry& e : entries())
         if (e.pid != ::getpid())
             kept.push_back(e);
+    kept.insert(kept.end(), own.begin(), own.end());
     write(kept);
 }
 
@@ -125,17 +130,10 @@ int KeyLoans::recoverFromDeadInstances() {
 }
 
 void KeyLoans::record(const std::vector<Loan>& loans) {
-    if (!atom_)
-        return;
-    ServerGrab grab(connection_.display());
-    std::vector<Entry> kept;
-    for (const Entry& e : entries())
-        if (e.pid != ::getpid())
-            kept.push_back(e);
-    kept.push_back({::getpid(), 0, 0});
+    std::vector<Entry> own{{::getpid(), 0, 0}};
     for (const auto& [keycode, keysym] : loans)
-        kept.push_back({::getpid(), keycode, keysym});
-    write(kept);
+        own.push_back({::getpid(), keycode, keysym});
+    replaceOwn(own);
 }
 
 void KeyLoans::releaseModifiers() {

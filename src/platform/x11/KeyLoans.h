@@ -37,6 +37,8 @@ public:
 
 private:
     void write(const std::vector<Entry>& entries);
+    // Replaces this instance's records with own, keeping everyone else's.
+    void replaceOwn(const std::vector<Entry>& own);
     void releaseModifiers();
 
     X11Connection& connection_;
