@@ -5,6 +5,6 @@
 struct AppState;
 class SettingsStore;
 
-// Writes the five general settings, in the order OpenPathName, SavePathName,
-// ExeFileName, InsertDate, InsertTime; stops at the first failing write.
+// Writes the five general settings, OpenPathName, SavePathName, ExeFileName,
+// InsertDate and InsertTime, in one write: the file gets all of them or none.
 Failure SaveAppSettings(const AppState& state, SettingsStore& store);

@@ -57,10 +57,10 @@ Failure SettingsSchema::saveSerial(const SerialChoice& values) {
 }
 
 Failure SettingsSchema::write(const QString& section, std::initializer_list<Entry> entries) {
+    SettingsStore::Values values;
     for (const auto& [key, value] : entries)
-        if (Failure f = m_store.set(section, QString::fromLatin1(key), value))
-            return f;
-    return std::nullopt;
+        values.append({QString::fromLatin1(key), value});
+    return m_store.set(section, values);
 }
 
 QString SettingsSchema::portDevice(int number) const {

@@ -47,7 +47,7 @@ public:
     explicit SettingsSchema(SettingsStore& store) : m_store(store) {}
 
     StartupSettings load() const;
-    // In key order; stops at the first failing write.
+    // Each in one write: the file gets all of the values or none.
     Failure saveGeneral(const GeneralSettings& values);
     Failure saveSerial(const SerialChoice& values);
     // The device a [Ports] entry names for a port number; empty when none.

@@ -1,6 +1,14 @@
 #include "SettingsStore.h"
 
+#include "DiskFile.h"
+#include "IniText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+
+#include <cerrno>
 
 namespace {
 QSettings openStore() {
@@ -11,7 +19,61 @@ QSettings openStore() {
 QString fullKey(const QString& section, const QString& key) {
     return section + '/' + key;
 }
+
+// What the file holds now, as QSettings reads it (lines it cannot use are
+// dropped, as QSettings dropped them when it wrote). The file alone: the
+// system-wide files QSettings falls back to are not the user's to copy.
+QVariantMap storedValues(const QString& path) {
+    const QSettings file(path, QSettings::IniFormat);
+    QVariantMap values;
+    for (const QString& key : file.allKeys())
+        values.insert(key, file.value(key));
+    return values;
+}
+
+// QSettings rereads a file only when its size or modification time (in
+// milliseconds) changed: a new file of the same size written within the
+// same millisecond would go unseen.
+struct Stamp {
+    explicit Stamp(const QString& path)
+        : size(QFileInfo(path).size()), time(QFileInfo(path).lastModified()) {}
+    bool operator==(const Stamp& o) const { return size == o.size && time == o.time; }
+    qint64 size;
+    QDateTime time;
+};
+void markChanged(const QString& path, const Stamp& before) {
+    if (!(Stamp(path) == before))
+        return;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        f.setFileTime(before.time.addMSecs(1), QFileDevice::FileModificationTime);
+}
+
+AppError saveFailed(const QString& path, int error) {
+    QString advice;
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        advice = QStringLiteral("Free some space on that disk");
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        advice = QStringLiteral("Make that folder writable");
+        break;
+    default:
+        advice = QStringLiteral("Check that file and its folder");
+    }
+    return makeError(Err::SettingsWriteFailed,
+                     QStringLiteral("The settings could not be saved to %1: %2. %3; the previous "
+                                    "settings are kept.")
+                         .arg(path, qt_error_string(error), advice));
+}
 } // namespace
+
+QString SettingsStore::fileName() {
+    return openStore().fileName();
+}
 
 QString SettingsStore::get(const QString& section, const QString& key,
                            const QString& defaultValue) const {
@@ -27,24 +89,27 @@ QString SettingsStore::get(const QString& section, const QString& key,
 }
 
 Failure SettingsStore::set(const QString& section, const QString& key, const QString& value) {
-    QString fileName;
-    const auto write = [&] {
-        QSettings s = openStore();
-        s.setValue(fullKey(section, key), value);
-        s.sync();
-        fileName = s.fileName();
-        return s.status();
-    };
-    QSettings::Status status = write();
-    // A file with lines the INI reader cannot use (no '=', a section header
-    // without ']') gives FormatError, and that status hides whether the file
-    // was written. When it was, it no longer holds those lines, and a second
-    // write of the same value succeeds; when it was not, the second write
-    // fails as well.
-    if (status == QSettings::FormatError)
-        status = write();
-    if (status != QSettings::NoError)
-        return makeError(Err::SettingsWriteFailed,
-                         QStringLiteral("The settings could not be written to %1.").arg(fileName));
+    return set(section, Values{{key, value}});
+}
+
+Failure SettingsStore::set(const QString& section, const Values& values) {
+    const QString path = fileName();
+    QByteArray before;
+    const int readError = DiskFile::read(path, &before);
+    if (readError && readError != ENOENT)
+        return saveFailed(path, readError);
+    const Stamp old(path);
+
+    QVariantMap all = storedValues(path);
+    for (const auto& [key, value] : values)
+        all.insert(fullKey(section, key), value);
+    const QByteArray after = IniText::format(all);
+    if (!readError && after == before)
+        return std::nullopt; // nothing to write, and nothing that could fail
+
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (const int error = DiskFile::replace(path, after))
+        return saveFailed(path, error);
+    markChanged(path, old);
     return std::nullopt;
 }

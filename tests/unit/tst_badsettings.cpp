@@ -4,6 +4,7 @@
 // program took. Also a settings file that cannot be read or written at all.
 #include "FakePlatform.h"
 #include "ImmutableFolder.h"
+#include "TmpfsMount.h"
 #include "WarningAnswer.h"
 #include "app/AppState.h"
 #include "app/SettingsSchema.h"
@@ -23,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
+#include <sys/statvfs.h>
 
 namespace {
 // The bad texts every key is tried with, as the bytes that stand in the file.
@@ -107,6 +109,13 @@ QString refusalText(int key, char code, const QString& read) {
     return QStringLiteral("(no refusal for this key)");
 }
 
+// What a failed save says.
+QString notSaved(const QString& path, const QString& reason, const QString& advice) {
+    return QStringLiteral("The settings could not be saved to %1: %2. %3; the previous settings "
+                          "are kept.")
+        .arg(path, reason, advice);
+}
+
 // "Parvelo: ..." lines the program sends to the message log.
 QStringList* g_parveloMessages = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
@@ -176,6 +185,8 @@ private slots:
     void malformedAndUnwritable();
     void unusableStore_data();
     void unusableStore();
+    void fullDiskAtExit_data();
+    void fullDiskAtExit();
 
 private:
     using Entries = QList<std::pair<QString, QByteArray>>; // "Section/Key", raw value
@@ -664,7 +675,8 @@ void TestBadSettings::malformedAndUnwritable() {
     QCOMPARE(first->number, Err::SettingsWriteFailed);
 
     const QString notWritten =
-        QStringLiteral("The settings could not be written to %1.").arg(confPath());
+        notSaved(confPath(), "Operation not permitted", "Make that folder writable");
+    QCOMPARE(first->message, notWritten);
     QList<SeenBox> boxes;
     QCOMPARE(whileModal<Property>([&] { boxes = answerBoxes([&] { form->mnuProperty_Click(); }); },
                                   [](Property* dialog) { dialog->Command1->click(); }),
@@ -674,7 +686,9 @@ void TestBadSettings::malformedAndUnwritable() {
 
     s.InsertTime = 1;
     form->show();
-    form->close();
+    boxes = answerBoxes([&] { form->close(); });
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0].text, notWritten);
     QCOMPARE(m_messages, QStringList({QStringLiteral("Parvelo: ") + notWritten}));
     QCOMPARE(confBytes(), file);
 }
@@ -683,19 +697,21 @@ void TestBadSettings::unusableStore_data() {
     QTest::addColumn<QString>("obstacle");
     QTest::addColumn<bool>("viaExit");
     QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("reason");
     const struct {
         const char* name;
         bool writable;
+        const char* reason;
     } obstacles[] = {
-        {"folder in place of the file", false},
-        {"dangling link into a missing folder", false},
-        {"config folder is a file", false},
-        {"dangling link into an existing folder", true},
+        {"folder in place of the file", false, "Is a directory"},
+        {"dangling link into a missing folder", false, "No such file or directory"},
+        {"config folder is a file", false, "Not a directory"},
+        {"dangling link into an existing folder", true, ""},
     };
     for (const auto& o : obstacles)
         for (bool viaExit : {false, true})
             QTest::addRow("%s, %s", o.name, viaExit ? "File > Exit" : "close box")
-                << QString(o.name) << viaExit << o.writable;
+                << QString(o.name) << viaExit << o.writable << QString(o.reason);
 }
 
 // The file cannot be read, or not be written: start-up uses the defaults,
@@ -704,6 +720,7 @@ void TestBadSettings::unusableStore() {
     QFETCH(QString, obstacle);
     QFETCH(bool, viaExit);
     QFETCH(bool, writable);
+    QFETCH(QString, reason);
     const QString elsewhere = m_dir.path() + "/elsewhere.conf";
     if (obstacle == "folder in place of the file") {
         QVERIFY(QDir().mkpath(confPath() + "/sub"));
@@ -733,8 +750,7 @@ void TestBadSettings::unusableStore() {
 
     // The communication dialog's OK: the port keeps the values, a store that
     // cannot take them is reported and the dialog closes all the same.
-    const QString notWritten =
-        QStringLiteral("The settings could not be written to %1.").arg(confPath());
+    const QString notWritten = notSaved(confPath(), reason, "Check that file and its folder");
     QList<SeenBox> boxes;
     const int opened =
         whileModal<Property>([&] { boxes = answerBoxes([&] { form->mnuProperty_Click(); }); },
@@ -751,13 +767,16 @@ void TestBadSettings::unusableStore() {
     QCOMPARE(form->MSComm1.Settings(), QString("9600,n,8,1"));
 
     form->show();
-    if (viaExit)
-        form->mnuFileExit_Click(); // saves, then closes the window, which saves again
-    else
-        form->close();
+    boxes = answerBoxes([&] {
+        if (viaExit)
+            form->mnuFileExit_Click(); // saves, then closes the window, which saves again
+        else
+            form->close();
+    });
     QVERIFY(!form->isVisible());
 
     if (writable) {
+        QCOMPARE(boxes.size(), 0);
         QCOMPARE(m_messages, QStringList());
         QVERIFY(QFileInfo(confPath()).isSymLink());
         QSettings written(elsewhere, QSettings::IniFormat);
@@ -767,6 +786,9 @@ void TestBadSettings::unusableStore() {
         QCOMPARE(written.value("Properties/Settings").toString(), QString("9600,n,8,1"));
         return;
     }
+    // One box before the program ends, however often it tried.
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes[0].text, notWritten);
     const QString failed = QStringLiteral("Parvelo: ") + notWritten;
     QCOMPARE(m_messages, viaExit ? QStringList({failed, failed}) : QStringList({failed}));
     // The obstacle is left as it was.
@@ -779,6 +801,68 @@ void TestBadSettings::unusableStore() {
         QFile f(configDir());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("not a folder\n"));
+    }
+}
+
+void TestBadSettings::fullDiskAtExit_data() {
+    QTest::addColumn<int>("freeKiB");
+    QTest::addColumn<int>("pathLength"); // of ExeFileName: a file of one or two 4 KiB pages
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("0 KiB free") << 0 << 20 << false;
+    QTest::newRow("4 KiB free") << 4 << 20 << true;
+    QTest::newRow("8 KiB free") << 8 << 20 << true;
+    QTest::newRow("4 KiB free, less than the file") << 4 << 5000 << false;
+    QTest::newRow("8 KiB free, the file's size") << 8 << 5000 << true;
+}
+
+// The window closes on a disk with little or no room: the file is either
+// the new one, whole, or the old one, byte for byte, and then the user is
+// told why before the program ends.
+void TestBadSettings::fullDiskAtExit() {
+    QFETCH(int, freeKiB);
+    QFETCH(int, pathLength);
+    QFETCH(bool, saved);
+    const TmpfsMount disk(configDir(), 64 * 1024);
+    if (!disk.mounted())
+        QSKIP(qPrintable("a full disk needs a tmpfs, and mounting one failed: " + disk.error()));
+    SettingsStore store;
+    QVERIFY(!store.set("Settings",
+                       {{"ExeFileName", "/old/" + QString(pathLength, 'o')}, {"InsertTime", "1"}}));
+    QVERIFY(!store.set("Ports", "Com1", "/dev/ttyUSB7"));
+    const QByteArray before = confBytes();
+    auto form = makeForm();
+    QCOMPARE(answerBoxes([&] { form->Form_Load(); }).size(), 0);
+    AppState& s = AppState::instance();
+    s.ExeFileName = "/new/" + QString(pathLength, 'n');
+    s.InsertTime = 2;
+
+    struct statvfs fs {};
+    QCOMPARE(::statvfs(QFile::encodeName(configDir()).constData(), &fs), 0);
+    QFile filler(configDir() + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const qint64 fill = qint64(fs.f_bavail) * fs.f_frsize - freeKiB * 1024;
+    QCOMPARE(filler.write(QByteArray(fill, 'f')), fill);
+    filler.close();
+    QCOMPARE(::statvfs(QFile::encodeName(configDir()).constData(), &fs), 0);
+    QCOMPARE(qint64(fs.f_bavail) * fs.f_frsize, qint64(freeKiB) * 1024);
+
+    form->show();
+    const QList<SeenBox> boxes = answerBoxes([&] { form->close(); });
+    QVERIFY(!form->isVisible());
+    QCOMPARE(QDir(configDir()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"filler", "Parvelo.conf"}));
+    if (saved) {
+        QCOMPARE(boxes.size(), 0);
+        const SettingsStore after;
+        QCOMPARE(after.get("Settings", "ExeFileName"), s.ExeFileName);
+        QCOMPARE(after.get("Settings", "InsertTime"), QString("2"));
+        QCOMPARE(after.get("Ports", "Com1"), QString("/dev/ttyUSB7"));
+    } else {
+        QCOMPARE(confBytes(), before);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text,
+                 notSaved(confPath(), "No space left on device", "Free some space on that disk"));
+        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     }
 }
 

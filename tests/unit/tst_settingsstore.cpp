@@ -6,7 +6,10 @@
 #include "app/SettingsSchema.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,6 +25,10 @@ private slots:
     void handEditedListValueReadsAsText();
     void saveWritesTheFiveKeysAsText();
     void saveReportsUnwritableStore();
+    void fileIsWhatQSettingsWrites_data();
+    void fileIsWhatQSettingsWrites();
+    void leftoverLockDoesNotDelay_data();
+    void leftoverLockDoesNotDelay();
     void numberConversions();
 
 private:
@@ -150,6 +157,96 @@ void TestSettingsStore::saveReportsUnwritableStore()
     const Failure f = SaveAppSettings(s, store);
     QVERIFY(f);
     QCOMPARE(f->number, Err::SettingsWriteFailed);
+}
+
+void TestSettingsStore::fileIsWhatQSettingsWrites_data()
+{
+    QTest::addColumn<QByteArray>("file"); // before the write; empty: no file
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QStringList>("values"); // key, text, key, text...
+    const QStringList odd = {
+        "OpenPathName", QString::fromUtf8("C:\\Temp\\µ °C; a=b, \"q\" [x] \U0001F600"),
+        "SavePathName", " leading and trailing ",
+        "ExeFileName", "@at\tab\x01" "2\nnew line",
+        "InsertDate", "",
+        "InsertTime", "-3"};
+    QTest::newRow("no file yet") << QByteArray() << "Settings" << odd;
+    QTest::newRow("a new section among old ones")
+        << QByteArray("[Ports]\nCom1=/dev/ttyUSB0\n\n[Settings]\nInsertTime=2\n")
+        << "Properties" << QStringList{"Settings", "9600,n,8,1", "CommPort", "2"};
+    QTest::newRow("hand-edited file")
+        << QByteArray("k0=1\n[Zeta]\nb=1\n\n; a comment\n[Settings]\nA=1,2\nB=@ByteArray(x)\n"
+                      "[General]\nz=1\n[%General]\ng=1\n[a\\b]\nc=d\n[Settings]\nC= 3 \n")
+        << "Settings" << odd;
+}
+
+// What the store writes is byte for byte what QSettings would have written
+// over the same file, so files stay readable both ways.
+void TestSettingsStore::fileIsWhatQSettingsWrites()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QStringList, values);
+    const auto put = [&](const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(file.isEmpty() || (f.open(QIODevice::WriteOnly) && f.write(file) == file.size()));
+    };
+    const QString byQt = m_dir->filePath(QStringLiteral("qt-%1.conf").arg(QTest::currentDataTag()));
+    put(byQt);
+    put(confPath());
+    SettingsStore::Values entries;
+    {
+        QSettings qt(byQt, QSettings::IniFormat);
+        for (qsizetype i = 0; i + 1 < values.size(); i += 2) {
+            qt.setValue(section + '/' + values[i], values[i + 1]);
+            entries.append({values[i], values[i + 1]});
+        }
+    }
+    QVERIFY(!SettingsStore().set(section, entries));
+    QFile ours(confPath()), theirs(byQt);
+    QVERIFY(ours.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly));
+    QCOMPARE(ours.readAll(), theirs.readAll());
+}
+
+void TestSettingsStore::leftoverLockDoesNotDelay_data()
+{
+    QTest::addColumn<bool>("ownerRuns");
+    QTest::newRow("its process was killed") << false;
+    QTest::newRow("its process number now runs this program") << true;
+}
+
+// A lock file as QLockFile leaves it when its process is killed: loading and
+// saving go on at once, even when the number it names is in use again.
+void TestSettingsStore::leftoverLockDoesNotDelay()
+{
+    QFETCH(bool, ownerRuns);
+    qint64 pid = QCoreApplication::applicationPid();
+    if (!ownerRuns) {
+        QProcess gone;
+        gone.start("true");
+        QVERIFY(gone.waitForStarted());
+        pid = gone.processId();
+        QVERIFY(gone.waitForFinished());
+    }
+    QVERIFY(QDir().mkpath(m_dir->path() + "/Parvelo"));
+    QFile lock(confPath() + ".lock");
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(pid) + '\n' +
+               QFileInfo("/proc/self/exe").symLinkTarget().section('/', -1).toUtf8() + '\n' +
+               QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n' +
+               QSysInfo::bootUniqueId() + '\n');
+    lock.close();
+
+    QElapsedTimer timer;
+    timer.start();
+    SettingsStore store;
+    SettingsSchema schema(store);
+    QCOMPARE(schema.load().general.InsertTime, std::int16_t(0));
+    QVERIFY(!schema.saveGeneral({"/a", "/b", "/c", "1", 2}));
+    QVERIFY(!schema.saveSerial({"4800,o,7,2", 3, 1}));
+    QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(schema.load().general.InsertTime, std::int16_t(2));
 }
 
 void TestSettingsStore::numberConversions()

@@ -400,17 +400,27 @@ void Form1::Form_Unload() {
         return;
     m_unloaded = true;
     m_loop->abandon();
-    if (Failure f = SaveAppSettings(AppState::instance(), m_store))
-        qWarning("Parvelo: %s", qPrintable(f->message));
+    saveAtExit();
     if (m_option)
         m_option->close();
     qApp->quit();
 }
 
 void Form1::mnuFileExit_Click() {
-    if (Failure f = SaveAppSettings(AppState::instance(), m_store))
-        qWarning("Parvelo: %s", qPrintable(f->message));
+    saveAtExit();
     close();
+}
+
+void Form1::saveAtExit() {
+    Failure f = SaveAppSettings(AppState::instance(), m_store);
+    if (!f)
+        return;
+    qWarning("Parvelo: %s", qPrintable(f->message));
+    // The changes of this run are lost: say so before the window goes. Exit
+    // saves twice; one box is enough.
+    if (!m_exitFailureShown)
+        showWarning(this, f->message);
+    m_exitFailureShown = true;
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -98,6 +98,8 @@ private:
     // The held readings in the status bar, in place of the settings.
     void showHeld();
     void Form_Unload();
+    // Saves the general settings as the program ends; a failure is told once.
+    void saveAtExit();
     // The device behind a port number: a [Ports] entry, else the machine's N-th.
     QString portDevice(int number) const;
 
@@ -112,4 +114,5 @@ private:
     QDateTime ReadStartTime;
     QPointer<frmOption> m_option;
     bool m_unloaded = false;
+    bool m_exitFailureShown = false;
 };
