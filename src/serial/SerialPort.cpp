@@ -1,13 +1,16 @@
 #include "SerialPort.h"
 
 #include "PortDirectory.h"
+#include "PortFailures.h"
 
 #include <QSerialPort>
 #include <QTimer>
 
 #include <asm/ioctls.h>
+#include <cerrno>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 // <asm/termbits.h> clashes with <termios.h>; this is the kernel's termios2,
@@ -46,6 +49,14 @@ QSerialPort::FlowControl flowToQt(qint32 handshaking) {
     default:
         return QSerialPort::NoFlowControl;
     }
+}
+
+// The device Qt opens for a port name: a bare name lives in /dev.
+QString systemPath(const QString& name) {
+    return name.startsWith('/') || name.startsWith(QLatin1String("./")) ||
+                   name.startsWith(QLatin1String("../"))
+               ? name
+               : QStringLiteral("/dev/") + name;
 }
 
 AppError deviceError(const QString& what, const QSerialPort& port) {
@@ -155,15 +166,26 @@ Failure SerialPort::setPortOpen(bool open) {
         return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
     if (Failure f = m_settings.deviceSupports())
         return f;
-    const QString path = devicePath();
-    if (path.isEmpty())
+    const QString name = devicePath();
+    if (name.isEmpty())
         return makeError(
             Err::PortNotAvailable,
             QStringLiteral("Com%1 stands for no serial device on this machine.").arg(m_commPort));
+    const QString path = systemPath(name);
+    const DeviceHolders holders(::getpid());
+    // Look before opening: opening already sets the line up under the
+    // other program's feet.
+    if (const auto holder = holders.first(path))
+        return PortFailures::inUse(path, holder);
     m_port->setPortName(path);
     m_failed = false;
     if (!m_port->open(QIODevice::ReadWrite))
-        return deviceError(QStringLiteral("Cannot open"), *m_port);
+        return PortFailures::openRefused(
+            path, holders, m_port->error() == QSerialPort::PermissionError, m_port->errorString());
+    // Qt's lock file binds only programs that look for it; with TIOCEXCL the
+    // kernel refuses every further open (root's excepted, which the look
+    // above covers).
+    ::ioctl(m_port->handle(), TIOCEXCL);
     if (Failure f = applyToDevice()) {
         m_port->close();
         return f;

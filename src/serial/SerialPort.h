@@ -52,6 +52,8 @@ public:
     Failure take(const SerialChoice& choice);
 
     bool PortOpen() const;
+    // Opening is refused while another process has the device (found by its
+    // descriptors or its lock file); once open, no other process can open it.
     Failure setPortOpen(bool open);
 
     // Received bytes waiting to be fetched (saturates at 32767).
