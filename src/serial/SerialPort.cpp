@@ -3,6 +3,7 @@
 #include "PortDirectory.h"
 #include "PortFailures.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -13,6 +14,11 @@
 #include <unistd.h>
 
 namespace {
+// An unplugged adapter is hung up a moment before its device node goes;
+// this long it may take.
+constexpr int NodeGoneMs = 500;
+constexpr int NodePollMs = 50;
+
 // <asm/termbits.h> clashes with <termios.h>; this is the kernel's termios2,
 // used only to read back the speed the driver really set.
 struct KernelTermios2 {
@@ -186,6 +192,8 @@ Failure SerialPort::setPortOpen(bool open) {
     // kernel refuses every further open (root's excepted, which the look
     // above covers).
     ::ioctl(m_port->handle(), TIOCEXCL);
+    m_device = path;
+    ++m_opened;
     if (Failure f = applyToDevice()) {
         m_port->close();
         return f;
@@ -285,11 +293,29 @@ void SerialPort::onError(int error) {
         makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
                   QStringLiteral("The serial device %1 went away or cannot be read (%2).")
                       .arg(m_port->portName(), m_port->errorString()));
+    // A hung-up line refuses every request with EIO.
+    termios t{};
+    const int tries =
+        ::tcgetattr(m_port->handle(), &t) != 0 && errno == EIO ? NodeGoneMs / NodePollMs : 0;
     // Close outside QSerialPort's own notification handler.
-    QTimer::singleShot(0, this, [this, reason] {
+    QTimer::singleShot(0, this, [this, reason, tries, opened = m_opened] {
         setPortOpen(false);
-        emit failed(reason);
+        reportFailure(reason, tries, opened);
     });
+}
+
+void SerialPort::reportFailure(const AppError& reason, int triesLeft, int opened) {
+    if (opened != m_opened) // opened again since: that failure is history
+        return;
+    if (!QFileInfo::exists(m_device)) {
+        emit failed(PortFailures::disconnected(m_device));
+    } else if (triesLeft > 0) {
+        QTimer::singleShot(NodePollMs, this, [this, reason, triesLeft, opened] {
+            reportFailure(reason, triesLeft - 1, opened);
+        });
+    } else {
+        emit failed(reason);
+    }
 }
 
 std::int16_t SerialPort::InBufferCount() const {

@@ -254,8 +254,11 @@ void TestSerialPort::hangUpClosesThePortOnce()
     QTRY_VERIFY(!port.PortOpen());
     QTest::qWait(200);
     QCOMPARE(failed.count(), 1);
+    // Closing the master takes the pty's device node with it, as unplugging
+    // an adapter does.
     const AppError e = failed.first().first().value<AppError>();
-    QVERIFY(!e.message.isEmpty());
+    QCOMPARE(e.number, Err::PortHungUp);
+    QCOMPARE(e.message, QString("The device %1 was disconnected.").arg(pty.slavePath()));
 }
 
 void TestSerialPort::openRefusedWithItsCause_data()
