@@ -1,15 +1,24 @@
 #include "SerialPort.h"
 
 #include "PortDirectory.h"
+#include "PortFailures.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QTimer>
 
 #include <asm/ioctls.h>
+#include <cerrno>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
+// An unplugged adapter is hung up a moment before its device node goes;
+// this long it may take.
+constexpr int NodeGoneMs = 500;
+constexpr int NodePollMs = 50;
+
 // <asm/termbits.h> clashes with <termios.h>; this is the kernel's termios2,
 // used only to read back the speed the driver really set.
 struct KernelTermios2 {
@@ -46,6 +55,14 @@ QSerialPort::FlowControl flowToQt(qint32 handshaking) {
     default:
         return QSerialPort::NoFlowControl;
     }
+}
+
+// The device Qt opens for a port name: a bare name lives in /dev.
+QString systemPath(const QString& name) {
+    return name.startsWith('/') || name.startsWith(QLatin1String("./")) ||
+                   name.startsWith(QLatin1String("../"))
+               ? name
+               : QStringLiteral("/dev/") + name;
 }
 
 AppError deviceError(const QString& what, const QSerialPort& port) {
@@ -155,15 +172,28 @@ Failure SerialPort::setPortOpen(bool open) {
         return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
     if (Failure f = m_settings.deviceSupports())
         return f;
-    const QString path = devicePath();
-    if (path.isEmpty())
+    const QString name = devicePath();
+    if (name.isEmpty())
         return makeError(
             Err::PortNotAvailable,
             QStringLiteral("Com%1 stands for no serial device on this machine.").arg(m_commPort));
+    const QString path = systemPath(name);
+    const DeviceHolders holders(::getpid());
+    // Look before opening: opening already sets the line up under the
+    // other program's feet.
+    if (const auto holder = holders.first(path))
+        return PortFailures::inUse(path, holder);
     m_port->setPortName(path);
     m_failed = false;
     if (!m_port->open(QIODevice::ReadWrite))
-        return deviceError(QStringLiteral("Cannot open"), *m_port);
+        return PortFailures::openRefused(
+            path, holders, m_port->error() == QSerialPort::PermissionError, m_port->errorString());
+    // Qt's lock file binds only programs that look for it; with TIOCEXCL the
+    // kernel refuses every further open (root's excepted, which the look
+    // above covers).
+    ::ioctl(m_port->handle(), TIOCEXCL);
+    m_device = path;
+    ++m_opened;
     if (Failure f = applyToDevice()) {
         m_port->close();
         return f;
@@ -263,11 +293,29 @@ void SerialPort::onError(int error) {
         makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
                   QStringLiteral("The serial device %1 went away or cannot be read (%2).")
                       .arg(m_port->portName(), m_port->errorString()));
+    // A hung-up line refuses every request with EIO.
+    termios t{};
+    const int tries =
+        ::tcgetattr(m_port->handle(), &t) != 0 && errno == EIO ? NodeGoneMs / NodePollMs : 0;
     // Close outside QSerialPort's own notification handler.
-    QTimer::singleShot(0, this, [this, reason] {
+    QTimer::singleShot(0, this, [this, reason, tries, opened = m_opened] {
         setPortOpen(false);
-        emit failed(reason);
+        reportFailure(reason, tries, opened);
     });
+}
+
+void SerialPort::reportFailure(const AppError& reason, int triesLeft, int opened) {
+    if (opened != m_opened) // opened again since: that failure is history
+        return;
+    if (!QFileInfo::exists(m_device)) {
+        emit failed(PortFailures::disconnected(m_device));
+    } else if (triesLeft > 0) {
+        QTimer::singleShot(NodePollMs, this, [this, reason, triesLeft, opened] {
+            reportFailure(reason, triesLeft - 1, opened);
+        });
+    } else {
+        emit failed(reason);
+    }
 }
 
 std::int16_t SerialPort::InBufferCount() const {

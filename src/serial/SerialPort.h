@@ -52,6 +52,8 @@ public:
     Failure take(const SerialChoice& choice);
 
     bool PortOpen() const;
+    // Opening is refused while another process has the device (found by its
+    // descriptors or its lock file); once open, no other process can open it.
     Failure setPortOpen(bool open);
 
     // Received bytes waiting to be fetched (saturates at 32767).
@@ -76,6 +78,9 @@ signals:
 private:
     void onReadyRead();
     void onError(int error);
+    // Emits failed: "disconnected" when the device node has gone, checked
+    // again triesLeft times while a hung-up adapter may still be going.
+    void reportFailure(const AppError& reason, int triesLeft, int opened);
     Failure applyToDevice();
     void configureParityCheck();
     void takeBytes(const QByteArray& raw);
@@ -91,4 +96,6 @@ private:
     ParityMarks m_marks;
     bool m_marksParity = false;
     bool m_failed = false;
+    QString m_device; // the device last opened
+    int m_opened = 0; // opens so far, to tell a late failure report from a new run
 };

@@ -1,11 +1,62 @@
 // The serial component against a real pseudo-terminal pair: properties and
-// their refusals, open and close, fetching, and a hang-up.
+// their refusals, open and close, fetching, a hang-up, and who else may
+// use the device.
 #include "PtyPair.h"
+#include "serial/DeviceHolders.h"
 #include "serial/PortDirectory.h"
 #include "serial/SerialPort.h"
 
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Runs as the user nobody while it lives, so that the kernel's permission
+// checks apply; a user other than root is unprivileged already.
+class Unprivileged {
+public:
+    Unprivileged()
+    {
+        if (::geteuid() != 0) {
+            m_ok = true;
+            return;
+        }
+        const passwd* pw = ::getpwnam("nobody");
+        m_dropped = pw && ::setegid(pw->pw_gid) == 0 && ::seteuid(pw->pw_uid) == 0;
+        m_ok = m_dropped;
+    }
+    ~Unprivileged()
+    {
+        if (m_dropped && (::seteuid(0) != 0 || ::setegid(m_gid) != 0))
+            qFatal("cannot become root again");
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    gid_t m_gid = ::getegid();
+    bool m_ok = false;
+    bool m_dropped = false;
+};
+
+// The lock file Qt's serial port takes for device.
+QString lockFileFor(const QString& device)
+{
+    for (const QString& path : DeviceHolders::lockFileCandidates(device))
+        if (QFileInfo(QFileInfo(path).path()).isWritable())
+            return path;
+    return {};
+}
+
+enum class Situation { OtherPortObject, Cat, LiveLock, StaleLock, NoPermission, NoDevice };
+} // namespace
+Q_DECLARE_METATYPE(Situation)
 
 class TestSerialPort : public QObject {
     Q_OBJECT
@@ -19,6 +70,9 @@ private slots:
     void parityMarksBecomeQuestionMarks();
     void parityRefusedByAPseudoTerminal();
     void hangUpClosesThePortOnce();
+    void openRefusedWithItsCause_data();
+    void openRefusedWithItsCause();
+    void openPortShutsOthersOut();
     void portOrder();
 
 private:
@@ -200,8 +254,137 @@ void TestSerialPort::hangUpClosesThePortOnce()
     QTRY_VERIFY(!port.PortOpen());
     QTest::qWait(200);
     QCOMPARE(failed.count(), 1);
+    // Closing the master takes the pty's device node with it, as unplugging
+    // an adapter does.
     const AppError e = failed.first().first().value<AppError>();
-    QVERIFY(!e.message.isEmpty());
+    QCOMPARE(e.number, Err::PortHungUp);
+    QCOMPARE(e.message, QString("The device %1 was disconnected.").arg(pty.slavePath()));
+}
+
+void TestSerialPort::openRefusedWithItsCause_data()
+{
+    QTest::addColumn<Situation>("situation");
+    QTest::addColumn<int>("number");
+    // %1 the device, %2 the other process; empty: the port opens.
+    QTest::addColumn<QString>("expected");
+    const QString inUse = "The device %1 is in use by %2. Close it, or choose another port in "
+                          "Property.";
+    QTest::newRow("second port object, Qt's lock")
+        << Situation::OtherPortObject << Err::PortAlreadyOpen << inUse;
+    QTest::newRow("cat, no lock file") << Situation::Cat << Err::PortAlreadyOpen << inUse;
+    QTest::newRow("UUCP lock of a live process")
+        << Situation::LiveLock << Err::PortAlreadyOpen << inUse;
+    QTest::newRow("UUCP lock of a process gone") << Situation::StaleLock << 0 << QString();
+    QTest::newRow("no permission")
+        << Situation::NoPermission << Err::PortNotAvailable
+        << "No permission to open %1. Add your user to the dialout group, then log in again.";
+    QTest::newRow("no such device")
+        << Situation::NoDevice << Err::PortNotAvailable
+        << "The device %1 does not exist. Plug in the adapter, or choose another port in "
+           "Property.";
+}
+
+// Each reason a device cannot be had gets its own message, naming the
+// program that has it.
+void TestSerialPort::openRefusedWithItsCause()
+{
+    QFETCH(Situation, situation);
+    QFETCH(int, number);
+    QFETCH(QString, expected);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QString device = pty.slavePath();
+    QString other;
+    const QString lock = lockFileFor(device);
+    const auto removeLock = qScopeGuard([&] { QFile::remove(lock); });
+    SerialPort first;
+    QProcess process;
+    const auto endProcess = qScopeGuard([&] {
+        process.kill();
+        process.waitForFinished();
+    });
+    const auto writeLock = [&](qint64 pid) {
+        QFile f(lock);
+        return f.open(QIODevice::WriteOnly) &&
+               f.write(QString("%1\n").arg(pid, 10).toLatin1()) == 11;
+    };
+    std::optional<Unprivileged> unprivileged;
+    switch (situation) {
+    case Situation::OtherPortObject:
+        first.setPortResolver([&](int) { return device; });
+        QVERIFY(!first.setPortOpen(true));
+        other = QString("tst_serialport (PID %1)").arg(QCoreApplication::applicationPid());
+        break;
+    case Situation::Cat:
+        process.start("cat", {device});
+        QVERIFY(process.waitForStarted());
+        // cat has the device once a byte comes through it.
+        QVERIFY(pty.write("x"));
+        QVERIFY(process.waitForReadyRead(5000));
+        other = QString("cat (PID %1)").arg(process.processId());
+        break;
+    case Situation::LiveLock:
+    case Situation::StaleLock:
+        QVERIFY(!lock.isEmpty());
+        process.start("sleep", {"30"});
+        QVERIFY(process.waitForStarted());
+        other = QString("sleep (PID %1)").arg(process.processId());
+        QVERIFY(writeLock(process.processId()));
+        if (situation == Situation::StaleLock) {
+            process.kill();
+            QVERIFY(process.waitForFinished());
+        }
+        break;
+    case Situation::NoPermission:
+        QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0), 0);
+        unprivileged.emplace();
+        if (!unprivileged->ok())
+            QSKIP("cannot run as the user nobody");
+        break;
+    case Situation::NoDevice:
+        device = "/dev/parvelo-no-such-tty";
+        break;
+    }
+    SerialPort port;
+    port.setPortResolver([&](int) { return device; });
+    const Failure f = port.setPortOpen(true);
+    unprivileged.reset();
+    if (expected.isEmpty()) {
+        QVERIFY2(!f, qPrintable(f ? f->message : QString()));
+        QVERIFY(port.PortOpen());
+        return;
+    }
+    QVERIFY(f);
+    QCOMPARE(f->message, expected.replace("%1", device).replace("%2", other));
+    QCOMPARE(f->number, number);
+    QVERIFY(!port.PortOpen());
+}
+
+// Once the port is open, nobody else opens the device; closed, it is free.
+void TestSerialPort::openPortShutsOthersOut()
+{
+    PtyPair pty;
+    const QByteArray device = QFile::encodeName(pty.slavePath());
+    QCOMPARE(::chmod(device.constData(), 0666), 0);
+    SerialPort port;
+    port.setPortResolver([&](int) { return pty.slavePath(); });
+    QVERIFY(!port.setPortOpen(true));
+    const auto openAsOther = [&] {
+        Unprivileged as;
+        if (!as.ok())
+            return -2;
+        const int fd = ::open(device.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0 ? 0 : err;
+    };
+    const int whileOpen = openAsOther();
+    if (whileOpen == -2)
+        QSKIP("cannot run as the user nobody");
+    QCOMPARE(whileOpen, EBUSY);
+    QVERIFY(!port.setPortOpen(false));
+    QCOMPARE(openAsOther(), 0);
 }
 
 void TestSerialPort::portOrder()
