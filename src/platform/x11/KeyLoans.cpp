@@ -15,6 +15,21 @@ bool isRunning(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH);
 }
 
+// Programs on other hosts may share the X server; a process id only says
+// something on its own host.
+std::uint32_t thisHost() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (const char* c = name; *c; ++c)
+        hash = (hash ^ std::uint8_t(*c)) * 16777619u;
+    return hash & 0x7fffffff;
+}
+
+bool isOurs(const KeyLoans::Entry& e) {
+    return e.pid == ::getpid() && e.host == thisHost();
+}
+
 // Read, change and write the property with the server grabbed, so that two
 // instances starting at once cannot lose each other's records.
 class ServerGrab {
@@ -45,7 +60,7 @@ void KeyLoans::replaceOwn(const std::vector<Entry>& own) {
     ServerGrab grab(connection_.display());
     std::vector<Entry> kept;
     for (const Entry& e : entries())
-        if (e.pid != ::getpid())
+        if (!isOurs(e))
             kept.push_back(e);
     kept.insert(kept.end(), own.begin(), own.end());
     write(kept);
@@ -64,9 +79,9 @@ std::vector<KeyLoans::Entry> KeyLoans::entries() const {
         type == XA_CARDINAL && format == 32 && data) {
         // Format 32 comes back as longs.
         const long* values = reinterpret_cast<const long*>(data);
-        for (unsigned long i = 0; i + 2 < count; i += 3)
-            out.push_back({pid_t(values[i]), std::uint8_t(values[i + 1]),
-                           static_cast<unsigned long>(values[i + 2])});
+        for (unsigned long i = 0; i + 3 < count; i += 4)
+            out.push_back({pid_t(values[i]), std::uint32_t(values[i + 1]),
+                           std::uint8_t(values[i + 2]), static_cast<unsigned long>(values[i + 3])});
     }
     if (data)
         XFree(data);
@@ -82,6 +97,7 @@ void KeyLoans::write(const std::vector<Entry>& entries) {
     std::vector<long> values;
     for (const Entry& e : entries) {
         values.push_back(e.pid);
+        values.push_back(long(e.host));
         values.push_back(e.keycode);
         values.push_back(long(e.keysym));
     }
@@ -99,9 +115,10 @@ int KeyLoans::recoverFromDeadInstances() {
         ServerGrab grab(dpy);
         std::vector<Entry> kept;
         for (const Entry& e : entries()) {
-            if (e.pid == ::getpid() || isRunning(e.pid)) {
-                if (e.pid != ::getpid())
-                    kept.push_back(e);
+            if (isOurs(e))
+                continue;
+            if (e.host != thisHost() || isRunning(e.pid)) {
+                kept.push_back(e);
                 continue;
             }
             deadFound = true;
@@ -120,7 +137,7 @@ int KeyLoans::recoverFromDeadInstances() {
                 ++givenBack;
             }
         }
-        kept.push_back({::getpid(), 0, 0});
+        kept.push_back({::getpid(), thisHost(), 0, 0});
         write(kept);
     }
     if (deadFound)
@@ -130,9 +147,9 @@ int KeyLoans::recoverFromDeadInstances() {
 }
 
 void KeyLoans::record(const std::vector<Loan>& loans) {
-    std::vector<Entry> own{{::getpid(), 0, 0}};
+    std::vector<Entry> own{{::getpid(), thisHost(), 0, 0}};
     for (const auto& [keycode, keysym] : loans)
-        own.push_back({::getpid(), keycode, keysym});
+        own.push_back({::getpid(), thisHost(), keycode, keysym});
     replaceOwn(own);
 }
 

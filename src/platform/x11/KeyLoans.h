@@ -11,7 +11,9 @@ class X11Connection;
 // of the root window) with our process id. A program killed while it typed
 // cannot give its keys back, and may leave a modifier pressed; the next start
 // finds its record, sees that the process is gone, and puts the keyboard back
-// as it was. Several instances share the property: each owns its records.
+// as it was. Several instances share the property, from other hosts too:
+// each owns its records, and only records of this host are judged by their
+// process id.
 class KeyLoans {
 public:
     using Loan = std::pair<std::uint8_t, unsigned long>; // keycode, keysym
@@ -26,10 +28,11 @@ public:
     // Replaces this instance's records: the keys it holds now.
     void record(const std::vector<Loan>& loans);
 
-    // The records as stored: (pid, keycode, keysym); keycode 0 marks an
-    // instance without borrowed keys. Exposed for tests.
+    // The records as stored: (pid, host, keycode, keysym); keycode 0 marks
+    // an instance without borrowed keys. Exposed for tests.
     struct Entry {
         pid_t pid = 0;
+        std::uint32_t host = 0; // a hash of the host name
         std::uint8_t keycode = 0;
         unsigned long keysym = 0;
     };
