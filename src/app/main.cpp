@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 int signalPipe[2] = {-1, -1};
@@ -44,7 +45,20 @@ void closeOnTermination(Form1& form) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // On a Wayland desktop the window runs under XWayland when there is one:
+    // it then centres itself as designed, and its Alt access keys and focus
+    // behave as on X11. The targets run there too. Unless the user chose a
+    // platform; the environment stays as it is for the programs we start.
+    std::vector<char*> args(argv, argv + argc);
+    char platformOption[] = "-platform";
+    char xcb[] = "xcb";
+    if (!args.empty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsSet("DISPLAY")) {
+        args.insert(args.begin() + 1, {platformOption, xcb});
+    }
+    int count = int(args.size());
+    args.push_back(nullptr);
+    QApplication app(count, args.data());
     QApplication::setApplicationName(QStringLiteral("Parvelo"));
     QApplication::setOrganizationName(QStringLiteral("Parvelo"));
     Form1 form(createDesktopPlatform());

@@ -8,6 +8,7 @@
 #include "platform/x11/SpareKeyPool.h"
 #include "platform/x11/TaskTable.h"
 #include "platform/x11/WindowMatch.h"
+#include "platform/x11/X11ClientEnvironment.h"
 
 #include <QTest>
 
@@ -318,6 +319,27 @@ private slots:
         }
         QCOMPARE(table.size(), 32767);
         QVERIFY(table.find(0) == nullptr);
+    }
+
+    // On Wayland a target must come up as an X11 client, whatever the user
+    // chose for its toolkit; the rest of the environment passes unchanged.
+    void targetEnvironmentSelectsX11OnWaylandOnly() {
+        using namespace X11ClientEnvironment;
+        const QStringList user = {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0",
+                                  "QT_QPA_PLATFORM=wayland", "LANG=de_DE.UTF-8", "A=b=c"};
+        QVERIFY(isWaylandSession(user));
+        QVERIFY(isWaylandSession({"XDG_SESSION_TYPE=Wayland"}));
+        QVERIFY(!isWaylandSession({"XDG_SESSION_TYPE=x11", "WAYLAND_DISPLAY="}));
+
+        QCOMPARE(forTarget(user, false), user);
+        const QStringList env = forTarget(user, true);
+        for (const char* kept :
+             {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0", "LANG=de_DE.UTF-8", "A=b=c"})
+            QVERIFY2(env.contains(kept), qPrintable(kept));
+        QVERIFY(!env.contains("QT_QPA_PLATFORM=wayland"));
+        for (const char* x11 : {"QT_QPA_PLATFORM=xcb", "GDK_BACKEND=x11", "SDL_VIDEODRIVER=x11"})
+            QCOMPARE(env.count(x11), 1);
+        QCOMPARE(env.size(), user.size() - 1 + overrides().size());
     }
 };
 

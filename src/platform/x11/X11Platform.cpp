@@ -1,14 +1,15 @@
 #include "platform/x11/X11Platform.h"
 
+#include "platform/x11/X11ClientEnvironment.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcessEnvironment>
 
 #include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 // How long a newly started program may take to show its first window.
@@ -27,9 +28,9 @@ std::int64_t monotonicMs() {
 }
 } // namespace
 
-X11Platform::X11Platform(std::unique_ptr<X11Connection> connection, QString warning)
+X11Platform::X11Platform(std::unique_ptr<X11Connection> connection, bool waylandSession)
     : connection_(std::move(connection)), finder_(*connection_), activator_(*connection_, finder_),
-      typer_(*connection_), warning_(std::move(warning)) {}
+      typer_(*connection_), waylandSession_(waylandSession) {}
 
 std::int16_t X11Platform::launch(const QString& path, AppError* error) {
     const auto fail = [&](const QString& why) -> std::int16_t {
@@ -58,8 +59,16 @@ std::int16_t X11Platform::launch(const QString& path, AppError* error) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     const QByteArray file = QFile::encodeName(path);
     char* argv[] = {const_cast<char*>(file.constData()), nullptr};
+    std::vector<QByteArray> entries;
+    for (const QString& entry : X11ClientEnvironment::forTarget(
+             QProcessEnvironment::systemEnvironment().toStringList(), waylandSession_))
+        entries.push_back(entry.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
     pid_t pid = 0;
-    const int failed = posix_spawn(&pid, file.constData(), nullptr, &attributes, argv, environ);
+    const int failed = posix_spawn(&pid, file.constData(), nullptr, &attributes, argv, envp.data());
     posix_spawnattr_destroy(&attributes);
     if (failed || pid <= 0)
         return fail(QStringLiteral("the system could not run it (%1).")
@@ -113,11 +122,20 @@ Failure X11Platform::activate(std::int16_t taskId) {
         // that shows one: nothing will come.
         if (!task->hadWindow && task->exitedAtMs >= 0 &&
             monotonicMs() - task->exitedAtMs >= HandOverMs)
-            return makeError(Err::NoTargetWindow,
-                             QStringLiteral("\"%1\" ended with exit status %2 and showed no "
-                                            "window. Choose a program with a window.")
-                                 .arg(task->path)
-                                 .arg(task->exitStatus));
+            return makeError(
+                Err::NoTargetWindow,
+                waylandSession_
+                    // The usual cause: the program was running already,
+                    // natively on Wayland, and the new start handed over to it.
+                    ? QStringLiteral("\"%1\" ended with exit status %2 and showed no X11 window. "
+                                     "If it is already running natively on Wayland, close it "
+                                     "and start it from Parvelo.")
+                          .arg(task->path)
+                          .arg(task->exitStatus)
+                    : QStringLiteral("\"%1\" ended with exit status %2 and showed no window. "
+                                     "Choose a program with a window.")
+                          .arg(task->path)
+                          .arg(task->exitStatus));
         // A program just started may not have shown its window yet (a
         // spreadsheet takes seconds).
         if (!task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs)

@@ -16,8 +16,10 @@
 // tree to find their windows, XTest to type.
 class X11Platform : public DesktopPlatform {
 public:
-    // Takes an open connection; see PlatformFactory for the other cases.
-    explicit X11Platform(std::unique_ptr<X11Connection> connection, QString warning = {});
+    // Takes an open connection; see the factory for the other cases.
+    // waylandSession: the display is XWayland, and targets are started so
+    // that they run as X11 clients.
+    explicit X11Platform(std::unique_ptr<X11Connection> connection, bool waylandSession = false);
 
     std::int16_t launch(const QString& path, AppError* error) override;
     Failure activate(std::int16_t taskId) override;
@@ -25,7 +27,7 @@ public:
     QString targetTitle() override;
     void prepareTyping() override { typer_.prepare(); }
     void endTyping() override { typer_.giveBackKeys(); }
-    QString sessionWarning() const override { return warning_; }
+    QString sessionWarning() const override { return {}; }
 
     KeyTyper& typer() { return typer_; }
     // The window activate() last confirmed (0: none).
@@ -48,5 +50,5 @@ private:
     unsigned long titleWindow_ = 0;
     std::int64_t titleReadAtMs_ = 0;
     QString title_;
-    QString warning_;
+    bool waylandSession_ = false;
 };

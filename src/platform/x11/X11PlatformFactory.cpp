@@ -1,16 +1,13 @@
 #include "platform/DesktopPlatform.h"
 #include "platform/UnavailablePlatform.h"
+#include "platform/x11/X11ClientEnvironment.h"
 #include "platform/x11/X11Platform.h"
 
-namespace {
-bool waylandSession() {
-    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-           qgetenv("XDG_SESSION_TYPE").toLower() == "wayland";
-}
-} // namespace
+#include <QProcessEnvironment>
 
 std::unique_ptr<DesktopPlatform> createDesktopPlatform() {
-    const bool wayland = waylandSession();
+    const bool wayland = X11ClientEnvironment::isWaylandSession(
+        QProcessEnvironment::systemEnvironment().toStringList());
     const QString display = qEnvironmentVariable("DISPLAY");
     if (display.isEmpty()) {
         return std::make_unique<UnavailablePlatform>(
@@ -32,12 +29,7 @@ std::unique_ptr<DesktopPlatform> createDesktopPlatform() {
             QStringLiteral("The X server on %1 has no XTest extension: Parvelo cannot type into "
                            "other programs. Reading and the log work.")
                 .arg(display));
-    QString warning;
-    if (wayland)
-        warning = QStringLiteral(
-            "This is a Wayland session: Parvelo can type only into programs that run under "
-            "XWayland (X11 programs, e.g. LibreOffice started with SAL_USE_VCLPLUGIN=gen), "
-            "and the compositor may refuse to give them the focus. Programs running natively "
-            "on Wayland receive nothing.");
-    return std::make_unique<X11Platform>(std::move(connection), warning);
+    // On a Wayland desktop with XWayland, the targets Parvelo starts run as
+    // X11 clients (see X11ClientEnvironment): nothing to warn about.
+    return std::make_unique<X11Platform>(std::move(connection), wayland);
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QStringList>
+
+// On a Wayland desktop, XTest reaches only programs that run as X11 clients
+// (under XWayland). Software Execution starts its target with these
+// variables added to the user's environment, so that the common toolkits
+// choose their X11 back end; everything else is passed on unchanged.
+namespace X11ClientEnvironment {
+
+// name=value pairs that select X11: GTK, Qt, SDL, Clutter, Firefox,
+// Electron and winit. LibreOffice follows them through its gtk3 and kf5
+// plugins; its gen plugin is X11 anyway.
+const QStringList& overrides();
+
+// environment ("NAME=value" entries) for a program started on this desktop:
+// unchanged on an X11 session, with overrides() in place on a Wayland one.
+QStringList forTarget(const QStringList& environment, bool waylandSession);
+
+// True when the session is Wayland (WAYLAND_DISPLAY or XDG_SESSION_TYPE say so).
+bool isWaylandSession(const QStringList& environment);
+
+} // namespace X11ClientEnvironment

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""End to end on a Wayland desktop (tests/e2e/waylandsession.sh: headless
+mutter with XWayland): Software Execution starts the target as an X11
+client, and the lines arrive there exactly.
+
+1. xterm (cat > file) as the target, while a native Wayland terminal (foot)
+   that opened after it holds the focus: every line reaches the xterm, and
+   foot receives nothing. No start-up warning.
+2. A GTK program (gtk_target.py) as the target: without GDK_BACKEND=x11 it
+   would open a native Wayland window that XTest cannot reach.
+
+usage: test_wayland_capture.py PARVELO_EXE [CASE...]"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+from parvelo_session import CatTarget, Parvelo, SerialLine, check, run_cases, wait_for  # noqa: E402
+from test_xterm_capture import LINES  # noqa: E402
+
+
+def start_foot(workdir):
+    """A native Wayland terminal; mutter gives the newest window the focus."""
+    out = os.path.join(workdir, "foot.out")
+    foot = subprocess.Popen(["foot", "sh", "-c", f"stty raw -echo; exec cat > {out}"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for(lambda: os.path.exists(out), 20, "foot to start")
+    time.sleep(1.0)
+    return foot, out
+
+
+def case_xterm_behind_foot(exe, workdir):
+    serial = SerialLine()
+    target = CatTarget(workdir)
+    app = Parvelo(exe, {"Settings": {"ExeFileName": target.script, "OpenPathName": workdir}},
+                  serial)
+    foot = None
+    try:
+        app.software_execution()
+        target.wait_ready()
+        wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
+        foot, foot_out = start_foot(workdir)
+        sent = "".join(line + "\r\n" for line in LINES)
+        serial.send(sent.encode())
+        expected = "".join(line + "\n" for line in LINES).encode()
+        got = target.wait_data(expected)
+        check(got == expected, f"xterm got {got!r}")
+        check(os.path.getsize(foot_out) == 0, f"foot got {open(foot_out, 'rb').read()!r}")
+        return f"{len(LINES)} lines exact in xterm, nothing in foot"
+    finally:
+        if foot:
+            foot.kill()
+        app.close()
+        target.stop()
+
+
+def case_gtk_target(exe, workdir):
+    out = os.path.join(workdir, "gtk.out")
+    script = os.path.join(workdir, "gtk.sh")
+    with open(script, "w") as f:
+        f.write(f"#!/bin/sh\nexec {os.path.join(os.path.dirname(__file__), 'gtk_target.py')} {out}\n")
+    os.chmod(script, 0o755)
+    serial = SerialLine()
+    app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
+    try:
+        app.software_execution()
+        wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
+        wait_for(lambda: os.path.exists(out), 20, "the GTK target")
+        serial.send("+12.5 µg\r\n-0.25\r\n".encode())
+        expected = "+12.5 µg\n-0.25\n".encode()
+        wait_for(lambda: open(out, "rb").read().endswith(expected), 30, "lines in the GTK target")
+        backend = open(out, "rb").read().split(b"\n")[0]
+        check(backend == b"X11Display", f"GTK chose {backend!r}")
+        return "GTK came up under XWayland (X11Display) and took the lines exactly"
+    finally:
+        app.close()
+        subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
+
+
+def main():
+    exe = sys.argv[1]
+    check(os.environ.get("WAYLAND_DISPLAY"), "run me through tests/e2e/waylandsession.sh")
+    workdir = tempfile.mkdtemp(prefix="parvelo-wayland-")
+    print(f"work folder {workdir}")
+    cases = [
+        ("xterm behind foot", lambda: case_xterm_behind_foot(exe, workdir)),
+        ("gtk target", lambda: case_gtk_target(exe, workdir)),
+    ]
+    return run_cases(cases, sys.argv[2:])
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,83 @@
+#!/bin/sh
+# Runs a command inside a headless Wayland desktop of its own: GNOME's
+# compositor (mutter, in a private D-Bus session) with XWayland. The command
+# sees WAYLAND_DISPLAY, XDG_SESSION_TYPE=wayland, and DISPLAY and XAUTHORITY
+# of XWayland, as a program on a GNOME desktop does. Cleans up on exit and on
+# signals and exits with the command's status.
+#
+#   tests/e2e/waylandsession.sh CMD ARGS...
+
+set -u
+[ $# -ge 1 ] || { echo "usage: $0 CMD ARGS..." >&2; exit 2; }
+for tool in mutter dbus-run-session Xwayland; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "waylandsession: $tool not found" >&2; exit 127; }
+done
+
+workdir=$(mktemp -d "${TMPDIR:-/tmp}/waylandsession.XXXXXX") || exit 1
+XDG_RUNTIME_DIR="$workdir/runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+export XDG_RUNTIME_DIR
+WAYLAND_DISPLAY="parvelo-wayland"
+export WAYLAND_DISPLAY
+unset DISPLAY XAUTHORITY
+mutter_pid=
+cmd_pid=
+
+cleanup() {
+    [ -n "$cmd_pid" ] && kill "$cmd_pid" 2>/dev/null
+    if [ -n "$mutter_pid" ]; then
+        kill "$mutter_pid" 2>/dev/null
+        wait "$mutter_pid" 2>/dev/null
+    fi
+    rm -rf "$workdir"
+}
+on_signal() {
+    trap - EXIT
+    cleanup
+    exit "$1"
+}
+trap cleanup EXIT
+trap 'on_signal 129' HUP
+trap 'on_signal 130' INT
+trap 'on_signal 143' TERM
+
+# Without --no-x11, mutter starts XWayland and names its display.
+dbus-run-session -- mutter --headless --wayland \
+    --virtual-monitor 1280x1024 --wayland-display="$WAYLAND_DISPLAY" \
+    >"$workdir/mutter.log" 2>&1 &
+mutter_pid=$!
+
+i=0
+display=
+while [ $i -lt 400 ]; do
+    display=$(sed -n 's/.*Using public X11 display \(:[0-9]*\).*/\1/p' "$workdir/mutter.log" | head -n 1)
+    auth=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 1)
+    [ -n "$display" ] && [ -n "$auth" ] && [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] && break
+    kill -0 "$mutter_pid" 2>/dev/null || break
+    sleep 0.05
+    i=$((i + 1))
+done
+if [ -z "$display" ] || [ -z "$auth" ]; then
+    echo "waylandsession: mutter did not start XWayland" >&2
+    cat "$workdir/mutter.log" >&2
+    exit 1
+fi
+DISPLAY=$display
+XAUTHORITY=$auth
+XDG_SESSION_TYPE=wayland
+export DISPLAY XAUTHORITY XDG_SESSION_TYPE
+# XWayland starts on demand: wait until it answers.
+i=0
+until xprop -root >/dev/null 2>&1; do
+    i=$((i + 1))
+    [ $i -ge 200 ] && { echo "waylandsession: XWayland does not answer" >&2; exit 1; }
+    sleep 0.05
+done
+
+exec 4<&0
+"$@" <&4 4<&- &
+cmd_pid=$!
+wait "$cmd_pid"
+status=$?
+cmd_pid=
+exit $status
