@@ -122,12 +122,15 @@ int main(int argc, char** argv) {
     QString outFile;
     QString title = "dialogtarget";
     QString trigger = "DIALOG";
+    QString platformFile;
     bool dialogAtStart = false;
     bool bad = false;
     for (int i = 1; i < argc && !bad; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if ((arg == "--title" || arg == "--trigger") && i + 1 < argc)
             (arg == "--title" ? title : trigger) = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == "--platform-to" && i + 1 < argc)
+            platformFile = QString::fromLocal8Bit(argv[++i]);
         else if (arg == "--dialog-at-start")
             dialogAtStart = true;
         else if (!arg.startsWith("--") && outFile.isEmpty())
@@ -137,10 +140,14 @@ int main(int argc, char** argv) {
     }
     if (bad || outFile.isEmpty() || trigger.isEmpty()) {
         std::fprintf(stderr, "usage: dialog_target OUTFILE [--title TITLE] [--trigger WORD] "
-                             "[--dialog-at-start]\n");
+                             "[--dialog-at-start] [--platform-to FILE]\n");
         return 2;
     }
     QApplication app(argc, argv);
+    if (!platformFile.isEmpty()) { // which window system Qt chose, then done
+        QFile f(platformFile);
+        return f.open(QIODevice::WriteOnly) && f.write(app.platformName().toUtf8()) > 0 ? 0 : 1;
+    }
     Target target(outFile, title, trigger, dialogAtStart);
     return app.exec();
 }

@@ -9,7 +9,10 @@ client, and the lines arrive there exactly.
 2. A GTK program (gtk_target.py) as the target: without GDK_BACKEND=x11 it
    would open a native Wayland window that XTest cannot reach.
 
-usage: test_wayland_capture.py PARVELO_EXE [CASE...]"""
+3. The toolkits: a target started by Software Execution gets Qt and GTK on
+   X11, where started directly on this desktop they go native.
+
+usage: test_wayland_capture.py PARVELO_EXE DIALOG_TARGET_EXE [CASE...]"""
 
 import os
 import subprocess
@@ -80,16 +83,58 @@ def case_gtk_target(exe, workdir):
         subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
 
 
+def probes_script(dialog_target, folder):
+    """Shell lines that write which window system Qt and GTK choose."""
+    gtk = os.path.join(os.path.dirname(__file__), "gtk_target.py")
+    return (f"{dialog_target} x --platform-to {folder}/qt\n"
+            f"timeout 2 {gtk} {folder}/gtk\n")
+
+
+def chosen(folder):
+    return {name: open(os.path.join(folder, name), "rb").read().split(b"\n")[0].decode()
+            for name in ("qt", "gtk")}
+
+
+def case_toolkits(exe, dialog_target, workdir):
+    direct = tempfile.mkdtemp(dir=workdir)
+    subprocess.run(["sh", "-c", probes_script(dialog_target, direct)], check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    native = chosen(direct)
+    check(native == {"qt": "wayland", "gtk": "GdkWaylandDisplay"},
+          f"started directly: {native}")
+    launched = tempfile.mkdtemp(dir=workdir)
+    out = os.path.join(workdir, "toolkits.out")
+    script = os.path.join(workdir, "toolkits.sh")
+    with open(script, "w") as f:
+        f.write("#!/bin/sh\n" + probes_script(dialog_target, launched) +
+                f"exec {os.path.join(os.path.dirname(__file__), 'gtk_target.py')} {out}\n")
+    os.chmod(script, 0o755)
+    serial = SerialLine()
+    app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
+    try:
+        app.software_execution()
+        wait_for(lambda: os.path.exists(out), 30, "the probes and the GTK target")
+        serial.send(b"ok\r\n")
+        wait_for(lambda: open(out, "rb").read().endswith(b"ok\n"), 30, "the line")
+        x11 = chosen(launched)
+        check(x11 == {"qt": "xcb", "gtk": "X11Display"}, f"launched: {x11}")
+        return f"started directly {native}; by Software Execution {x11}"
+    finally:
+        app.close()
+        subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
+
+
 def main():
-    exe = sys.argv[1]
+    exe, dialog_target = sys.argv[1], sys.argv[2]
     check(os.environ.get("WAYLAND_DISPLAY"), "run me through tests/e2e/waylandsession.sh")
     workdir = tempfile.mkdtemp(prefix="parvelo-wayland-")
     print(f"work folder {workdir}")
     cases = [
         ("xterm behind foot", lambda: case_xterm_behind_foot(exe, workdir)),
         ("gtk target", lambda: case_gtk_target(exe, workdir)),
+        ("toolkits", lambda: case_toolkits(exe, dialog_target, workdir)),
     ]
-    return run_cases(cases, sys.argv[2:])
+    return run_cases(cases, sys.argv[3:])
 
 
 if __name__ == "__main__":
