@@ -12,7 +12,7 @@ client, and the lines arrive there exactly.
 3. The toolkits: a target started by Software Execution gets Qt and GTK on
    X11, where started directly on this desktop they go native.
 
-usage: test_wayland_capture.py PARVELO_EXE DIALOG_TARGET_EXE [CASE...]"""
+usage: test_wayland_capture.py [--native foot|gtk] PARVELO_EXE DIALOG_TARGET_EXE [CASE...]"""
 
 import os
 import subprocess
@@ -25,14 +25,27 @@ from parvelo_session import CatTarget, Parvelo, SerialLine, check, run_cases, wa
 from test_xterm_capture import LINES  # noqa: E402
 
 
-def start_foot(workdir):
-    """A native Wayland terminal; mutter gives the newest window the focus."""
-    out = os.path.join(workdir, "foot.out")
-    foot = subprocess.Popen(["foot", "sh", "-c", f"stty raw -echo; exec cat > {out}"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for(lambda: os.path.exists(out), 20, "foot to start")
+NATIVE = "foot"  # the native window that takes the focus: foot, or gtk
+
+
+def start_native(workdir):
+    """A native Wayland window; the compositor gives the newest window the
+    focus. foot, or where foot cannot run (it crashes on KWin's virtual
+    output) the GTK target started natively. Returns (process, its file,
+    what it holds before any key)."""
+    out = os.path.join(workdir, f"{NATIVE}.out")
+    if NATIVE == "gtk":
+        gtk = os.path.join(os.path.dirname(__file__), "gtk_target.py")
+        proc = subprocess.Popen([gtk, out], env=dict(os.environ, GDK_BACKEND="wayland"),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        before = b"GdkWaylandDisplay\n"
+    else:
+        proc = subprocess.Popen(["foot", "sh", "-c", f"stty raw -echo; exec cat > {out}"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        before = b""
+    wait_for(lambda: os.path.exists(out), 20, f"{NATIVE} to start")
     time.sleep(1.0)
-    return foot, out
+    return proc, out, before
 
 
 def case_xterm_behind_foot(exe, workdir):
@@ -45,14 +58,15 @@ def case_xterm_behind_foot(exe, workdir):
         app.software_execution()
         target.wait_ready()
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
-        foot, foot_out = start_foot(workdir)
+        foot, foot_out, before = start_native(workdir)
         sent = "".join(line + "\r\n" for line in LINES)
         serial.send(sent.encode())
         expected = "".join(line + "\n" for line in LINES).encode()
         got = target.wait_data(expected)
         check(got == expected, f"xterm got {got!r}")
-        check(os.path.getsize(foot_out) == 0, f"foot got {open(foot_out, 'rb').read()!r}")
-        return f"{len(LINES)} lines exact in xterm, nothing in foot"
+        native = open(foot_out, "rb").read()
+        check(native == before, f"{NATIVE} got {native!r}")
+        return f"{len(LINES)} lines exact in xterm, nothing in {NATIVE}"
     finally:
         if foot:
             foot.kill()
@@ -125,7 +139,11 @@ def case_toolkits(exe, dialog_target, workdir):
 
 
 def main():
-    exe, dialog_target = sys.argv[1], sys.argv[2]
+    global NATIVE
+    args = sys.argv[1:]
+    if args[:1] == ["--native"]:
+        NATIVE, args = args[1], args[2:]
+    exe, dialog_target = args[0], args[1]
     check(os.environ.get("WAYLAND_DISPLAY"), "run me through tests/e2e/waylandsession.sh")
     workdir = tempfile.mkdtemp(prefix="parvelo-wayland-")
     print(f"work folder {workdir}")
@@ -134,7 +152,7 @@ def main():
         ("gtk target", lambda: case_gtk_target(exe, workdir)),
         ("toolkits", lambda: case_toolkits(exe, dialog_target, workdir)),
     ]
-    return run_cases(cases, sys.argv[3:])
+    return run_cases(cases, args[2:])
 
 
 if __name__ == "__main__":
