@@ -155,6 +155,16 @@ def holders_of(path):
     return pids
 
 
+def target_script(workdir, name, body):
+    """A shell script for Software Execution to start (it takes no
+    arguments): body is the script's text after #!/bin/sh."""
+    path = os.path.join(workdir, name)
+    with open(path, "w") as f:
+        f.write("#!/bin/sh\n" + body)
+    os.chmod(path, 0o755)
+    return path
+
+
 class CatTarget:
     """A target program for Software Execution: an xterm that runs
     `cat > out`, at a fixed place on the screen so that it never covers the

@@ -9,11 +9,17 @@
 
 set -u
 [ $# -ge 1 ] || { echo "usage: $0 CMD ARGS..." >&2; exit 2; }
-for tool in sway swaymsg Xwayland xhost xprop; do
+for tool in sway swaymsg Xwayland xhost xprop dbus-run-session; do
     command -v "$tool" >/dev/null 2>&1 || { echo "swaysession: $tool not found" >&2; exit 127; }
 done
 
-workdir=$(mktemp -d "${TMPDIR:-/tmp}/swaysession.XXXXXX") || exit 1
+# One D-Bus session for the compositor and the command, ended with the script:
+# programs that find none would start buses of their own and leave them.
+if [ -z "${PARVELO_SESSION_BUS:-}" ]; then
+    PARVELO_SESSION_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/session-common.sh"
+session_begin swaysession
 chmod 755 "$workdir"
 runtime="$workdir/runtime"
 mkdir -m 0700 "$runtime"
@@ -26,31 +32,12 @@ if [ "$(id -u)" -eq 0 ]; then
     chown nobody:nogroup "$runtime"
     as_user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
 fi
-sway_pid=
-cmd_pid=
-
-cleanup() {
-    [ -n "$cmd_pid" ] && kill "$cmd_pid" 2>/dev/null
-    if [ -n "$sway_pid" ]; then
-        kill "$sway_pid" 2>/dev/null
-        wait "$sway_pid" 2>/dev/null
-    fi
-    rm -rf "$workdir"
-}
-on_signal() {
-    trap - EXIT
-    cleanup
-    exit "$1"
-}
-trap cleanup EXIT
-trap 'on_signal 129' HUP
-trap 'on_signal 130' INT
-trap 'on_signal 143' TERM
 
 $as_user env -i PATH=/usr/bin:/bin HOME="$workdir" XDG_RUNTIME_DIR="$runtime" \
     WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     sway -c "$workdir/config" >"$workdir/sway.log" 2>&1 &
 sway_pid=$!
+session_track "$sway_pid"
 
 i=0
 ipc=
@@ -97,10 +84,4 @@ until xprop -root >/dev/null 2>&1; do
     sleep 0.05
 done
 
-exec 4<&0
-"$@" <&4 4<&- &
-cmd_pid=$!
-wait "$cmd_pid"
-status=$?
-cmd_pid=
-exit $status
+session_run "$@"

@@ -22,7 +22,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
-    CatTarget, Parvelo, SerialLine, check, find_window, run_cases, sh, wait_for, window_name)
+    CatTarget, Parvelo, SerialLine, check, find_window, run_cases, sh, target_script, wait_for,
+    window_name)
 from test_run_faults import idle_cpu, split_log, start_run  # noqa: E402
 
 HELD = "Readings are held: "
@@ -47,10 +48,8 @@ def events_by_reading(app):
 
 def case_modal_dialog(exe, target_exe, workdir):
     out = os.path.join(workdir, "dialog-target.txt")
-    script = os.path.join(workdir, "dialog-target.sh")
-    with open(script, "w") as f:
-        f.write(f"#!/bin/sh\nexec {target_exe} {out} --title dialogtarget\n")
-    os.chmod(script, 0o755)
+    script = target_script(workdir, "dialog-target.sh",
+                           f"exec {target_exe} {out} --title dialogtarget\n")
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
     try:

@@ -21,10 +21,12 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parvelo_session import CatTarget, Parvelo, SerialLine, check, run_cases, wait_for  # noqa: E402
+from parvelo_session import (  # noqa: E402
+    CatTarget, Parvelo, SerialLine, check, run_cases, target_script, wait_for)
 from test_xterm_capture import LINES  # noqa: E402
 
 
+GTK_TARGET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gtk_target.py")
 NATIVE = "foot"  # the native window that takes the focus: foot, or gtk
 
 
@@ -35,8 +37,7 @@ def start_native(workdir):
     what it holds before any key)."""
     out = os.path.join(workdir, f"{NATIVE}.out")
     if NATIVE == "gtk":
-        gtk = os.path.join(os.path.dirname(__file__), "gtk_target.py")
-        proc = subprocess.Popen([gtk, out], env=dict(os.environ, GDK_BACKEND="wayland"),
+        proc = subprocess.Popen([GTK_TARGET, out], env=dict(os.environ, GDK_BACKEND="wayland"),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         before = b"GdkWaylandDisplay\n"
     else:
@@ -76,10 +77,7 @@ def case_xterm_behind_foot(exe, workdir):
 
 def case_gtk_target(exe, workdir):
     out = os.path.join(workdir, "gtk.out")
-    script = os.path.join(workdir, "gtk.sh")
-    with open(script, "w") as f:
-        f.write(f"#!/bin/sh\nexec {os.path.join(os.path.dirname(__file__), 'gtk_target.py')} {out}\n")
-    os.chmod(script, 0o755)
+    script = target_script(workdir, "gtk.sh", f"exec {GTK_TARGET} {out}\n")
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
     try:
@@ -99,9 +97,8 @@ def case_gtk_target(exe, workdir):
 
 def probes_script(dialog_target, folder):
     """Shell lines that write which window system Qt and GTK choose."""
-    gtk = os.path.join(os.path.dirname(__file__), "gtk_target.py")
     return (f"{dialog_target} x --platform-to {folder}/qt\n"
-            f"timeout 2 {gtk} {folder}/gtk\n")
+            f"timeout 2 {GTK_TARGET} {folder}/gtk\n")
 
 
 def chosen(folder):
@@ -118,11 +115,8 @@ def case_toolkits(exe, dialog_target, workdir):
           f"started directly: {native}")
     launched = tempfile.mkdtemp(dir=workdir)
     out = os.path.join(workdir, "toolkits.out")
-    script = os.path.join(workdir, "toolkits.sh")
-    with open(script, "w") as f:
-        f.write("#!/bin/sh\n" + probes_script(dialog_target, launched) +
-                f"exec {os.path.join(os.path.dirname(__file__), 'gtk_target.py')} {out}\n")
-    os.chmod(script, 0o755)
+    script = target_script(workdir, "toolkits.sh", probes_script(dialog_target, launched) +
+                           f"exec {GTK_TARGET} {out}\n")
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
     try:

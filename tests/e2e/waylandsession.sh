@@ -13,39 +13,26 @@ for tool in mutter dbus-run-session Xwayland; do
     command -v "$tool" >/dev/null 2>&1 || { echo "waylandsession: $tool not found" >&2; exit 127; }
 done
 
-workdir=$(mktemp -d "${TMPDIR:-/tmp}/waylandsession.XXXXXX") || exit 1
+# One D-Bus session for the compositor and the command, ended with the script:
+# programs that find none would start buses of their own and leave them.
+if [ -z "${PARVELO_SESSION_BUS:-}" ]; then
+    PARVELO_SESSION_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$(dirname "$0")/session-common.sh"
+session_begin waylandsession
 XDG_RUNTIME_DIR="$workdir/runtime"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 export XDG_RUNTIME_DIR
 WAYLAND_DISPLAY="parvelo-wayland"
 export WAYLAND_DISPLAY
 unset DISPLAY XAUTHORITY
-mutter_pid=
-cmd_pid=
-
-cleanup() {
-    [ -n "$cmd_pid" ] && kill "$cmd_pid" 2>/dev/null
-    if [ -n "$mutter_pid" ]; then
-        kill "$mutter_pid" 2>/dev/null
-        wait "$mutter_pid" 2>/dev/null
-    fi
-    rm -rf "$workdir"
-}
-on_signal() {
-    trap - EXIT
-    cleanup
-    exit "$1"
-}
-trap cleanup EXIT
-trap 'on_signal 129' HUP
-trap 'on_signal 130' INT
-trap 'on_signal 143' TERM
 
 # Without --no-x11, mutter starts XWayland and names its display.
-dbus-run-session -- mutter --headless --wayland \
+mutter --headless --wayland \
     --virtual-monitor 1280x1024 --wayland-display="$WAYLAND_DISPLAY" \
     >"$workdir/mutter.log" 2>&1 &
 mutter_pid=$!
+session_track "$mutter_pid"
 
 i=0
 display=
@@ -74,10 +61,4 @@ until xprop -root >/dev/null 2>&1; do
     sleep 0.05
 done
 
-exec 4<&0
-"$@" <&4 4<&- &
-cmd_pid=$!
-wait "$cmd_pid"
-status=$?
-cmd_pid=
-exit $status
+session_run "$@"

@@ -25,33 +25,14 @@ if [ $with_wm = 1 ] && ! command -v openbox >/dev/null 2>&1; then
     exit 127
 fi
 
-workdir=$(mktemp -d "${TMPDIR:-/tmp}/xsession.XXXXXX") || exit 1
-xvfb_pid=
-wm_pid=
-cmd_pid=
-
-cleanup() {
-    [ -n "$cmd_pid" ] && kill "$cmd_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    [ -n "$wm_pid" ] && wait "$wm_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$workdir"
-}
-on_signal() {
-    trap - EXIT
-    cleanup
-    exit "$1"
-}
-trap cleanup EXIT
-trap 'on_signal 129' HUP
-trap 'on_signal 130' INT
-trap 'on_signal 143' TERM
+. "$(dirname "$0")/session-common.sh"
+session_begin xsession
 
 # Xvfb writes the display number it chose to the fd once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
     3>"$workdir/display" >"$workdir/xvfb.log" 2>&1 &
 xvfb_pid=$!
+session_track "$xvfb_pid"
 
 display=
 i=0
@@ -77,6 +58,7 @@ if [ $with_wm = 1 ]; then
     # A config dir of our own so that a user's openbox setup has no effect.
     XDG_CONFIG_HOME="$workdir/config" openbox >"$workdir/openbox.log" 2>&1 &
     wm_pid=$!
+    session_track "$wm_pid"
     i=0
     while [ $i -lt 200 ]; do
         if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then
@@ -96,12 +78,4 @@ if [ $with_wm = 1 ]; then
     fi
 fi
 
-# In the background so that a signal to this script is handled at once; the
-# shell would give a background command /dev/null as input, so pass ours on.
-exec 4<&0
-"$@" <&4 4<&- &
-cmd_pid=$!
-wait "$cmd_pid"
-status=$?
-cmd_pid=
-exit $status
+session_run "$@"

@@ -1,0 +1,56 @@
+# Shared by the session scripts (xsession.sh, waylandsession.sh,
+# swaysession.sh), sourced: a work folder, the processes of the session
+# stopped newest first on exit and on signals, and the command run so that
+# a signal to the script is handled at once.
+
+session_pids=
+cmd_pid=
+
+# A process and everything it started (dbus-run-session does not stop its
+# compositor, nor a compositor always its XWayland), children first.
+session_kill_tree() {
+    for child in $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        session_kill_tree "$child"
+    done
+    kill "$1" 2>/dev/null
+}
+
+session_cleanup() {
+    [ -n "$cmd_pid" ] && kill "$cmd_pid" 2>/dev/null
+    for pid in $session_pids; do session_kill_tree "$pid"; done
+    for pid in $session_pids; do wait "$pid" 2>/dev/null; done
+    rm -rf "$workdir"
+}
+
+session_on_signal() {
+    trap - EXIT
+    session_cleanup
+    exit "$1"
+}
+
+# session_begin NAME: makes $workdir and installs the clean-up.
+session_begin() {
+    workdir=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX") || exit 1
+    trap session_cleanup EXIT
+    trap 'session_on_signal 129' HUP
+    trap 'session_on_signal 130' INT
+    trap 'session_on_signal 143' TERM
+}
+
+# session_track PID: a process of the session, stopped before the earlier ones.
+session_track() {
+    session_pids="$1 $session_pids"
+}
+
+# session_run CMD ARGS...: runs the command and exits with its status. In the
+# background so that a signal to this script is handled at once; the shell
+# would give a background command /dev/null as input, so pass ours on.
+session_run() {
+    exec 4<&0
+    "$@" <&4 4<&- &
+    cmd_pid=$!
+    wait "$cmd_pid"
+    status=$?
+    cmd_pid=
+    exit $status
+}
