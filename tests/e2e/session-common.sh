@@ -6,6 +6,27 @@
 session_pids=
 cmd_pid=
 
+# session_require ARGC NAME TOOL...: the script was given a command to run
+# (ARGC: its argument count), and the tools are there.
+session_require() {
+    argc=$1
+    name=$2
+    shift 2
+    [ "$argc" -ge 1 ] || { echo "usage: $name CMD ARGS..." >&2; exit 2; }
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || { echo "$name: $tool not found" >&2; exit 127; }
+    done
+}
+
+# session_own_bus SCRIPT ARGS...: runs the script again inside a D-Bus session
+# of its own, for the compositor and the command alike, ended with the script:
+# programs that find none would start buses of their own and leave them.
+session_own_bus() {
+    if [ -z "${PARVELO_SESSION_BUS:-}" ]; then
+        PARVELO_SESSION_BUS=1 exec dbus-run-session -- "$@"
+    fi
+}
+
 # A process and everything it started (dbus-run-session does not stop its
 # compositor, nor a compositor always its XWayland), children first.
 session_kill_tree() {

@@ -8,17 +8,9 @@
 #   tests/e2e/swaysession.sh CMD ARGS...
 
 set -u
-[ $# -ge 1 ] || { echo "usage: $0 CMD ARGS..." >&2; exit 2; }
-for tool in sway swaymsg Xwayland xhost xprop dbus-run-session; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "swaysession: $tool not found" >&2; exit 127; }
-done
-
-# One D-Bus session for the compositor and the command, ended with the script:
-# programs that find none would start buses of their own and leave them.
-if [ -z "${PARVELO_SESSION_BUS:-}" ]; then
-    PARVELO_SESSION_BUS=1 exec dbus-run-session -- "$0" "$@"
-fi
 . "$(dirname "$0")/session-common.sh"
+session_require $# swaysession sway swaymsg Xwayland xhost xprop dbus-run-session
+session_own_bus "$0" "$@"
 session_begin swaysession
 chmod 755 "$workdir"
 runtime="$workdir/runtime"

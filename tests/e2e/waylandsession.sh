@@ -8,17 +8,9 @@
 #   tests/e2e/waylandsession.sh CMD ARGS...
 
 set -u
-[ $# -ge 1 ] || { echo "usage: $0 CMD ARGS..." >&2; exit 2; }
-for tool in mutter dbus-run-session Xwayland; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "waylandsession: $tool not found" >&2; exit 127; }
-done
-
-# One D-Bus session for the compositor and the command, ended with the script:
-# programs that find none would start buses of their own and leave them.
-if [ -z "${PARVELO_SESSION_BUS:-}" ]; then
-    PARVELO_SESSION_BUS=1 exec dbus-run-session -- "$0" "$@"
-fi
 . "$(dirname "$0")/session-common.sh"
+session_require $# waylandsession mutter dbus-run-session Xwayland
+session_own_bus "$0" "$@"
 session_begin waylandsession
 XDG_RUNTIME_DIR="$workdir/runtime"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"

@@ -26,14 +26,14 @@ KeyTyper::~KeyTyper() {
         return;
     // Closing in the middle of a run: clients still reading the last keys
     // must see them with the characters they were typed with.
-    const std::int64_t wait = lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    const std::int64_t wait = msUntilSettled();
     if (wait > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     restoreBorrowedKeys();
 }
 
 void KeyTyper::giveBackKeys() {
-    const std::int64_t wait = lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    const std::int64_t wait = msUntilSettled();
     if (wait > 0) {
         giveBack_.start(int(wait));
         return;

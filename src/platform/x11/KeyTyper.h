@@ -78,6 +78,10 @@ private:
     // Spare keys never taken for twins, for characters the layout lacks.
     static constexpr int KeepForBorrowing = 8;
     std::int64_t nowMs() const { return clock_.elapsed(); }
+    // How long until clients have had the settle time to read the last keys.
+    std::int64_t msUntilSettled() const {
+        return lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    }
 
     X11Connection& connection_;
     KeyLoans loans_;
