@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of tools/packages.txt that are missing.
-# Runs apt-get update once, only when something has to be installed.
+# Runs apt-get update once, only when something has to be installed; waits
+# for another apt or dpkg that holds the lock (machines are shared).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 mapfile -t wanted < <(grep -vE '^\s*(#|$)' "$here/packages.txt")
@@ -12,5 +13,5 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+$sudo apt-get -o DPkg::Lock::Timeout=600 update
+$sudo apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}"
