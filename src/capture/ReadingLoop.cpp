@@ -40,6 +40,8 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
       m_log(std::move(log)), m_clock(std::move(clock)) {
     m_delivery.setSingleShot(true);
     connect(&m_delivery, &QTimer::timeout, this, &ReadingLoop::deliver);
+    m_launchWatch.setInterval(LaunchWatchEveryMs);
+    connect(&m_launchWatch, &QTimer::timeout, this, &ReadingLoop::watchLaunch);
     connect(&m_port, &SerialPort::dataReceived, this, [this] { pump(); });
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
         if (isRunning())
@@ -77,8 +79,22 @@ void ReadingLoop::start() {
         m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
     emit heldChanged();
     m_platform.prepareTyping();
+    m_started.start();
+    m_launchWatch.start();
     pump();
     scheduleDelivery(0);
+}
+
+void ReadingLoop::watchLaunch() {
+    if (!isRunning() || m_started.elapsed() > LaunchWatchMs) {
+        m_launchWatch.stop();
+        return;
+    }
+    // Lines waiting to be typed find it out themselves.
+    if (!m_held.isEmpty())
+        return;
+    if (Failure f = m_platform.checkLaunched(m_app.TaskId))
+        errorPath(*f, true);
 }
 
 void ReadingLoop::stop() {
@@ -89,6 +105,7 @@ void ReadingLoop::stop() {
     m_port.readWaiting();
     pump(PumpAll);
     m_delivery.stop();
+    m_launchWatch.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
     m_platform.endTyping();
@@ -100,6 +117,7 @@ void ReadingLoop::stop() {
 
 void ReadingLoop::abandon() {
     m_delivery.stop();
+    m_launchWatch.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
     m_platform.endTyping();
@@ -344,6 +362,7 @@ void ReadingLoop::notTyped(Reading& r, const QString& why) {
 
 void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     m_delivery.stop();
+    m_launchWatch.stop();
     m_port.setPortOpen(false);
     m_platform.endTyping();
     setState(RunState::Halted);

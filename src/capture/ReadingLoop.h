@@ -65,6 +65,11 @@ public:
     // How long the target may take to take the focus before its readings
     // count as held.
     static constexpr int GraceMs = 1000;
+    // How long after Read Start a target that ends without a window is
+    // noticed before any line arrives (a start that handed over to a
+    // program already running elsewhere), and how often it is looked at.
+    static constexpr int LaunchWatchMs = 40000;
+    static constexpr int LaunchWatchEveryMs = 1000;
 
 signals:
     void stateChanged(RunState state);
@@ -95,6 +100,7 @@ private:
     void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
     void notTyped(Reading& reading, const QString& why);
     void noteJournalFailure();
+    void watchLaunch();
 
     SerialPort& m_port;
     DesktopPlatform& m_platform;
@@ -114,6 +120,8 @@ private:
     bool m_pumpPosted = false;
     bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;
+    QTimer m_launchWatch;
+    QElapsedTimer m_started; // the run
     QElapsedTimer m_waiting; // since the target first could not take keys
     QElapsedTimer m_lastTyped;
 };

@@ -30,6 +30,15 @@ public:
     // dialog of its own is open, the focus was asked for): ask again later.
     virtual Failure activate(std::int16_t taskId) = 0;
 
+    // Looks, without touching the focus, whether a task has ended without
+    // ever showing a window (and without handing over to a program that
+    // shows one): then Err::NoTargetWindow, as activate() would give.
+    // Cheap enough to ask every second while a run waits for its first line.
+    virtual Failure checkLaunched(std::int16_t taskId) {
+        (void)taskId;
+        return std::nullopt;
+    }
+
     // Types text into the window that activate() last confirmed, literally:
     // every character is itself, TAB is the Tab key, a CR LF pair or a lone
     // CR is one Return; other control characters (and lone LF) are not typed.

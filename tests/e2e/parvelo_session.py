@@ -275,18 +275,22 @@ class Parvelo:
                           for k, v in parser.items(section)}
                 for section in parser.sections()}
 
-    def click_button(self, top_twips):
-        """Clicks Read Start (top 600) or Stop (top 1560) with the mouse. The
-        button's place follows from the twip layout: below the menu bar,
-        whose height is what the window has beyond the fixed client area and
-        status bar."""
+    def click_button(self, top_twips, left_twips=4920 + 1695 // 2):
+        """Clicks Read Start (top 600) or Stop (top 1560) with the mouse, or
+        another place of the client area. The place follows from the twip
+        layout: below the menu bar, whose height is what the window has
+        beyond the fixed client area and status bar."""
         size = window_size(self.window)
         if not size:
             raise AssertionError("main window has no geometry")
         menu_bar = size[1] - twips(3495 - 315) - twips(315)
-        x = twips(4920) + twips(1695) // 2
+        x = twips(left_twips)
         y = menu_bar + twips(top_twips) + twips(615) // 2
         sh("xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1")
+
+    def click_log(self):
+        """A click into the log: takes the focus and changes nothing."""
+        self.click_button(600, 600)
 
     def click_stop(self):
         self.click_button(1560)  # Stop has no access key

@@ -11,10 +11,13 @@ client, and the lines arrive there exactly.
 
 3. The toolkits: a target started by Software Execution gets Qt and GTK on
    X11, where started directly on this desktop they go native.
+4. LibreOffice already running natively: the start from Parvelo hands over
+   to it and ends; the run stops within seconds and says what to do.
 
 usage: test_wayland_capture.py [--native foot|gtk] PARVELO_EXE DIALOG_TARGET_EXE [CASE...]"""
 
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -24,6 +27,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
     CatTarget, Parvelo, SerialLine, check, run_cases, target_script, wait_for)
 from test_xterm_capture import LINES  # noqa: E402
+from calc_profile import make_profile  # noqa: E402
 
 
 GTK_TARGET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gtk_target.py")
@@ -132,6 +136,80 @@ def case_toolkits(exe, dialog_target, workdir):
         subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
 
 
+def cpu_ticks(pattern):
+    """CPU time so far of the processes whose command line has pattern."""
+    pids = subprocess.run(["pgrep", "-f", pattern], capture_output=True, text=True).stdout.split()
+    total = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            total += int(fields[11]) + int(fields[12])
+        except (OSError, IndexError):
+            pass
+    return total
+
+
+def wait_quiet(pattern, timeout=60):
+    """Until the processes have used almost no CPU for a second: started."""
+    deadline = time.monotonic() + timeout
+    last = cpu_ticks(pattern)
+    while time.monotonic() < deadline:
+        time.sleep(1)
+        now = cpu_ticks(pattern)
+        if now - last < 5:
+            return
+        last = now
+    raise AssertionError(f"{pattern} kept busy")
+
+
+def listening(names):
+    for name in names:
+        if name.startswith("OSL_PIPE"):
+            with socket.socket(socket.AF_UNIX) as s:
+                if s.connect_ex(os.path.join("/tmp", name)) == 0:
+                    return True
+    return False
+
+
+def case_native_handover(exe, workdir):
+    profile = make_profile(workdir)
+    pipes = set(os.listdir("/tmp"))
+    soffice = ["/usr/bin/localc", "--norestore", f"-env:UserInstallation={profile}"]
+    native = subprocess.Popen(soffice, env=dict(os.environ, SAL_USE_VCLPLUGIN="gtk3",
+                                                GDK_BACKEND="wayland"),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    script = target_script(workdir, "calc.sh", "exec " + " ".join(soffice) + "\n")
+    app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}},
+                  SerialLine())
+    try:
+        # The running instance takes over new starts once its pipe listens.
+        wait_for(lambda: listening(set(os.listdir("/tmp")) - pipes), 90, "native LibreOffice")
+        # Its window takes the focus when it shows; a click takes it back as
+        # a user would.
+        wait_quiet("lo-profile")
+        app.click_log()
+        time.sleep(0.5)
+        started = time.monotonic()
+        app.software_execution()
+        wait_for(lambda: app.title() != "Parvelo[Reading]", 20, "the run to stop")
+        waited = time.monotonic() - started
+        # The hand-over opened a new native window, which has the focus:
+        # close LibreOffice, as the message says, before reading the log.
+        native.kill()
+        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
+        wait_for(lambda: cpu_ticks("lo-profile") == 0, 20, "LibreOffice to end")
+        app.click_log()
+        log = app.save_log(os.path.join(workdir, "log.txt")).decode()
+        check("showed no X11 window" in log and "running natively on Wayland" in log,
+              f"log: {log[-400:]!r}")
+        return f"the run stopped after {waited:.1f} s, saying the program runs natively"
+    finally:
+        app.close()
+        native.kill()
+        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
+
+
 def main():
     global NATIVE
     args = sys.argv[1:]
@@ -145,6 +223,7 @@ def main():
         ("xterm behind foot", lambda: case_xterm_behind_foot(exe, workdir)),
         ("gtk target", lambda: case_gtk_target(exe, workdir)),
         ("toolkits", lambda: case_toolkits(exe, dialog_target, workdir)),
+        ("native handover", lambda: case_native_handover(exe, workdir)),
     ]
     return run_cases(cases, args[2:])
 

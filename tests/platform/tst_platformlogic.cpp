@@ -326,7 +326,8 @@ private slots:
     void targetEnvironmentSelectsX11OnWaylandOnly() {
         using namespace X11ClientEnvironment;
         const QStringList user = {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0",
-                                  "QT_QPA_PLATFORM=wayland", "LANG=de_DE.UTF-8", "A=b=c"};
+                                  "QT_QPA_PLATFORM=wayland", "XDG_SESSION_TYPE=wayland",
+                                  "LANG=de_DE.UTF-8", "A=b=c"};
         QVERIFY(isWaylandSession(user));
         QVERIFY(isWaylandSession({"XDG_SESSION_TYPE=Wayland"}));
         QVERIFY(!isWaylandSession({"XDG_SESSION_TYPE=x11", "WAYLAND_DISPLAY="}));
@@ -337,9 +338,11 @@ private slots:
              {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0", "LANG=de_DE.UTF-8", "A=b=c"})
             QVERIFY2(env.contains(kept), qPrintable(kept));
         QVERIFY(!env.contains("QT_QPA_PLATFORM=wayland"));
-        for (const char* x11 : {"QT_QPA_PLATFORM=xcb", "GDK_BACKEND=x11", "SDL_VIDEODRIVER=x11"})
+        QVERIFY(!env.contains("XDG_SESSION_TYPE=wayland"));
+        for (const char* x11 : {"QT_QPA_PLATFORM=xcb", "GDK_BACKEND=x11", "SDL_VIDEODRIVER=x11",
+                                "XDG_SESSION_TYPE=x11"})
             QCOMPARE(env.count(x11), 1);
-        QCOMPARE(env.size(), user.size() - 1 + overrides().size());
+        QCOMPARE(env.size(), user.size() - 2 + overrides().size());
     }
 };
 

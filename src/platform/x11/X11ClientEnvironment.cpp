@@ -21,8 +21,11 @@ const QStringList& X11ClientEnvironment::overrides() {
         QStringLiteral("SDL_VIDEODRIVER=x11"),              // SDL 2
         QStringLiteral("CLUTTER_BACKEND=x11"),              // Clutter
         QStringLiteral("MOZ_ENABLE_WAYLAND=0"),             // Firefox, Thunderbird
-        QStringLiteral("ELECTRON_OZONE_PLATFORM_HINT=x11"), // Electron
-        QStringLiteral("WINIT_UNIX_BACKEND=x11"),           // winit (Rust)
+        QStringLiteral("ELECTRON_OZONE_PLATFORM_HINT=x11"), // Electron before 38
+        // Chromium and newer Electron pick Wayland by the session type alone,
+        // even with the hint above.
+        QStringLiteral("XDG_SESSION_TYPE=x11"),
+        QStringLiteral("WINIT_UNIX_BACKEND=x11"), // winit (Rust)
     };
     return list;
 }

@@ -9,8 +9,9 @@
 namespace X11ClientEnvironment {
 
 // name=value pairs that select X11: GTK, Qt, SDL, Clutter, Firefox,
-// Electron and winit. LibreOffice follows them through its gtk3 and kf5
-// plugins; its gen plugin is X11 anyway.
+// Chromium, Electron and winit. LibreOffice follows them through its gtk3
+// and kf5 plugins; its gen plugin is X11 anyway. The session type says
+// x11 too: it is what the target is, and Chromium reads nothing else.
 const QStringList& overrides();
 
 // environment ("NAME=value" entries) for a program started on this desktop:

@@ -95,6 +95,39 @@ void X11Platform::learnFamily(Task& task, const ProcessTree& tree) {
     }
 }
 
+Failure X11Platform::endedWithoutWindow(Task& task) {
+    noteExit(task);
+    // Ended without a window, and without handing over to an instance that
+    // shows one: nothing will come.
+    if (task.hadWindow || task.exitedAtMs < 0 || monotonicMs() - task.exitedAtMs < HandOverMs)
+        return std::nullopt;
+    return makeError(
+        Err::NoTargetWindow,
+        waylandSession_
+            // The usual cause: the program was running already, natively on
+            // Wayland, and the new start handed over to it.
+            ? QStringLiteral("\"%1\" ended with exit status %2 and showed no X11 window. "
+                             "If it is already running natively on Wayland, close it "
+                             "and start it from Parvelo.")
+                  .arg(task.path)
+                  .arg(task.exitStatus)
+            : QStringLiteral("\"%1\" ended with exit status %2 and showed no window. "
+                             "Choose a program with a window.")
+                  .arg(task.path)
+                  .arg(task.exitStatus));
+}
+
+Failure X11Platform::checkLaunched(std::int16_t taskId) {
+    Task* task = tasks_.find(taskId);
+    if (!task || task->hadWindow)
+        return std::nullopt;
+    const ProcessTree tree = ProcessTree::fromProc();
+    learnFamily(*task, tree);
+    if (finder_.findFor(*task, tree))
+        return std::nullopt;
+    return endedWithoutWindow(*task);
+}
+
 Failure X11Platform::activate(std::int16_t taskId) {
     confirmed_ = 0;
     Task* task = tasks_.find(taskId);
@@ -117,25 +150,8 @@ Failure X11Platform::activate(std::int16_t taskId) {
     const unsigned long window = finder_.findFor(*task, tree);
     if (!window) {
         task->window = 0;
-        noteExit(*task);
-        // Ended without a window, and without handing over to an instance
-        // that shows one: nothing will come.
-        if (!task->hadWindow && task->exitedAtMs >= 0 &&
-            monotonicMs() - task->exitedAtMs >= HandOverMs)
-            return makeError(
-                Err::NoTargetWindow,
-                waylandSession_
-                    // The usual cause: the program was running already,
-                    // natively on Wayland, and the new start handed over to it.
-                    ? QStringLiteral("\"%1\" ended with exit status %2 and showed no X11 window. "
-                                     "If it is already running natively on Wayland, close it "
-                                     "and start it from Parvelo.")
-                          .arg(task->path)
-                          .arg(task->exitStatus)
-                    : QStringLiteral("\"%1\" ended with exit status %2 and showed no window. "
-                                     "Choose a program with a window.")
-                          .arg(task->path)
-                          .arg(task->exitStatus));
+        if (Failure f = endedWithoutWindow(*task))
+            return f;
         // A program just started may not have shown its window yet (a
         // spreadsheet takes seconds).
         if (!task->hadWindow && monotonicMs() - task->launchedAtMs < StartupWaitMs)

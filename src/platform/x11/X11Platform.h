@@ -23,6 +23,7 @@ public:
 
     std::int16_t launch(const QString& path, AppError* error) override;
     Failure activate(std::int16_t taskId) override;
+    Failure checkLaunched(std::int16_t taskId) override;
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
     void prepareTyping() override { typer_.prepare(); }
@@ -37,6 +38,9 @@ private:
     void learnFamily(Task& task, const ProcessTree& tree);
     // Reaps the started process once it has ended, and notes its status.
     void noteExit(Task& task);
+    // Err::NoTargetWindow when the task, which has no window now, ended a
+    // while ago without ever showing one (nor did a program it handed over to).
+    Failure endedWithoutWindow(Task& task);
     // Why the task's main window does not have the focus; asks for it
     // unless a dialog of the task stands in the way.
     AppError notFocused(Task& task, const ProcessTree& tree);
