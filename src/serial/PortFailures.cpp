@@ -5,21 +5,29 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 const QString ChooseAnother = QStringLiteral("or choose another port in Property.");
 
-// The group that may read and write the device (dialout on most systems,
-// uucp on some); dialout when the device tells nothing useful.
-QString deviceGroup(const struct stat& st) {
+// Why the device refuses us, with what fixes it. A device that its group
+// may use (dialout on Debian and Ubuntu, uucp on some) is fixed by joining
+// that group; a group's new member has it only from the next login on.
+QString permissionCause(const QString& device, const struct stat& st) {
     const mode_t rw = S_IRGRP | S_IWGRP;
-    if (st.st_gid != 0 && (st.st_mode & rw) == rw) {
-        if (const group* g = ::getgrgid(st.st_gid))
-            return QString::fromLocal8Bit(g->gr_name);
+    const group* g = st.st_gid != 0 && (st.st_mode & rw) == rw ? ::getgrgid(st.st_gid) : nullptr;
+    if (g) {
+        const QString name = QString::fromLocal8Bit(g->gr_name);
+        return QStringLiteral("No permission to open %1: only members of the %2 group may use "
+                              "it. Run sudo usermod -aG %2 $USER, then log in again.")
+            .arg(device, name);
     }
-    return QStringLiteral("dialout");
+    const passwd* owner = ::getpwuid(st.st_uid);
+    return QStringLiteral("No permission to open %1: only its owner %2 may use it. Ask your "
+                          "administrator for access to it.")
+        .arg(device, owner ? QString::fromLocal8Bit(owner->pw_name) : QString::number(st.st_uid));
 }
 } // namespace
 
@@ -50,10 +58,7 @@ AppError openRefused(const QString& device, const DeviceHolders& holders, bool l
                          QStringLiteral("The device %1 does not exist. Plug in the adapter, %2")
                              .arg(device, ChooseAnother));
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES)
-        return makeError(Err::PortNotAvailable,
-                         QStringLiteral("No permission to open %1. Add your user to the %2 "
-                                        "group, then log in again.")
-                             .arg(device, deviceGroup(st)));
+        return makeError(Err::PortNotAvailable, permissionCause(device, st));
     if (const auto holder = holders.first(device))
         return inUse(device, holder);
     if (lockRefused)

@@ -3,6 +3,7 @@
 #include "LogFile.h"
 #include "StatusPanels.h"
 #include "app/AppState.h"
+#include "app/ManualFile.h"
 #include "app/SaveAppSettings.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
@@ -19,6 +20,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -30,6 +32,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 constexpr int ClientWidth = 6795;
@@ -150,6 +153,8 @@ void Form1::buildMenus() {
     mnuProperty = bar->addAction(QStringLiteral("Property(&P)"), this, &Form1::mnuProperty_Click);
     QMenu* help = bar->addMenu(QStringLiteral("Help(&H)"));
     mnuHelp = help->menuAction();
+    mnuHelpManual =
+        help->addAction(QStringLiteral("Manual(&M)"), this, &Form1::mnuHelpManual_Click);
     mnuHelpAbout =
         help->addAction(QStringLiteral("About Parvelo(&A)"), this, &Form1::mnuHelpAbout_Click);
 }
@@ -383,6 +388,28 @@ void Form1::mnuProperty_Click() {
     // loses them for the next run, so say so and go on.
     if (Failure f = m_settings.saveSerial(MSComm1.choice()))
         showWarning(this, f->message);
+}
+
+void Form1::mnuHelpManual_Click() {
+    const QString path = ManualFile::find(QCoreApplication::applicationDirPath());
+    QString problem;
+    if (path.isEmpty())
+        problem = QStringLiteral("The manual \"%1\" was not found beside Parvelo nor in "
+                                 "/usr/share/doc/parvelo. Build it with tools/manual.sh, or "
+                                 "reinstall the parvelo package.")
+                      .arg(ManualFile::FileName);
+    // The desktop's viewer opens it; without one (no xdg-open) Qt says no.
+    else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        problem = QStringLiteral("The manual %1 could not be opened: no program to show PDF "
+                                 "files was found. Install a PDF viewer, or open the file from "
+                                 "your file manager.")
+                      .arg(path);
+    if (problem.isEmpty())
+        return;
+    // As with About: the run waits while the box is open.
+    m_loop->setSuspended(true);
+    showWarning(this, problem);
+    m_loop->setSuspended(false);
 }
 
 void Form1::mnuHelpAbout_Click() {

@@ -51,6 +51,7 @@ public:
     bool launchTarget(const QString& path);
     void mnuOption_Click();
     void mnuProperty_Click();
+    void mnuHelpManual_Click();
     void mnuHelpAbout_Click();
     void Timer1_Timer();
 
@@ -67,6 +68,7 @@ public:
     QAction* mnuOption = nullptr;
     QAction* mnuProperty = nullptr;
     QAction* mnuHelp = nullptr;
+    QAction* mnuHelpManual = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
     ReadingLoop& readingLoop() { return *m_loop; }
