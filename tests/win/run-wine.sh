@@ -38,13 +38,20 @@ trap 'exit 143' TERM
 now() { date +%s.%N; }
 seconds() { echo "$1 $2" | awk '{printf "%.1f", $2 - $1}'; }
 
+# In the background, so that a signal is handled at once (the clean-up's
+# wineserver -k then ends every Wine process of the prefix).
+run() {
+    "$@" &
+    wait $!
+}
+
 t0=$(now)
-"$wine" wineboot --init >/dev/null 2>&1
-"$wineserver" -w
+run "$wine" wineboot --init >/dev/null 2>&1
+run "$wineserver" -w
 t1=$(now)
 echo "wine prefix made in $(seconds "$t0" "$t1") s"
 
-"$wine" "$bin/wincore_test.exe" 'Z:'"$(echo "$bin" | tr / '\\')"
+run "$wine" "$bin/wincore_test.exe" 'Z:'"$(echo "$bin" | tr / '\\')"
 status=$?
 t2=$(now)
 echo "test program ran in $(seconds "$t1" "$t2") s"
