@@ -32,8 +32,11 @@ WinProcesses WinProcesses::snapshot() {
     return result;
 }
 
-std::vector<DWORD> WinProcesses::family(DWORD pid) const {
-    std::vector<DWORD> found;
+const std::vector<DWORD>& WinProcesses::family(DWORD pid) const {
+    const auto known = families_.find(pid);
+    if (known != families_.end())
+        return known->second;
+    std::vector<DWORD>& found = families_[pid];
     if (std::none_of(entries_.begin(), entries_.end(),
                      [&](const Entry& e) { return e.pid == pid; }))
         return found;
@@ -54,7 +57,7 @@ std::vector<DWORD> WinProcesses::family(DWORD pid) const {
 }
 
 bool WinProcesses::isSelfOrDescendant(DWORD pid, DWORD ancestor) const {
-    const std::vector<DWORD> f = family(ancestor);
+    const std::vector<DWORD>& f = family(ancestor);
     return std::find(f.begin(), f.end(), pid) != f.end();
 }
 

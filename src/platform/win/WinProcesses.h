@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ public:
     // pid and every process it started, and they in turn. A parent PID can
     // have been reused: a process older than its supposed parent is not its
     // child.
-    std::vector<DWORD> family(DWORD pid) const;
+    const std::vector<DWORD>& family(DWORD pid) const;
     bool isSelfOrDescendant(DWORD pid, DWORD ancestor) const;
 
     // The full path of a running process's executable ("" when not allowed).
@@ -27,4 +28,7 @@ private:
         DWORD parent;
     };
     std::vector<Entry> entries_;
+    // family() opens processes to compare their ages; asked once per window
+    // found, so remember the answer for the snapshot's life.
+    mutable std::map<DWORD, std::vector<DWORD>> families_;
 };

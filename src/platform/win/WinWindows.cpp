@@ -136,7 +136,7 @@ HWND WinWindows::findFor(const WinTask& task, const WinProcesses& processes) {
 HWND WinWindows::blockingDialog(const WinTask& task, const WinProcesses& processes,
                                 std::wstring* title) {
     title->clear();
-    const std::vector<DWORD> family = processes.family(task.pid);
+    const std::vector<DWORD>& family = processes.family(task.pid);
     const auto ofTask = [&](HWND w) {
         return w && w != task.window && isUsable(w) && roleOf(w) == Role::Dialog &&
                ((task.window && GetWindow(w, GW_OWNER) == task.window) ||
