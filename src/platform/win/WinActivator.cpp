@@ -1,0 +1,99 @@
+#include "platform/win/WinActivator.h"
+
+#include "platform/win/WinKeyTyper.h"
+
+namespace {
+constexpr WORD MaskKey = 0xE8; // unassigned
+
+INPUT key(WORD vk, DWORD flags) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = WORD(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = flags;
+    return in;
+}
+
+bool foregroundIs(HWND window) {
+    return GetForegroundWindow() == window;
+}
+
+// -1: cannot be told.
+long integrityOf(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return -1;
+    long level = -1;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        alignas(TOKEN_MANDATORY_LABEL) unsigned char buffer[128];
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size)) {
+            const auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer);
+            const DWORD count = *GetSidSubAuthorityCount(label->Label.Sid);
+            if (count > 0)
+                level = long(*GetSidSubAuthority(label->Label.Sid, count - 1));
+        }
+        CloseHandle(token);
+    }
+    CloseHandle(process);
+    return level;
+}
+} // namespace
+
+bool WinActivator::hasFocus(HWND window) {
+    if (!window || !IsWindow(window) || !foregroundIs(window))
+        return false;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return false;
+    if (info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE))
+        return false;
+    // No focus at all: keys would go to the active window as system keys.
+    return info.hwndFocus && (info.hwndFocus == window || IsChild(window, info.hwndFocus));
+}
+
+bool WinActivator::request(HWND window) {
+    if (!IsWindow(window))
+        return false;
+    if (IsIconic(window))
+        ShowWindowAsync(window, SW_RESTORE);
+    if (SetForegroundWindow(window) && foregroundIs(window))
+        return true;
+
+    const HWND foreground = GetForegroundWindow();
+    const DWORD foregroundThread = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
+    const DWORD self = GetCurrentThreadId();
+    if (foregroundThread && foregroundThread != self &&
+        AttachThreadInput(self, foregroundThread, TRUE)) {
+        BringWindowToTop(window);
+        SetForegroundWindow(window);
+        AttachThreadInput(self, foregroundThread, FALSE);
+        if (foregroundIs(window))
+            return true;
+    }
+
+    // Not while the user holds a modifier: our keys would combine with it.
+    if (!WinKeyTyper::releaseHeldModifiers().empty())
+        return false;
+    INPUT mask[] = {key(MaskKey, 0), key(MaskKey, KEYEVENTF_KEYUP)};
+    SendInput(2, mask, sizeof(INPUT));
+    SetForegroundWindow(window);
+    if (foregroundIs(window))
+        return true;
+    INPUT altMasked[] = {key(VK_MENU, 0), key(MaskKey, 0), key(MaskKey, KEYEVENTF_KEYUP)};
+    SendInput(3, altMasked, sizeof(INPUT));
+    SetForegroundWindow(window);
+    INPUT altUp = key(VK_MENU, KEYEVENTF_KEYUP);
+    SendInput(1, &altUp, sizeof(INPUT));
+    return foregroundIs(window);
+}
+
+bool WinActivator::runsWithHigherRights(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    const long target = integrityOf(pid);
+    const long self = integrityOf(GetCurrentProcessId());
+    return target >= 0 && self >= 0 && target > self;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <windows.h>
+
+// Brings a window to the front and tells whether it holds the keyboard
+// focus. Never waits: the caller asks hasFocus() again later.
+namespace WinActivator {
+// window is the foreground window and, by GetGUIThreadInfo, the focus of its
+// thread is window or one of its children, with no menu open and no move or
+// resize under way.
+bool hasFocus(HWND window);
+
+// Restores a minimised window and asks for the foreground. Windows refuses
+// a process that did not get the last input (the foreground lock), and says
+// so only by leaving the foreground where it was; so, in turn until one
+// works: SetForegroundWindow; attached to the input of the foreground
+// window's thread; after an input event of ours (an unassigned key, then
+// Alt with that key, so that the target's menu does not open). True when
+// the window is the foreground window now.
+bool request(HWND window);
+
+// Windows drops input sent to a process of higher integrity (one running as
+// administrator when we do not), and SendInput does not say so. True when
+// the process of window is known to be higher than ours.
+bool runsWithHigherRights(HWND window);
+} // namespace WinActivator

@@ -1,0 +1,164 @@
+#include "platform/win/WinDesktop.h"
+
+#include "platform/win/WinActivator.h"
+#include "platform/win/WinProcesses.h"
+#include "platform/win/WinText.h"
+#include "platform/win/WinWindows.h"
+
+#include <cstdio>
+
+namespace {
+long long nowMs() {
+    return static_cast<long long>(GetTickCount64());
+}
+
+std::string quoted(const std::wstring& path) {
+    return "\"" + WinText::utf8(path) + "\"";
+}
+
+// Exit codes above 0xFFFF are NTSTATUS values (0xC0000005: access violation).
+std::string exitCodeText(DWORD code) {
+    if (code <= 0xFFFF)
+        return std::to_string(code);
+    char hex[16];
+    std::snprintf(hex, sizeof(hex), "0x%08lX", static_cast<unsigned long>(code));
+    return hex;
+}
+} // namespace
+
+std::int16_t WinDesktop::launch(const std::wstring& path, WinError* error) {
+    const auto fail = [&](const std::string& why) -> std::int16_t {
+        if (error)
+            *error =
+                WinError{WinErr::FileNotStartable, "Cannot start " + quoted(path) + ": " + why};
+        return 0;
+    };
+    const DWORD attributes =
+        path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return fail("the file does not exist.");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return fail("it is not a file.");
+
+    WinTask task;
+    task.path = path;
+    for (HWND w : WinWindows::topLevel())
+        task.windowsAtLaunch.insert(w);
+    task.launchedAtMs = GetTickCount64();
+    // The path as the whole command line, quoted: no arguments, and a path
+    // with spaces is not split.
+    std::wstring commandLine = L"\"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info))
+        return fail("the system could not run it (" + WinText::systemMessage(GetLastError()) +
+                    ").");
+    CloseHandle(info.hThread);
+    task.pid = info.dwProcessId;
+    task.process = std::shared_ptr<void>(info.hProcess, CloseHandle);
+    return tasks_.add(std::move(task)).id;
+}
+
+void WinDesktop::noteExit(WinTask& task) {
+    if (task.exitedAtMs >= 0 || !task.process)
+        return;
+    DWORD code = 0;
+    if (WaitForSingleObject(task.process.get(), 0) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(task.process.get(), &code))
+        return;
+    task.exitedAtMs = nowMs();
+    task.exitCode = code;
+}
+
+WinFailure WinDesktop::activate(std::int16_t taskId) {
+    confirmed_ = nullptr;
+    WinTask* task = tasks_.find(taskId);
+    if (!task)
+        return WinError{WinErr::NoTargetWindow,
+                        "No program was started as task " + std::to_string(taskId) + "."};
+    // Fast path, taken before every line: the known window still has the focus.
+    if (task->window && WinWindows::isUsable(task->window) &&
+        WinActivator::hasFocus(task->window)) {
+        confirmed_ = task->window;
+        return std::nullopt;
+    }
+    const WinProcesses processes = WinProcesses::snapshot();
+    for (DWORD pid : processes.family(task->pid)) {
+        const std::wstring exe = WinProcesses::executableOf(pid);
+        if (!exe.empty())
+            task->executables.insert(exe);
+    }
+    const HWND window = WinWindows::findFor(*task, processes);
+    if (!window) {
+        task->window = nullptr;
+        noteExit(*task);
+        // Ended without a window, and without handing over to an instance
+        // that shows one: nothing will come.
+        if (!task->hadWindow && task->exitedAtMs >= 0 &&
+            nowMs() - task->exitedAtMs >= static_cast<long long>(HandOverMs))
+            return WinError{WinErr::NoTargetWindow,
+                            quoted(task->path) + " ended with exit code " +
+                                exitCodeText(task->exitCode) +
+                                " and showed no window. Choose a program with a window."};
+        // A program just started may not have shown its window yet.
+        if (!task->hadWindow && GetTickCount64() - task->launchedAtMs < StartupWaitMs)
+            return WinError{WinErr::TargetStarting,
+                            "waiting for the window of " + quoted(task->path) + " to appear"};
+        return WinError{WinErr::NoTargetWindow, "The window of " + quoted(task->path) +
+                                                    " was not found; it may have ended."};
+    }
+    if (window != task->window)
+        task->focusAskedAtMs = -1;
+    task->window = window;
+    task->hadWindow = true;
+    if (WinActivator::runsWithHigherRights(window))
+        return WinError{WinErr::TargetBusy,
+                        quoted(task->path) +
+                            " runs with higher rights than Parvelo (as administrator), and "
+                            "Windows does not let Parvelo type into it. Start both the same way."};
+    if (WinActivator::hasFocus(window)) {
+        confirmed_ = window;
+        return std::nullopt;
+    }
+    return notFocused(*task, processes);
+}
+
+WinFailure WinDesktop::notFocused(WinTask& task, const WinProcesses& processes) {
+    // A dialog of the target in front of its main window: the user has to
+    // answer it. Asking for the main window would only take the focus from
+    // whatever the user is doing meanwhile.
+    std::wstring title;
+    if (WinWindows::blockingDialog(task, processes, &title))
+        return WinError{WinErr::TargetBusy, title.empty() ? "the target shows a dialog"
+                                                          : "the target shows the dialog \"" +
+                                                                WinText::utf8(title) + "\""};
+    // Ask again only now and then: repeated requests would fight a user who
+    // works elsewhere.
+    constexpr long long AskAgainMs = 500;
+    if (task.focusAskedAtMs < 0 || nowMs() - task.focusAskedAtMs >= AskAgainMs) {
+        task.focusAskedAtMs = nowMs();
+        // Even a granted request leaves the focus inside the target to be
+        // set by its own thread: confirm on a later call.
+        WinActivator::request(task.window);
+    }
+    return WinError{WinErr::TargetNotFocused, "the target window does not have the keyboard focus"};
+}
+
+std::wstring WinDesktop::targetTitle() {
+    return confirmed_ ? WinWindows::titleOf(confirmed_) : std::wstring();
+}
+
+WinFailure WinDesktop::type(const std::wstring& text, size_t* typed) {
+    *typed = 0;
+    // The focus may have moved since activate(): never type elsewhere.
+    const HWND window = confirmed_;
+    if (!window)
+        return WinError{WinErr::TargetNotFocused, "the keyboard focus left the target window"};
+    WinFailure f = typer_.type(
+        text, [window] { return WinActivator::hasFocus(window); }, typed);
+    if (f && f->number == WinErr::TargetNotFocused)
+        confirmed_ = nullptr;
+    return f;
+}

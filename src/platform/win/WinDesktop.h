@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/win/WinError.h"
+#include "platform/win/WinKeyTyper.h"
+#include "platform/win/WinTask.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// The Windows desktop without Qt: CreateProcessW to start programs, the
+// window list and a process snapshot to find their main windows,
+// SetForegroundWindow to bring them forward, SendInput to type. The same
+// contract as DesktopPlatform (see there); the adapter only converts.
+class WinDesktop {
+public:
+    // How long a newly started program may take to show its first window.
+    static constexpr ULONGLONG StartupWaitMs = 30000;
+    // How long after the started process ended a window of a running
+    // instance it handed over to may still appear.
+    static constexpr ULONGLONG HandOverMs = 3000;
+
+    // Starts the program at path without arguments and without waiting.
+    // Returns a task number 1..32767, or 0 with *error set.
+    std::int16_t launch(const std::wstring& path, WinError* error);
+    // nullopt: the task's main window holds the focus and type() may type.
+    // NoTargetWindow: the program and its windows are gone, or it never
+    // showed one. Other errors: ask again later (still starting, a dialog of
+    // it is open, the focus was asked for).
+    WinFailure activate(std::int16_t taskId);
+    // Types into the window activate() last confirmed; stops with
+    // TargetNotFocused as soon as the focus has left it. *typed: UTF-16
+    // units of text that went out.
+    WinFailure type(const std::wstring& text, size_t* typed);
+
+    HWND confirmedWindow() const { return confirmed_; }
+    std::wstring targetTitle();
+    WinKeyTyper& typer() { return typer_; }
+
+private:
+    WinFailure notFocused(WinTask& task, const class WinProcesses& processes);
+    void noteExit(WinTask& task);
+
+    WinTaskTable tasks_;
+    WinKeyTyper typer_;
+    HWND confirmed_ = nullptr;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/DesktopPlatform.h"
+#include "platform/win/WinDesktop.h"
+
+// DesktopPlatform on Windows: the Win32 core, with Qt strings and AppError.
+// Built only when PARVELO_PLATFORM is win.
+class WinPlatform : public DesktopPlatform {
+public:
+    std::int16_t launch(const QString& path, AppError* error) override;
+    Failure activate(std::int16_t taskId) override;
+    Failure typeText(const QString& text, int* typed = nullptr) override;
+    QString targetTitle() override;
+
+private:
+    WinDesktop desktop_;
+};

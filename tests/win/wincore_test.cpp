@@ -1,0 +1,413 @@
+// The Windows desktop core under Wine: typing into an edit control of ours,
+// read back with WM_GETTEXT; finding and activating the main window of a
+// launched program while another window of ours has the focus; programs that
+// end. Run by run-wine.sh; prints each check and "N passed, M failed".
+//
+// usage: wincore_test.exe FOLDER (where wintarget.exe and winquit.exe are)
+#include "platform/win/WinActivator.h"
+#include "platform/win/WinDesktop.h"
+#include "platform/win/WinText.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const std::string& what, const std::string& detail = {}) {
+    (ok ? passed : failed)++;
+    std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what.c_str(), detail.empty() ? "" : ": ",
+                detail.c_str());
+    std::fflush(stdout);
+}
+
+void pump(DWORD ms) {
+    const ULONGLONG until = GetTickCount64() + ms;
+    do {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    } while (GetTickCount64() < until);
+}
+
+bool waitFor(const std::function<bool()>& condition, DWORD ms) {
+    const ULONGLONG until = GetTickCount64() + ms;
+    while (!condition()) {
+        if (GetTickCount64() >= until)
+            return false;
+        pump(20);
+    }
+    return true;
+}
+
+// Shows a string with its control characters and non-ASCII as escapes.
+std::string shown(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) {
+        char buf[16];
+        if (c >= 0x20 && c < 0x7F)
+            out += char(c);
+        else {
+            std::snprintf(buf, sizeof buf, "\\u%04X", unsigned(c));
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::wstring textOf(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, LPARAM(text.data()), SMTO_ABORTIFHUNG, 2000,
+                        &got);
+    text.resize(got);
+    return text;
+}
+
+// A top-level window of ours with a multiline edit control that counts the
+// keys it gets and notes a modifier that is down while one arrives.
+struct Probe {
+    HWND window = nullptr;
+    HWND edit = nullptr;
+    int keys = 0;
+    int presses = 0; // of keys that type, and their releases
+    int releases = 0;
+    bool modifierSeen = false;
+};
+WNDPROC editProc = nullptr;
+
+LRESULT CALLBACK probeEditProc(HWND edit, UINT message, WPARAM w, LPARAM l) {
+    auto* probe = reinterpret_cast<Probe*>(GetWindowLongPtrW(edit, GWLP_USERDATA));
+    const bool keyDown = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+    const bool keyUp = message == WM_KEYUP || message == WM_SYSKEYUP;
+    // The unassigned key that masks an Alt or Win release comes while that
+    // key is still down, on purpose; it types nothing.
+    const bool typingKey = w != 0xE8 && w != VK_SHIFT && w != VK_CONTROL && w != VK_MENU &&
+                           w != VK_LWIN && w != VK_RWIN;
+    if (probe && (keyDown || message == WM_CHAR || message == WM_SYSCHAR)) {
+        probe->keys++;
+        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+            if ((!keyDown || typingKey) && (GetKeyState(vk) & 0x8000))
+                probe->modifierSeen = true;
+    }
+    if (probe && typingKey && keyDown)
+        probe->presses++;
+    if (probe && typingKey && keyUp)
+        probe->releases++;
+    return CallWindowProcW(editProc, edit, message, w, l);
+}
+
+LRESULT CALLBACK probeProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_SETFOCUS) {
+        if (HWND edit = FindWindowExW(window, nullptr, L"EDIT", nullptr))
+            SetFocus(edit);
+        return 0;
+    }
+    return DefWindowProcW(window, message, w, l);
+}
+
+void makeProbe(Probe& probe, const wchar_t* title, int x) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = probeProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = L"ParveloTestProbe";
+        RegisterClassW(&wc);
+        registered = true;
+    }
+    probe.window = CreateWindowExW(0, L"ParveloTestProbe", title, WS_OVERLAPPEDWINDOW, x, 300, 420,
+                                   260, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    probe.edit = CreateWindowExW(
+        0, L"EDIT", L"",
+        WS_CHILD | WS_VISIBLE | WS_BORDER | ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL, 8, 8,
+        390, 200, probe.window, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(probe.edit, GWLP_USERDATA, LONG_PTR(&probe));
+    editProc = WNDPROC(SetWindowLongPtrW(probe.edit, GWLP_WNDPROC, LONG_PTR(probeEditProc)));
+    ShowWindow(probe.window, SW_SHOW);
+}
+
+bool focusOn(const Probe& probe) {
+    return waitFor(
+        [&] {
+            if (WinActivator::hasFocus(probe.window))
+                return true;
+            SetForegroundWindow(probe.window);
+            SetFocus(probe.edit);
+            return false;
+        },
+        5000);
+}
+
+INPUT keyEvent(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+bool down(int vk) {
+    return (GetAsyncKeyState(vk) & 0x8000) != 0;
+}
+
+// Types all of text, going on after each TypingYielded as the program does.
+WinFailure typeAll(const std::function<WinFailure(const std::wstring&, size_t*)>& type,
+                   const std::wstring& text, size_t* typed) {
+    *typed = 0;
+    while (true) {
+        size_t n = 0;
+        WinFailure f = type(text.substr(*typed), &n);
+        *typed += n;
+        if (!f || f->number != WinErr::TypingYielded)
+            return f;
+        pump(1);
+    }
+}
+
+std::string describe(const WinFailure& f) {
+    return f ? std::to_string(f->number) + " " + f->text : std::string("no error");
+}
+
+// The lines of the X11 capture tests and the characters Windows typists are
+// known to get wrong, with every kind of line end.
+void typingGroup() {
+    std::printf("-- typing into an edit control of ours\n");
+    const std::vector<std::wstring> lines = {L"+0012.345 g",
+                                             L"+ % ^ ~ ( ) { } [ ]",
+                                             L"11",
+                                             L"1.511",
+                                             L"100",
+                                             L"23.5 \u00B0C",
+                                             L"5 \u00B5m \u00B1 0.1",
+                                             L"caf\u00E9 \u00E9",
+                                             L"\u65E5\u672C\u8A9E",
+                                             L"a\tb",
+                                             L"!\"#$&'*,-./:;<=>?@\\_`|",
+                                             L"\u00B0\u00B5\u00B1\u00E9",
+                                             L"clef \U0001D11E and \U00020B9F beyond the BMP",
+                                             L"aa\u00E9\u00E9\u65E5\u65E5"};
+    std::wstring text, expected;
+    const wchar_t* endings[] = {L"\r\n", L"\r", L"\r"};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        text += lines[i] + endings[i % 3];
+        expected += lines[i] + L"\r\n";
+    }
+    // Not typed: a lone LF and other control characters.
+    text += L"x\ny\x01z\r";
+    expected += L"xyz\r\n";
+
+    Probe probe;
+    makeProbe(probe, L"Parvelo test typing", 40);
+    if (!focusOn(probe)) {
+        check(false, "the typing window takes the focus");
+        return;
+    }
+    // The user holds Shift, Ctrl and Alt: they must not change the text.
+    INPUT hold[] = {keyEvent(VK_LSHIFT, false), keyEvent(VK_LCONTROL, false),
+                    keyEvent(VK_LMENU, false)};
+    SendInput(3, hold, sizeof(INPUT));
+    pump(50);
+    check(down(VK_LSHIFT) && down(VK_LCONTROL) && down(VK_LMENU),
+          "Shift, Ctrl and Alt are held before typing");
+    probe.keys = 0;
+
+    WinKeyTyper typer;
+    size_t typed = 0;
+    const ULONGLONG started = GetTickCount64();
+    const WinFailure f = typeAll(
+        [&](const std::wstring& t, size_t* n) {
+            return typer.type(
+                t, [&] { return WinActivator::hasFocus(probe.window); }, n);
+        },
+        text, &typed);
+    const ULONGLONG sentMs = GetTickCount64() - started;
+    check(!f && typed == text.size(), "every character went out",
+          describe(f) + ", " + std::to_string(typed) + " of " + std::to_string(text.size()));
+    waitFor([&] { return textOf(probe.edit) == expected; }, 5000);
+    const std::wstring got = textOf(probe.edit);
+    check(got == expected, "the edit control holds exactly the text",
+          got == expected
+              ? std::to_string(lines.size() + 1) + " lines, " + std::to_string(text.size()) +
+                    " UTF-16 units sent in " + std::to_string(sentMs) + " ms"
+              : "\n  expected " + shown(expected) + "\n  got      " + shown(got));
+    check(!probe.modifierSeen && !down(VK_SHIFT) && !down(VK_CONTROL) && !down(VK_MENU),
+          "no held modifier reached the edit control, none is down afterwards");
+    check(probe.presses > 0 && probe.presses == probe.releases, "every key press has its release",
+          std::to_string(probe.presses) + " presses, " + std::to_string(probe.releases) +
+              " releases");
+
+    // Windows takes only part of a slice (blocked input): an error, the count
+    // of what went out, and no key left down.
+    SetWindowTextW(probe.edit, L"");
+    typer.setSender([](UINT count, INPUT* events) {
+        return SendInput(count < 5 ? count : 5, events, sizeof(INPUT));
+    });
+    size_t partial = 0;
+    const WinFailure p = typer.type(L"abcdef", {}, &partial);
+    typer.setSender({});
+    waitFor([&] { return textOf(probe.edit) == L"abc"; }, 3000);
+    check(p && p->number == WinErr::KeystrokesFailed && partial == 3 &&
+              textOf(probe.edit) == L"abc",
+          "partial injection is an error that counts what went out",
+          describe(p) + "; typed " + std::to_string(partial) + ", edit has \"" +
+              shown(textOf(probe.edit)) + "\"");
+    DestroyWindow(probe.window);
+    pump(50);
+}
+
+WinFailure activateUntil(WinDesktop& desktop, std::int16_t id,
+                         const std::function<bool(const WinFailure&)>& done, DWORD ms,
+                         std::vector<int>* seen = nullptr) {
+    WinFailure f;
+    waitFor(
+        [&] {
+            f = desktop.activate(id);
+            if (seen && f && (seen->empty() || seen->back() != f->number))
+                seen->push_back(f->number);
+            return done(f);
+        },
+        ms);
+    return f;
+}
+
+void activationGroup(const std::wstring& folder) {
+    std::printf("-- activating a launched program's main window\n");
+    Probe bystander;
+    makeProbe(bystander, L"Parvelo test bystander", 460);
+    WinDesktop desktop;
+    WinError error;
+    const std::int16_t id = desktop.launch(folder + L"\\wintarget.exe", &error);
+    check(id > 0, "the test program starts", error.text);
+    if (id <= 0)
+        return;
+    HWND main = nullptr, palette = nullptr, tool = nullptr;
+    waitFor(
+        [&] {
+            main = FindWindowW(L"ParveloTestTarget", L"Target main");
+            palette = FindWindowW(L"ParveloTestTarget", L"Target palette");
+            tool = FindWindowW(L"ParveloTestTarget", L"Target tool");
+            return main && palette && tool && IsWindowVisible(tool);
+        },
+        15000);
+    pump(200);
+    check(main && focusOn(bystander), "our bystander window has the focus while the target runs");
+
+    std::vector<int> seen;
+    const WinFailure a = activateUntil(
+        desktop, id, [](const WinFailure& f) { return !f; }, 10000, &seen);
+    std::string sequence;
+    for (int n : seen)
+        sequence += std::to_string(n) + " ";
+    check(!a && desktop.confirmedWindow() == main,
+          "activation brings the main window (not the palette or tool window) forward",
+          describe(a) + "; errors on the way: " + sequence + "; title \"" +
+              WinText::utf8(desktop.targetTitle()) + "\"");
+    size_t typed = 0;
+    const WinFailure t = typeAll(
+        [&](const std::wstring& s, size_t* n) { return desktop.type(s, n); }, L"12.5 g\r", &typed);
+    HWND mainEdit = main ? FindWindowExW(main, nullptr, L"EDIT", nullptr) : nullptr;
+    waitFor([&] { return textOf(mainEdit) == L"12.5 g\r\n"; }, 3000);
+    check(!t && textOf(mainEdit) == L"12.5 g\r\n", "the reading arrives in the main window",
+          describe(t) + ", got \"" + shown(textOf(mainEdit)) + "\"");
+
+    // The focus moves back to our window: nothing may be typed there.
+    check(focusOn(bystander), "the focus moves to the bystander");
+    const WinFailure moved = desktop.type(L"x\r", &typed);
+    pump(200);
+    check(moved && moved->number == WinErr::TargetNotFocused && typed == 0,
+          "typing after the focus moved stops before the first key", describe(moved));
+
+    // A modal dialog of the target: never typed into, and not fought for.
+    PostMessageW(main, WM_APP, 0, 0);
+    HWND question = nullptr;
+    waitFor([&] { return (question = FindWindowW(L"#32770", L"Target question")) != nullptr; },
+            5000);
+    // The main window may be disabled a moment before its dialog shows:
+    // busy with no title, then with the dialog's.
+    const WinFailure busy = activateUntil(
+        desktop, id,
+        [](const WinFailure& f) {
+            return !f || (f->number == WinErr::TargetBusy &&
+                          f->text.find("Target question") != std::string::npos);
+        },
+        5000);
+    check(question && busy && busy->number == WinErr::TargetBusy &&
+              busy->text.find("Target question") != std::string::npos && !desktop.confirmedWindow(),
+          "a modal dialog of the target holds typing back", describe(busy));
+    PostMessageW(question, WM_COMMAND, IDOK, 0);
+    const WinFailure back = activateUntil(
+        desktop, id, [](const WinFailure& f) { return !f; }, 10000);
+    const WinFailure t2 = typeAll(
+        [&](const std::wstring& s, size_t* n) { return desktop.type(s, n); }, L"3\r", &typed);
+    waitFor([&] { return textOf(mainEdit) == L"12.5 g\r\n3\r\n"; }, 3000);
+    check(!back && !t2 && textOf(mainEdit) == L"12.5 g\r\n3\r\n",
+          "after the dialog is answered, typing goes on in the main window",
+          describe(back ? back : t2) + ", got \"" + shown(textOf(mainEdit)) + "\"");
+
+    const std::wstring others = textOf(bystander.edit) +
+                                textOf(FindWindowExW(palette, nullptr, L"EDIT", nullptr)) +
+                                textOf(FindWindowExW(tool, nullptr, L"EDIT", nullptr));
+    check(others.empty() && bystander.keys == 0,
+          "the bystander, palette and tool window received nothing",
+          std::to_string(bystander.keys) + " keys, text \"" + shown(others) + "\"");
+
+    // The target ends: the run is told so.
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    const WinFailure gone = activateUntil(
+        desktop, id, [](const WinFailure& f) { return f && f->number == WinErr::NoTargetWindow; },
+        10000);
+    check(gone && gone->number == WinErr::NoTargetWindow, "a closed target is reported as gone",
+          describe(gone));
+    DestroyWindow(bystander.window);
+    pump(50);
+}
+
+void endedGroup(const std::wstring& folder) {
+    std::printf("-- programs that end or cannot start\n");
+    WinDesktop desktop;
+    WinError error;
+    const std::int16_t id = desktop.launch(folder + L"\\winquit.exe", &error);
+    std::vector<int> seen;
+    const WinFailure f = activateUntil(
+        desktop, id, [](const WinFailure& e) { return e && e->number != WinErr::TargetStarting; },
+        WinDesktop::HandOverMs + 10000, &seen);
+    check(id > 0 && !seen.empty() && seen.front() == WinErr::TargetStarting && f &&
+              f->number == WinErr::NoTargetWindow &&
+              f->text.find("ended with exit code 3 and showed no window") != std::string::npos,
+          "a program that ends without a window gives a clear error", describe(f));
+
+    const std::int16_t none = desktop.launch(folder + L"\\no such program.exe", &error);
+    check(none == 0 && error.number == WinErr::FileNotStartable &&
+              error.text.find("does not exist") != std::string::npos,
+          "a missing program cannot be started", error.text);
+    const std::int16_t folderId = desktop.launch(folder, &error);
+    check(folderId == 0 && error.number == WinErr::FileNotStartable, "a folder is not started",
+          error.text);
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: wincore_test.exe FOLDER\n");
+        return 2;
+    }
+    const std::wstring folder = argv[1];
+    typingGroup();
+    activationGroup(folder);
+    endedGroup(folder);
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed ? 1 : 0;
+}
