@@ -8,6 +8,7 @@ namespace {
 const QString General = QStringLiteral("Settings");
 const QString Serial = QStringLiteral("Properties");
 const QString Ports = QStringLiteral("Ports");
+const QString Data = QStringLiteral("Data");
 
 // The modes' default is a number; stored, it is text like any other value.
 const QString NoInsert = QStringLiteral("0");
@@ -39,7 +40,29 @@ StartupSettings SettingsSchema::load() const {
     s.serialSettings = m_store.get(Serial, "Settings");
     s.commPort = number<std::int16_t>(m_store.get(Serial, "CommPort"), NumberText::toInt16);
     s.handshaking = number<std::int32_t>(m_store.get(Serial, "Handshaking"), NumberText::toInt32);
+
+    DataSettings& d = s.data;
+    const DataSettings defaults;
+    d.Request = m_store.get(Data, "Request", defaults.Request);
+    d.RequestEvery = m_store.get(Data, "RequestEvery", defaults.RequestEvery);
+    d.Keep = m_store.get(Data, "Keep", defaults.Keep);
+    d.NumberOnly = m_store.get(Data, "NumberOnly", defaults.NumberOnly);
+    d.Decimal = m_store.get(Data, "Decimal", defaults.Decimal);
+    d.UnitColumn = m_store.get(Data, "UnitColumn", defaults.UnitColumn);
+    d.LineEnd = m_store.get(Data, "LineEnd", defaults.LineEnd);
+    d.Encoding = m_store.get(Data, "Encoding", defaults.Encoding);
     return s;
+}
+
+Failure SettingsSchema::saveData(const DataSettings& v) {
+    return write(Data, {{"Request", v.Request},
+                        {"RequestEvery", v.RequestEvery},
+                        {"Keep", v.Keep},
+                        {"NumberOnly", v.NumberOnly},
+                        {"Decimal", v.Decimal},
+                        {"UnitColumn", v.UnitColumn},
+                        {"LineEnd", v.LineEnd},
+                        {"Encoding", v.Encoding}});
 }
 
 Failure SettingsSchema::saveGeneral(const GeneralSettings& values) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DataSettings.h"
 #include "SettingsStore.h"
 #include "base/AppError.h"
 #include "serial/SerialChoice.h"
@@ -35,6 +36,7 @@ struct StartupSettings {
     QString serialSettings;
     StoredNumber<std::int16_t> commPort;
     StoredNumber<std::int32_t> handshaking;
+    DataSettings data;
 };
 
 // The layout of the store, in one place: its sections and keys, the defaults
@@ -42,6 +44,8 @@ struct StartupSettings {
 //   [Settings]   OpenPathName, SavePathName, ExeFileName, InsertDate, InsertTime
 //   [Properties] Settings, CommPort, Handshaking (written by the dialog's OK)
 //   [Ports]      ComN = device path (written by the user only)
+//   [Data]       Request, RequestEvery, Keep, NumberOnly, Decimal, UnitColumn,
+//                LineEnd, Encoding (written by the Data dialog's OK)
 class SettingsSchema {
 public:
     explicit SettingsSchema(SettingsStore& store) : m_store(store) {}
@@ -50,6 +54,7 @@ public:
     // Each in one write: the file gets all of the values or none.
     Failure saveGeneral(const GeneralSettings& values);
     Failure saveSerial(const SerialChoice& values);
+    Failure saveData(const DataSettings& values);
     // The device a [Ports] entry names for a port number; empty when none.
     QString portDevice(int number) const;
 

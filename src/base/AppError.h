@@ -31,6 +31,11 @@ constexpr int PortNotAvailable = 8012;
 constexpr int PortSettingUnsupported = 8015;
 constexpr int PortHungUp = 8020;
 constexpr int PortReadFailed = 8021;
+// Writing to the instrument: the port is closed, it takes nothing (flow
+// control or cable), or the write failed.
+constexpr int PortNotOpen = 8018;
+constexpr int PortOutputBlocked = 8022;
+constexpr int PortWriteFailed = 8023;
 // Settings store.
 constexpr int SettingsWriteFailed = 9001;
 // Desktop platform: launch, activation, keystrokes.
@@ -49,6 +54,8 @@ constexpr int KeymapSettling = 9106;
 // Typing handed back to the event loop in the middle of a long text; type
 // the rest right after the waiting events.
 constexpr int TypingYielded = 9107;
+// The Data settings: a stored value that cannot be used.
+constexpr int DataSettingInvalid = 9301;
 // Journal of received readings.
 constexpr int JournalWriteFailed = 9201;
 } // namespace Err

@@ -18,7 +18,7 @@
 class Journal : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { Typed, Held, Cut, NotTyped };
+    enum class Outcome { Typed, Held, Cut, NotTyped, Skipped };
     struct Record {
         QDateTime time;
         QString port;
@@ -38,7 +38,8 @@ public:
     // its own time zone (callers pass local time).
     QString received(const QDateTime& at, const QString& port, const QByteArray& line);
     // Appends what became of a reading: "typed" (detail: the target window's
-    // title), "held", "cut", "not typed" (detail: why).
+    // title), "held", "cut", "not typed" (detail: why), "skipped" (the Data
+    // settings leave it out; detail: why).
     void outcome(const QDateTime& at, const QString& port, const QString& id, Outcome outcome,
                  const QString& detail);
     // fdatasync when anything was written since the last sync (Stop, exit).

@@ -2,6 +2,8 @@
 
 #include "base/NumberText.h"
 
+#include <QStringDecoder>
+
 namespace {
 // Length of the valid UTF-8 sequence at i, or 0 when there is none.
 int utf8Length(const QByteArray& b, int i, char32_t* cp) {
@@ -32,10 +34,23 @@ int utf8Length(const QByteArray& b, int i, char32_t* cp) {
         return 0;
     return *cp = v, n;
 }
-} // namespace
 
-namespace LineText {
-QString decode(const QByteArray& bytes) {
+// The upper half of code page 437, as Unicode maps it (0xE6 is the micro
+// sign, which ICU gives as the Greek mu).
+constexpr char16_t Cp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+
+QString decodeUtf8(const QByteArray& bytes) {
     QString out;
     out.reserve(bytes.size());
     for (int i = 0; i < bytes.size();) {
@@ -57,6 +72,47 @@ QString decode(const QByteArray& bytes) {
         i += n;
     }
     return out;
+}
+
+QString decodeCp437(const QByteArray& bytes) {
+    QString out(bytes.size(), Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        out[i] = QChar(b < 0x80 ? char16_t(b) : Cp437High[b - 0x80]);
+    }
+    return out;
+}
+
+QString decodeShiftJis(const QByteArray& bytes) {
+    // A lead byte at the very end would wait for its partner and vanish; an
+    // LF after the line (never a second byte) makes it show. ICU marks bytes
+    // that are no Shift-JIS with SUB, a control character that is never
+    // typed: U+FFFD shows in the target instead.
+    QStringDecoder decoder("Shift_JIS", QStringDecoder::Flag::Stateless);
+    QString out = decoder(bytes + '\n');
+    if (out.endsWith(QLatin1Char('\n')))
+        out.chop(1);
+    return out.replace(QChar(0x1A), QChar(QChar::ReplacementCharacter));
+}
+} // namespace
+
+namespace LineText {
+QString decode(const QByteArray& bytes, Encoding encoding) {
+    switch (encoding) {
+    case Encoding::Latin1:
+        return QString::fromLatin1(bytes);
+    case Encoding::Cp437:
+        return decodeCp437(bytes);
+    case Encoding::ShiftJis:
+        return decodeShiftJis(bytes);
+    case Encoding::Utf8:
+        break;
+    }
+    return decodeUtf8(bytes);
+}
+
+bool canDecode(Encoding encoding) {
+    return encoding != Encoding::ShiftJis || QStringDecoder("Shift_JIS").isValid();
 }
 
 std::optional<QString> compose(const QString& data, const QString& insertDate,

@@ -7,11 +7,17 @@
 #include <cstdint>
 #include <optional>
 
+// How an instrument's bytes are read.
+enum class Encoding { Utf8, Latin1, Cp437, ShiftJis };
+
 namespace LineText {
-// Received bytes as text: UTF-8 where the bytes are valid UTF-8, any other
-// byte as the Latin-1 character of that value (instruments that send a
-// single-byte degree sign keep it).
-QString decode(const QByteArray& bytes);
+// Received bytes as text. Utf8: UTF-8 where the bytes are valid UTF-8, any
+// other byte as the Latin-1 character of that value (instruments that send
+// a single-byte degree sign keep it). Cp437: the IBM PC's code page (0xF8
+// is °, 0xE6 is µ). ShiftJis: bytes that are no Shift-JIS become U+FFFD.
+QString decode(const QByteArray& bytes, Encoding encoding = Encoding::Utf8);
+// Whether this build can read the encoding (Shift-JIS needs Qt with ICU).
+bool canDecode(Encoding encoding);
 
 // The line to type and log: [date TAB][time TAB] data [TAB date][TAB time]
 // CR LF, by the two insertion modes. insertDate is the stored text of the

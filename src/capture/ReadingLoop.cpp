@@ -42,6 +42,7 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     connect(&m_delivery, &QTimer::timeout, this, &ReadingLoop::deliver);
     m_launchWatch.setInterval(LaunchWatchEveryMs);
     connect(&m_launchWatch, &QTimer::timeout, this, &ReadingLoop::watchLaunch);
+    connect(&m_requestTimer, &QTimer::timeout, this, &ReadingLoop::sendRequest);
     connect(&m_port, &SerialPort::dataReceived, this, [this] { pump(); });
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
         if (isRunning())
@@ -62,6 +63,8 @@ void ReadingLoop::start() {
     m_waiting.invalidate();
     m_heldReason.clear();
     m_longLineReported = false;
+    m_requestBlockedReported = false;
+    m_data = m_nextData;
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
     m_portLabel = QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
@@ -74,6 +77,7 @@ void ReadingLoop::start() {
     }
     m_log.clear();
     m_assembler.reset();
+    m_assembler.setLineEnd(m_data.lineEnd);
     // Readings held from an earlier run come first; the log says so again.
     for (const Reading& r : m_held.all())
         m_log.insert(logLine(QStringLiteral("[held] ") + r.shown()));
@@ -81,8 +85,32 @@ void ReadingLoop::start() {
     m_platform.prepareTyping();
     m_started.start();
     m_launchWatch.start();
+    sendRequest();
+    if (m_data.requestEveryMs > 0 && !m_data.request.isEmpty())
+        m_requestTimer.start(m_data.requestEveryMs);
     pump();
     scheduleDelivery(0);
+}
+
+void ReadingLoop::request() {
+    if (isRunning())
+        sendRequest();
+}
+
+void ReadingLoop::sendRequest() {
+    if (!isRunning() || m_data.request.isEmpty())
+        return;
+    const Failure f = m_port.setOutput(m_data.request);
+    if (!f)
+        return;
+    // An instrument that takes nothing for now may take the next request;
+    // the run goes on reading what it sends.
+    if (f->number == Err::PortOutputBlocked) {
+        if (!std::exchange(m_requestBlockedReported, true))
+            m_log.insert(logLine(f->message));
+        return;
+    }
+    errorPath(*f);
 }
 
 void ReadingLoop::watchLaunch() {
@@ -106,6 +134,7 @@ void ReadingLoop::stop() {
     pump(PumpAll);
     m_delivery.stop();
     m_launchWatch.stop();
+    m_requestTimer.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
     m_platform.endTyping();
@@ -118,6 +147,7 @@ void ReadingLoop::stop() {
 void ReadingLoop::abandon() {
     m_delivery.stop();
     m_launchWatch.stop();
+    m_requestTimer.stop();
     setState(RunState::Stopped);
     m_port.setPortOpen(false);
     m_platform.endTyping();
@@ -177,12 +207,19 @@ void ReadingLoop::takeLine() {
     // In the journal before anything else, so that a crash cannot lose it.
     r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();
+    const QString received = LineText::decode(r.raw, m_data.encoding);
+    QString why;
+    const std::optional<QString> data = m_data.shape(received, &why);
+    if (!data) {
+        skipped(r, received, why);
+        return;
+    }
     AppError error;
-    const auto line = LineText::compose(LineText::decode(r.raw), m_app.InsertDate, m_app.InsertTime,
+    const auto line = LineText::compose(*data, m_app.InsertDate, m_app.InsertTime,
                                         ConnectTime::dateText(r.receivedAt),
                                         ConnectTime::timeText(r.receivedAt), &error);
     if (!line) {
-        r.text = LineText::decode(r.raw);
+        r.text = *data;
         errorPath(error, false, &r);
         return;
     }
@@ -355,6 +392,12 @@ void ReadingLoop::markHeld() {
     });
 }
 
+void ReadingLoop::skipped(const Reading& r, const QString& text, const QString& why) {
+    m_log.insert(logLine(QStringLiteral("[skipped] ") + text));
+    m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Skipped, why);
+    noteJournalFailure();
+}
+
 void ReadingLoop::notTyped(Reading& r, const QString& why) {
     m_log.insert(logLine(QStringLiteral("[not typed] ") + r.shown()));
     m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped, why);
@@ -363,6 +406,7 @@ void ReadingLoop::notTyped(Reading& r, const QString& why) {
 void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     m_delivery.stop();
     m_launchWatch.stop();
+    m_requestTimer.stop();
     m_port.setPortOpen(false);
     m_platform.endTyping();
     setState(RunState::Halted);

@@ -5,6 +5,7 @@
 // base/, app/ (AppState), serial/ and platform/.
 
 #include "ConnectTime.h"
+#include "DataOptions.h"
 #include "HeldReadings.h"
 #include "LineAssembler.h"
 #include "base/AppError.h"
@@ -51,6 +52,12 @@ public:
     void stop();
     // Ends the run at once, typing nothing more (the program is closing).
     void abandon();
+    // What to ask of the instrument and what of each line to type, from the
+    // next start on.
+    void setDataOptions(const DataOptions& options) { m_nextData = options; }
+    // Sends the request now, as the instrument's print key would (during a
+    // run, when there is a request).
+    void request();
     // While suspended (a modal dialog is open) nothing is typed; lines are
     // still read and journalled.
     void setSuspended(bool suspended);
@@ -101,6 +108,8 @@ private:
     void notTyped(Reading& reading, const QString& why);
     void noteJournalFailure();
     void watchLaunch();
+    void sendRequest();
+    void skipped(const Reading& reading, const QString& text, const QString& why);
 
     SerialPort& m_port;
     DesktopPlatform& m_platform;
@@ -121,6 +130,10 @@ private:
     bool m_oneByOne = false; // the next call types one reading only
     QTimer m_delivery;
     QTimer m_launchWatch;
+    QTimer m_requestTimer;
+    DataOptions m_data;     // of this run
+    DataOptions m_nextData; // from the next start
+    bool m_requestBlockedReported = false;
     QElapsedTimer m_started; // the run
     QElapsedTimer m_waiting; // since the target first could not take keys
     QElapsedTimer m_lastTyped;

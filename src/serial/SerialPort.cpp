@@ -283,16 +283,21 @@ void SerialPort::onReadyRead() {
 
 void SerialPort::onError(int error) {
     const auto e = static_cast<QSerialPort::SerialPortError>(error);
-    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+    if (e != QSerialPort::ReadError && e != QSerialPort::WriteError &&
+        e != QSerialPort::ResourceError)
         return;
     // A hang-up shows as an endless stream of read errors; act on the first.
     if (m_failed || !m_port->isOpen())
         return;
     m_failed = true;
     const AppError reason =
-        makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
-                  QStringLiteral("The serial device %1 went away or cannot be read (%2).")
-                      .arg(m_port->portName(), m_port->errorString()));
+        e == QSerialPort::WriteError
+            ? makeError(Err::PortWriteFailed,
+                        QStringLiteral("The serial device %1 went away or cannot be written (%2).")
+                            .arg(m_port->portName(), m_port->errorString()))
+            : makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
+                        QStringLiteral("The serial device %1 went away or cannot be read (%2).")
+                            .arg(m_port->portName(), m_port->errorString()));
     // A hung-up line refuses every request with EIO.
     termios t{};
     const int tries =
@@ -316,6 +321,25 @@ void SerialPort::reportFailure(const AppError& reason, int triesLeft, int opened
     } else {
         emit failed(reason);
     }
+}
+
+Failure SerialPort::setOutput(const QByteArray& data) {
+    if (!PortOpen())
+        return makeError(Err::PortNotOpen,
+                         QStringLiteral("The port is closed: nothing can be sent to the "
+                                        "instrument. Start reading first."));
+    const qint64 waiting = m_port->bytesToWrite();
+    if (waiting + data.size() > MaxPendingOutput)
+        return makeError(Err::PortOutputBlocked,
+                         QStringLiteral("The instrument on %1 takes nothing: %2 bytes still wait "
+                                        "to be sent. Check the cable and the flow control "
+                                        "(Property).")
+                             .arg(m_port->portName())
+                             .arg(waiting));
+    if (m_port->write(data) != data.size())
+        return makeError(Err::PortWriteFailed, QStringLiteral("Nothing could be sent to %1 (%2).")
+                                                   .arg(m_port->portName(), m_port->errorString()));
+    return std::nullopt;
 }
 
 std::int16_t SerialPort::InBufferCount() const {

@@ -17,7 +17,7 @@
 class QSerialPort;
 
 // The serial component: the properties CommPort, Settings, Handshaking,
-// InputLen, PortOpen, InBufferCount and Input. A refused assignment returns
+// InputLen, PortOpen, InBufferCount, Input and Output. A refused assignment returns
 // an error and keeps the previous value. Received bytes are buffered here;
 // bytes with a parity error are replaced by "?".
 class SerialPort : public QObject {
@@ -61,6 +61,14 @@ public:
     // Removes and returns up to InputLen waiting bytes (all of them when
     // InputLen is 0); empty when none wait.
     QByteArray Input();
+
+    // Sends data to the instrument without waiting; the flow control chosen
+    // holds it back while the instrument is not ready. Refused while the
+    // port is closed, and while more than MaxPendingOutput bytes still wait
+    // (an instrument that takes nothing must not make the program grow).
+    // A write that fails later ends in failed(), as a read does.
+    Failure setOutput(const QByteArray& data);
+    static constexpr qsizetype MaxPendingOutput = 4096;
 
     // Reads, without waiting, what the device has received but not yet
     // handed over (dataReceived follows when there was any).

@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/ManualFile.h"
 #include "app/SaveAppSettings.h"
+#include "capture/DataOptions.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
@@ -14,6 +15,7 @@
 #include "forms/common/Twips.h"
 #include "forms/common/WarningBox.h"
 #include "forms/dialogs/Property.h"
+#include "forms/dialogs/frmData.h"
 #include "forms/dialogs/frmOption.h"
 #include "platform/DesktopPlatform.h"
 #include "serial/PortDirectory.h"
@@ -151,6 +153,11 @@ void Form1::buildMenus() {
         bar->addAction(QStringLiteral("Software Execution(&A)"), this, &Form1::mnuAppSelect_Click);
     mnuOption = bar->addAction(QStringLiteral("Option(&O)"), this, &Form1::mnuOption_Click);
     mnuProperty = bar->addAction(QStringLiteral("Property(&P)"), this, &Form1::mnuProperty_Click);
+    mnuData = bar->addAction(QStringLiteral("Data(&D)"), this, &Form1::mnuData_Click);
+    // Asks the instrument now, as its print key would; only during a run.
+    mnuRequest = bar->addAction(QStringLiteral("Request(&R)"), this, [this] { m_loop->request(); });
+    mnuRequest->setShortcut(Qt::Key_F5);
+    mnuRequest->setEnabled(false);
     QMenu* help = bar->addMenu(QStringLiteral("Help(&H)"));
     mnuHelp = help->menuAction();
     mnuHelpManual =
@@ -177,6 +184,7 @@ void Form1::Form_Load() {
     state.SavePathName = stored.general.SavePathName;
     state.ExeFileName = stored.general.ExeFileName;
     state.InsertDate = stored.general.InsertDate;
+    m_data = stored.data;
     if (stored.insertTimeError)
         pending = stored.insertTimeError;
     else
@@ -245,13 +253,22 @@ void Form1::moveOldLinesToHistory() {
 }
 
 void Form1::setRunControls(bool reading) {
-    for (QAction* a : {mnuFile, mnuAppSelect, mnuProperty})
+    for (QAction* a : {mnuFile, mnuAppSelect, mnuProperty, mnuData})
         a->setEnabled(!reading);
+    mnuRequest->setEnabled(reading);
     Command1->setEnabled(!reading);
     Command2->setEnabled(reading);
 }
 
 void Form1::Command1_Click() {
+    // A stored Data value that cannot be used would type the wrong readings.
+    AppError error;
+    const std::optional<DataOptions> data = DataOptions::from(m_data, &error);
+    if (!data) {
+        showWarning(this, error.message);
+        return;
+    }
+    m_loop->setDataOptions(*data);
     AppState::instance().StopFlag = false;
     setRunControls(true);
     setWindowTitle(QStringLiteral("Parvelo[Reading]"));
@@ -410,6 +427,23 @@ void Form1::mnuHelpManual_Click() {
     m_loop->setSuspended(true);
     showWarning(this, problem);
     m_loop->setSuspended(false);
+}
+
+void Form1::mnuData_Click() {
+    frmData dialog(
+        m_data,
+        [](const DataSettings& d) -> Failure {
+            AppError error;
+            if (DataOptions::from(d, &error))
+                return std::nullopt;
+            return error;
+        },
+        this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_data = dialog.settings();
+    if (Failure f = m_settings.saveData(m_data))
+        showWarning(this, f->message);
 }
 
 void Form1::mnuHelpAbout_Click() {

@@ -51,6 +51,7 @@ public:
     bool launchTarget(const QString& path);
     void mnuOption_Click();
     void mnuProperty_Click();
+    void mnuData_Click();
     void mnuHelpManual_Click();
     void mnuHelpAbout_Click();
     void Timer1_Timer();
@@ -67,6 +68,8 @@ public:
     QAction* mnuAppSelect = nullptr;
     QAction* mnuOption = nullptr;
     QAction* mnuProperty = nullptr;
+    QAction* mnuData = nullptr;
+    QAction* mnuRequest = nullptr;
     QAction* mnuHelp = nullptr;
     QAction* mnuHelpManual = nullptr;
     QAction* mnuHelpAbout = nullptr;
@@ -111,6 +114,7 @@ private:
     // Lines of this run that no longer fit in the log box.
     LogHistory m_history;
     SettingsSchema m_settings{m_store};
+    DataSettings m_data; // as stored; checked at each Read Start
     Journal* m_journal = nullptr;
     ReadingLoop* m_loop = nullptr;
     QDateTime ReadStartTime;

@@ -1,0 +1,142 @@
+#include "DataOptions.h"
+
+#include "NumberPick.h"
+
+#include <QLocale>
+
+namespace {
+AppError invalid(const char* key, const QString& value, const QString& why) {
+    return makeError(Err::DataSettingInvalid,
+                     QStringLiteral("The Data setting %1 \"%2\" %3. Open Data and correct it.")
+                         .arg(QLatin1String(key), value, why));
+}
+
+int hexDigit(QChar c) {
+    const int v = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
+    return c.unicode() < 128 ? v : -1;
+}
+
+std::optional<bool> flag(const QString& text) {
+    if (text == QLatin1String("0"))
+        return false;
+    if (text == QLatin1String("1"))
+        return true;
+    return std::nullopt;
+}
+} // namespace
+
+std::optional<QByteArray> DataOptions::unescape(const QString& text, QString* why) {
+    QByteArray out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('\\')) {
+            // One character, both halves of a pair included.
+            const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            out += text.mid(i, n).toUtf8();
+            i += n - 1;
+            continue;
+        }
+        const QChar c = i + 1 < text.size() ? text[i + 1] : QChar();
+        const char simple = c == QLatin1Char('r')    ? '\r'
+                            : c == QLatin1Char('n')  ? '\n'
+                            : c == QLatin1Char('t')  ? '\t'
+                            : c == QLatin1Char('e')  ? '\x1b'
+                            : c == QLatin1Char('\\') ? '\\'
+                                                     : 0;
+        if (simple) {
+            out += simple;
+            ++i;
+        } else if (c == QLatin1Char('x') && i + 3 < text.size() && hexDigit(text[i + 2]) >= 0 &&
+                   hexDigit(text[i + 3]) >= 0) {
+            out += char(hexDigit(text[i + 2]) * 16 + hexDigit(text[i + 3]));
+            i += 3;
+        } else {
+            if (why)
+                *why = QStringLiteral("has \"%1\" at character %2, which is no escape: use \\r, "
+                                      "\\n, \\t, \\e, \\\\ or \\x with two hex digits")
+                           .arg(text.mid(i, c == QLatin1Char('x') ? 4 : 2))
+                           .arg(i + 1);
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* error) {
+    const auto fail = [&](const char* key, const QString& value, const QString& why) {
+        if (error)
+            *error = invalid(key, value, why);
+        return std::nullopt;
+    };
+    DataOptions o;
+    QString why;
+    const auto request = unescape(s.Request, &why);
+    if (!request)
+        return fail("Request", s.Request, why);
+    o.request = *request;
+
+    bool ok = false;
+    const double every =
+        QString(s.RequestEvery).replace(QLatin1Char(','), QLatin1Char('.')).trimmed().toDouble(&ok);
+    if (!ok || !(every == 0 || (every >= 0.1 && every <= 86400)))
+        return fail("RequestEvery", s.RequestEvery,
+                    QStringLiteral("is no number of seconds from 0.1 to 86400 (0: only at Read "
+                                   "Start)"));
+    o.requestEveryMs = int(every * 1000 + 0.5);
+
+    o.keep.setPattern(s.Keep);
+    if (!o.keep.isValid())
+        return fail("Keep", s.Keep,
+                    QStringLiteral("is no regular expression (%1 at character %2)")
+                        .arg(o.keep.errorString())
+                        .arg(o.keep.patternErrorOffset() + 1));
+
+    const auto numberOnly = flag(s.NumberOnly);
+    const auto unitColumn = flag(s.UnitColumn);
+    if (!numberOnly)
+        return fail("NumberOnly", s.NumberOnly, QStringLiteral("is neither 0 nor 1"));
+    if (!unitColumn)
+        return fail("UnitColumn", s.UnitColumn, QStringLiteral("is neither 0 nor 1"));
+    o.numberOnly = *numberOnly;
+    o.unitColumn = *unitColumn;
+
+    if (s.Decimal == QLatin1String("locale"))
+        o.decimal = QLocale().decimalPoint();
+    else if (s.Decimal == QLatin1String(".") || s.Decimal == QLatin1String(","))
+        o.decimal = s.Decimal;
+    else
+        return fail("Decimal", s.Decimal, QStringLiteral("is none of \".\", \",\" and \"locale\""));
+
+    static const QStringList ends = {QStringLiteral("CR"), QStringLiteral("LF"),
+                                     QStringLiteral("Any")};
+    if (!ends.contains(s.LineEnd))
+        return fail("LineEnd", s.LineEnd, QStringLiteral("is none of CR, LF and Any"));
+    o.lineEnd = LineEnd(ends.indexOf(s.LineEnd));
+
+    static const QStringList encodings = {QStringLiteral("UTF-8"), QStringLiteral("Latin-1"),
+                                          QStringLiteral("CP437"), QStringLiteral("Shift-JIS")};
+    if (!encodings.contains(s.Encoding))
+        return fail("Encoding", s.Encoding,
+                    QStringLiteral("is none of UTF-8, Latin-1, CP437 and Shift-JIS"));
+    o.encoding = Encoding(encodings.indexOf(s.Encoding));
+    if (!LineText::canDecode(o.encoding))
+        return fail("Encoding", s.Encoding, QStringLiteral("cannot be read by this build"));
+    return o;
+}
+
+std::optional<QString> DataOptions::shape(const QString& line, QString* why) const {
+    if (!keep.pattern().isEmpty() && !keep.match(line).hasMatch()) {
+        if (why)
+            *why = QStringLiteral("not kept by the filter");
+        return std::nullopt;
+    }
+    if (!numberOnly)
+        return line;
+    const std::optional<NumberPick::Number> n = NumberPick::first(line);
+    if (!n) {
+        if (why)
+            *why = QStringLiteral("no number in the line");
+        return std::nullopt;
+    }
+    const QString value = NumberPick::withDecimal(n->value, decimal);
+    return unitColumn ? value + QLatin1Char('\t') + n->unit : value;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "LineAssembler.h"
+#include "LineText.h"
+#include "app/SettingsSchema.h"
+#include "base/AppError.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
+#include <optional>
+
+// What a run asks of the instrument and what of each line it types: the
+// [Data] settings, read and checked. The defaults type every line as
+// received.
+struct DataOptions {
+    QByteArray request;      // sent at Read Start, and every requestEveryMs
+    int requestEveryMs = 0;  // 0: only at Read Start
+    QRegularExpression keep; // lines that do not match are skipped; empty: none are
+    bool numberOnly = false;
+    QString decimal = QStringLiteral("."); // "locale" already resolved
+    bool unitColumn = false;
+    LineEnd lineEnd = LineEnd::CR;
+    Encoding encoding = Encoding::Utf8;
+
+    // Err::DataSettingInvalid naming the key, the value and what to do.
+    static std::optional<DataOptions> from(const DataSettings& settings, AppError* error);
+
+    // "S\r\n", "\e P", "\x1BP": \r \n \t \e \\ and \xHH, other characters as
+    // UTF-8. nullopt with *why for a broken escape.
+    static std::optional<QByteArray> unescape(const QString& text, QString* why);
+
+    // The data to type for one received line (decoded already), or nullopt
+    // when it is skipped, with *why.
+    std::optional<QString> shape(const QString& line, QString* why) const;
+};
