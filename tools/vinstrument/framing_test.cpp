@@ -1,7 +1,7 @@
 // Checks what the virtual instrument puts on the line: the framing of each
 // line end, the number of lines, the shape of each kind's readings, pacing,
-// the wait for the reader, garbage bytes and the summary. Reads the pty the
-// way a serial port reader would.
+// the wait for the reader, garbage bytes, encodings, the balance's answers to
+// requests and the summary. Reads the pty the way a serial port reader would.
 //
 //   framing_test PATH/TO/vinstrument
 
@@ -235,7 +235,44 @@ void testTextFile() {
     finish(d);
     CHECK(rep == "first + % ^ ~\rsecond \xC2\xB5g\r\rlast (x)\rfirst + % ^ ~\rsecond \xC2\xB5g\r",
           "got [%s]", rep.c_str());
+    // In code page 437, micro is 0xE6.
+    Child e = start({"--kind", "text", tmpl, "--count", "2", "--encoding", "cp437"});
+    std::string cp = joined(readSlave(e.slave));
+    finish(e);
+    CHECK(cp == "first + % ^ ~\r\nsecond \xE6g\r\n", "got [%s]", cp.c_str());
     unlink(tmpl);
+}
+
+void testScale() {
+    Child c = start({"--kind", "scale", "--settle", "1", "--count", "5"});
+    int fd = open(c.slave.c_str(), O_RDWR | O_NOCTTY);
+    auto ask = [&](const char* request) {
+        if (write(fd, request, std::strlen(request)) < 0) std::abort();
+        std::string got;
+        pollfd p{fd, POLLIN, 0};
+        char ch;
+        while (got.size() < 2 || got.compare(got.size() - 2, 2, "\r\n") != 0) {
+            if (poll(&p, 1, 2000) <= 0 || read(fd, &ch, 1) != 1) break;
+            got.push_back(ch);
+        }
+        return got;
+    };
+    // One unstable answer, then the stable one, which SI shows without
+    // using it up; then the next, heavier load settles. Any line end will do.
+    std::string a = ask("S\r");
+    CHECK(a == "S D      99.53 g\r\n", "S: [%s]", a.c_str());
+    a = ask("SI\n");
+    CHECK(a == "S S     100.00 g\r\n", "SI: [%s]", a.c_str());
+    a = ask("S\r\n");
+    CHECK(a == "S S     100.00 g\r\n", "S: [%s]", a.c_str());
+    a = ask("S\n");
+    CHECK(a == "S D     100.53 g\r\n", "S: [%s]", a.c_str());
+    a = ask("X\r\n");
+    CHECK(a == "ES\r\n", "unknown: [%s]", a.c_str());
+    close(fd);
+    Finish f = finish(c);
+    CHECK(WIFEXITED(f.status) && WEXITSTATUS(f.status) == 0, "status %d", f.status);
+    CHECK(f.err.find("sent 5 lines") != std::string::npos, "summary [%s]", f.err.c_str());
 }
 
 void testPacing() {
@@ -407,7 +444,8 @@ int main(int argc, char** argv) {
     } tests[] = {
         {"counter crlf", testCounterCrlf}, {"thermometer cr", testThermometerCr},
         {"balance", testBalance},          {"late lf", testLateLf},
-        {"text file", testTextFile},       {"pacing", testPacing},
+        {"text file", testTextFile},       {"scale", testScale},
+        {"pacing", testPacing},
         {"burst", testBurst},              {"wait open", testWaitOpen},
         {"garbage", testGarbage},          {"hold and SIGTERM", testHoldAndTerm},
         {"wait signal", testWaitSignal},   {"drop unread", testDropUnread},

@@ -2,7 +2,8 @@
 //
 // Opens a pty, puts it in raw mode, prints the slave path on the first line
 // of stdout and then sends lines the way balances, thermometers and counters
-// do. Tests and benchmarks read the slave as if it were a serial port.
+// do, or answers requests the way a balance does. Tests and benchmarks read
+// the slave as if it were a serial port.
 //
 // Every wait is a sleep or a blocking call: the tool never spins, so it does
 // not steal CPU from the program being measured.
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iconv.h>
 #include <random>
 #include <string>
 #include <vector>
@@ -37,13 +39,24 @@ void onUsr1(int) { g_go = 1; }
 void usage(const char* argv0) {
     std::fprintf(stderr,
                  "usage: %s [options]\n"
-                 "  --kind balance|thermometer|counter|text  what to send (default balance)\n"
+                 "  --kind balance|thermometer|counter|text|scale  what to send\n"
+                 "                    (default balance)\n"
+                 "                    scale: answers requests, \"S\" with \"S D     <value> g\"\n"
+                 "                    while settling and then \"S S     <value> g\" once, after\n"
+                 "                    which the next weighing (value + 1) begins; \"SI\" with the\n"
+                 "                    current value at once; anything else with \"ES\". Requests\n"
+                 "                    end with CR, LF or CR LF\n"
+                 "  --settle N        scale: answers \"S D\" to the first N \"S\" of each\n"
+                 "                    weighing (default 2)\n"
                  "  --file F          lines for --kind text (or: --kind text F)\n"
+                 "  --encoding utf8|latin1|cp437|sjis  how lines are sent (default utf8); ASCII\n"
+                 "                    stays ASCII, characters the encoding lacks become '?'\n"
                  "  --ending crlf|cr|late-lf   line end (default crlf)\n"
                  "  --lf-delay MS     delay of the LF for late-lf (default 50)\n"
                  "  --rate N          lines per second (default: as fast as possible)\n"
                  "  --baud B          pace bytes as B bit/s allows (10 bits a byte)\n"
-                 "  --count N         lines to send (default: unlimited; text: the file once)\n"
+                 "  --count N         lines to send (default: unlimited; text: the file once;\n"
+                 "                    scale: answers)\n"
                  "  --burst K         K lines back to back, then a pause (keeps --rate on average)\n"
                  "  --garbage P       probability of a garbage byte before each data byte\n"
                  "  --seed S          random seed (default 1)\n"
@@ -63,6 +76,8 @@ struct Options {
     std::string kind = "balance";
     std::string textFile;
     std::string ending = "crlf";
+    std::string encoding = "utf8";
+    int settle = 2;
     int lfDelayMs = 50;
     double rate = 0;
     double baud = 0;
@@ -117,6 +132,8 @@ bool parse(int argc, char** argv, Options& o) {
             if (o.kind == "text" && i + 1 < argc && argv[i + 1][0] != '-') o.textFile = argv[++i];
         } else if (a == "--file") o.textFile = need("--file");
         else if (a == "--ending") o.ending = need("--ending");
+        else if (a == "--encoding") o.encoding = need("--encoding");
+        else if (a == "--settle") o.settle = std::atoi(need("--settle"));
         else if (a == "--lf-delay") o.lfDelayMs = std::atoi(need("--lf-delay"));
         else if (a == "--rate") o.rate = std::atof(need("--rate"));
         else if (a == "--baud") o.baud = std::atof(need("--baud"));
@@ -141,7 +158,8 @@ bool parse(int argc, char** argv, Options& o) {
             return false;
         }
     }
-    if (o.kind != "balance" && o.kind != "thermometer" && o.kind != "counter" && o.kind != "text") {
+    if (o.kind != "balance" && o.kind != "thermometer" && o.kind != "counter" && o.kind != "text" &&
+        o.kind != "scale") {
         std::fprintf(stderr, "vinstrument: unknown kind %s\n", o.kind.c_str());
         return false;
     }
@@ -153,6 +171,12 @@ bool parse(int argc, char** argv, Options& o) {
         std::fprintf(stderr, "vinstrument: unknown ending %s\n", o.ending.c_str());
         return false;
     }
+    if (o.encoding != "utf8" && o.encoding != "latin1" && o.encoding != "cp437" &&
+        o.encoding != "sjis") {
+        std::fprintf(stderr, "vinstrument: unknown encoding %s\n", o.encoding.c_str());
+        return false;
+    }
+    if (o.settle < 0) o.settle = 0;
     if (o.burst < 1) o.burst = 1;
     if (o.garbage < 0 || o.garbage > 1) {
         std::fprintf(stderr, "vinstrument: --garbage wants a probability 0..1\n");
@@ -242,6 +266,97 @@ private:
     std::vector<std::string> lines_;
     double weight_ = 12.345;
     double temp_ = 23.5;
+};
+
+// A balance that answers requests the MT-SICS way. Each weighing settles
+// over its first `settle` "S" requests (readings a little under the load),
+// is reported stable once, and then the next load, 1 g heavier, goes on.
+class Scale {
+public:
+    explicit Scale(int settle) : settle_(settle) {}
+
+    // The answer to one request (without its line end).
+    std::string answer(std::string request) {
+        while (!request.empty() && request.back() == ' ') request.pop_back();
+        if (request == "SI") return current();
+        if (request != "S") return "ES";
+        std::string a = current();
+        if (++request_ > settle_) {
+            request_ = 0;
+            ++weighing_;
+        }
+        return a;
+    }
+
+private:
+    std::string current() const {
+        const bool stable = request_ >= settle_;
+        const double load = 100.0 + double(weighing_);
+        const double value = stable ? load : load - 0.47 * (settle_ - request_);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "S %c %10.2f g", stable ? 'S' : 'D', value);
+        return buf;
+    }
+
+    int settle_;
+    int request_ = 0;
+    long long weighing_ = 0;
+};
+
+// Turns UTF-8 lines into the bytes an older instrument sends. ASCII stays
+// as it is (strict Shift-JIS would make the backslash a yen sign, which such
+// instruments do not mean); other characters go through iconv one by one,
+// and those the encoding lacks become '?'.
+class Encoder {
+public:
+    explicit Encoder(const std::string& name) : sjis_(name == "sjis") {
+        const char* to = name == "latin1"  ? "ISO-8859-1"
+                         : name == "cp437" ? "CP437"
+                         : sjis_           ? "SHIFT_JIS"
+                                           : nullptr;
+        if (to && (cd_ = iconv_open(to, "UTF-8")) == iconv_t(-1)) {
+            std::perror("vinstrument: iconv_open");
+            std::exit(1);
+        }
+    }
+    ~Encoder() {
+        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+    }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+
+    std::string operator()(const std::string& s) const {
+        if (cd_ == iconv_t(-1)) return s;
+        std::string out;
+        for (size_t i = 0; i < s.size();) {
+            const unsigned char b = (unsigned char)s[i];
+            if (b < 0x80) {
+                out.push_back(char(b));
+                ++i;
+                continue;
+            }
+            const size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            std::string ch = s.substr(i, len);
+            i += len;
+            // JIS has no micro sign; Japanese instruments send the Greek mu.
+            if (sjis_ && ch == "\xC2\xB5") ch = "\xCE\xBC";
+            char buf[16];
+            char* in = &ch[0];
+            size_t inLeft = ch.size();
+            char* o = buf;
+            size_t oLeft = sizeof buf;
+            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(cd_, &in, &inLeft, &o, &oLeft) == size_t(-1) || inLeft != 0)
+                out.push_back('?');
+            else
+                out.append(buf, size_t(o - buf));
+        }
+        return out;
+    }
+
+private:
+    bool sjis_;
+    iconv_t cd_ = iconv_t(-1);
 };
 
 // Writes bytes to the master, paced by the baud rate when one is given.
@@ -392,25 +507,19 @@ int main(int argc, char** argv) {
     }
 
     Source src(o);
+    Encoder encode(o.encoding);
     Writer out(master, o.baud);
     long long count = o.count >= 0 ? o.count : src.naturalCount();
     long long lines = 0, garbage = 0, dropped = 0;
     const int64_t t0 = nowNs();
     int64_t firstByte = 0;
-    for (long long i = 0; (count < 0 || i < count) && !g_stop; ++i) {
-        if (o.rate > 0) {
-            // Line i is due at the start of its burst.
-            int64_t due = t0 + int64_t(double((i / o.burst) * o.burst) * 1e9 / o.rate);
-            if (!sleepUntil(due)) break;
-        }
-        std::string line = src.dirty(src.next(i), garbage);
-        if (o.dropUnread && !slaveIsOpen(master)) {
-            ++dropped;
-            continue;
-        }
+    // A line (UTF-8, without its end) as it goes on the line.
+    auto shape = [&](const std::string& text) { return src.dirty(encode(text), garbage); };
+    // Sends one shaped line; false when sending must end.
+    auto send = [&](const std::string& line, long long i) {
         std::string end = o.ending == "crlf" ? "\r\n" : "\r";
         if (firstByte == 0) firstByte = nowNs();
-        if (!out.write(line + end)) break;
+        if (!out.write(line + end)) return false;
         if (crlog) {
             std::fprintf(crlog, "%lld %lld\n", (long long)nowNs(), i);
             std::fflush(crlog);
@@ -422,9 +531,57 @@ int main(int argc, char** argv) {
         }
         ++lines;
         if (o.ending == "late-lf") {
-            if (!sleepMs(o.lfDelayMs)) break;
-            if (!out.write("\n")) break;
+            if (!sleepMs(o.lfDelayMs)) return false;
+            if (!out.write("\n")) return false;
         }
+        return true;
+    };
+    if (o.kind == "scale") {
+        Scale scale(o.settle);
+        std::string request;
+        bool sending = true;
+        while (sending && !g_stop && (count < 0 || lines < count)) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, -1) < 0) {
+                if (errno == EINTR) continue;
+                std::perror("vinstrument: poll");
+                break;
+            }
+            char buf[256];
+            ssize_t n = (p.revents & POLLIN) ? read(master, buf, sizeof buf) : 0;
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                // No one has the slave open (EIO or a hang-up, which poll()
+                // cannot wait away): look again shortly, as a balance stays on.
+                sleepMs(10);
+                continue;
+            }
+            for (ssize_t k = 0; k < n && sending; ++k) {
+                const char c = buf[k];
+                if (c != '\r' && c != '\n') {
+                    if (request.size() < 256) request.push_back(c);
+                    continue;
+                }
+                // CR, LF and CR LF each end a request: the empty one between
+                // CR and LF asks nothing.
+                if (!request.empty()) sending = send(shape(scale.answer(request)), lines);
+                request.clear();
+                if (count >= 0 && lines >= count) break;
+            }
+        }
+    }
+    for (long long i = 0; o.kind != "scale" && (count < 0 || i < count) && !g_stop; ++i) {
+        if (o.rate > 0) {
+            // Line i is due at the start of its burst.
+            int64_t due = t0 + int64_t(double((i / o.burst) * o.burst) * 1e9 / o.rate);
+            if (!sleepUntil(due)) break;
+        }
+        std::string line = shape(src.next(i));
+        if (o.dropUnread && !slaveIsOpen(master)) {
+            ++dropped;
+            continue;
+        }
+        if (!send(line, i)) break;
     }
     const int64_t t1 = nowNs();
 
