@@ -30,6 +30,7 @@ targets=(
     "fuzz_numbertext 128"
     "fuzz_paritymarks 8192"
     "fuzz_linelogic 65536"
+    "fuzz_dataoptions 4096"
 )
 
 failed=0
