@@ -103,6 +103,7 @@ def main():
         s.menu("alt+h", "menu-help")
         s.dialog(("alt+o",), "option")
         s.dialog(("alt+p",), "property")
+        s.dialog(("alt+d",), "data")
         s.dialog(("alt+h", "a"), "about")
         s.dialog(("alt+f", "s"), "log-save")
         s.dialog(("alt+a",), "software-execution")
