@@ -36,11 +36,9 @@ DataSettings preset(const char* request, const char* every, const char* keep, bo
 const std::vector<Preset>& presets() {
     static const std::vector<Preset> list = {
         {"As received (the defaults)", DataSettings{}},
-        {"Balance: asked with S, answers \"S S\" when stable, \"S D\" while settling",
-         preset("S\\r\\n", "1", "^S S ", true, "CR")},
-        {"Balance: sends \"ST,\" when stable, \"US,\" while settling",
-         preset("", "0", "^ST,", true, "CR")},
-        {"Caliper or gauge: sends a number on its data key", preset("", "0", "", false, "Any")},
+        {"Balance asked with S: S S stable, S D not", preset("S\\r\\n", "1", "^S S ", true, "CR")},
+        {"Balance sending ST, stable, US, not", preset("", "0", "^ST,", true, "CR")},
+        {"Caliper or gauge: data key", preset("", "0", "", false, "Any")},
     };
     return list;
 }
@@ -103,11 +101,18 @@ frmData::frmData(const DataSettings& current, Check check, QWidget* parent)
                        {QStringLiteral("Latin-1 (ISO 8859-1)"), QStringLiteral("Latin-1")},
                        {QStringLiteral("Code page 437 (IBM PC)"), QStringLiteral("CP437")},
                        {QStringLiteral("Shift-JIS"), QStringLiteral("Shift-JIS")}});
+    // The window stays small: a list is as wide as the fields, and shows a
+    // longer entry in full when it opens.
+    for (QComboBox* box : {cboPreset, cboDecimal, cboLineEnd, cboEncoding}) {
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(22);
+    }
     // The separator and the unit mean something only for a number.
     connect(chkNumberOnly, &QCheckBox::toggled, cboDecimal, &QWidget::setEnabled);
     connect(chkNumberOnly, &QCheckBox::toggled, chkUnitColumn, &QWidget::setEnabled);
 
     auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(QStringLiteral("Preset:"), cboPreset);
     form->addRow(QStringLiteral("Request:"), txtRequest);
     form->addRow(QStringLiteral("Request every:"), spnEvery);

@@ -27,6 +27,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -47,6 +48,8 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
     MSComm1.setPortResolver([this](int n) { return portDevice(n); });
     buildWindow();
     buildMenus();
+    // Every menu-bar command in sight, none behind the overflow arrow.
+    setMinimumWidth(menuBar()->sizeHint().width());
     m_journal = new Journal(Journal::defaultFolder(), this);
     m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(), *m_journal,
                              {[this](const QString& t) { insertIntoLog(t); },
@@ -89,7 +92,13 @@ void Form1::buildWindow() {
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     auto* client = new QWidget(this);
     client->setFixedSize(tw(ClientWidth), tw(ClientHeight - StatusHeight));
-    setCentralWidget(client);
+    // Centred in whatever width the menu bar needs: with the desktop's fonts
+    // its captions may be wider than the designed window.
+    auto* centre = new QWidget(this);
+    auto* row = new QHBoxLayout(centre);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(client, 0, Qt::AlignHCenter);
+    setCentralWidget(centre);
 
     for (int y : {0, 20}) {
         auto* line = new QFrame(client);
@@ -115,14 +124,22 @@ void Form1::buildWindow() {
     Command1->setGeometry(twRect(4920, 600, 1695, 615));
     Command2 = new QPushButton(QStringLiteral("Stop"), client);
     Command2->setGeometry(twRect(4920, 1560, 1695, 615));
-    for (QPushButton* b : {Command1, Command2}) {
+    // Asks the instrument now, as its print key would. A button, not a menu
+    // item: the menu bar has no room left in this window.
+    Command3 = new QPushButton(QStringLiteral("Request"), client);
+    Command3->setGeometry(twRect(4920, 2520, 1695, 615));
+    Command3->setShortcut(Qt::Key_F5);
+    Command3->setToolTip(QStringLiteral("Sends the request of Data to the instrument now (F5)"));
+    for (QPushButton* b : {Command1, Command2, Command3}) {
         b->setFont(Fonts::sans(14.25));
         b->setEnabled(false);
     }
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, [this] { m_loop->request(); });
     setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Text1);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Text1);
 
     sbrStatus = new StatusPanels(this);
     sbrStatus->setFixedHeight(tw(StatusHeight));
@@ -154,10 +171,6 @@ void Form1::buildMenus() {
     mnuOption = bar->addAction(QStringLiteral("Option(&O)"), this, &Form1::mnuOption_Click);
     mnuProperty = bar->addAction(QStringLiteral("Property(&P)"), this, &Form1::mnuProperty_Click);
     mnuData = bar->addAction(QStringLiteral("Data(&D)"), this, &Form1::mnuData_Click);
-    // Asks the instrument now, as its print key would; only during a run.
-    mnuRequest = bar->addAction(QStringLiteral("Request(&R)"), this, [this] { m_loop->request(); });
-    mnuRequest->setShortcut(Qt::Key_F5);
-    mnuRequest->setEnabled(false);
     QMenu* help = bar->addMenu(QStringLiteral("Help(&H)"));
     mnuHelp = help->menuAction();
     mnuHelpManual =
@@ -255,7 +268,7 @@ void Form1::moveOldLinesToHistory() {
 void Form1::setRunControls(bool reading) {
     for (QAction* a : {mnuFile, mnuAppSelect, mnuProperty, mnuData})
         a->setEnabled(!reading);
-    mnuRequest->setEnabled(reading);
+    Command3->setEnabled(reading && !m_data.Request.isEmpty());
     Command1->setEnabled(!reading);
     Command2->setEnabled(reading);
 }

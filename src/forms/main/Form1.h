@@ -60,6 +60,7 @@ public:
     QPlainTextEdit* Text1 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr; // Request
     StatusPanels* sbrStatus = nullptr;
     QTimer* Timer1 = nullptr;
     QAction* mnuFile = nullptr;
@@ -69,7 +70,6 @@ public:
     QAction* mnuOption = nullptr;
     QAction* mnuProperty = nullptr;
     QAction* mnuData = nullptr;
-    QAction* mnuRequest = nullptr;
     QAction* mnuHelp = nullptr;
     QAction* mnuHelpManual = nullptr;
     QAction* mnuHelpAbout = nullptr;
