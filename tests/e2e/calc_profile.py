@@ -5,6 +5,7 @@ and an empty spreadsheet document to type into."""
 import csv as csv_module
 import os
 import subprocess
+import time
 
 XCU = """<?xml version="1.0" encoding="UTF-8"?>
 <oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
@@ -57,3 +58,14 @@ def read_cells(workdir, profile_url, ods):
                    check=True, timeout=120, capture_output=True, env=soffice_env())
     with open(os.path.join(workdir, "csv", "sheet.csv"), encoding="utf-8", newline="") as f:
         return [row for row in csv_module.reader(f, delimiter="\t") if row]
+
+
+def save_and_quit(calc_window):
+    """Ctrl+S, then Ctrl+Q in Calc's window, and waits until Calc has ended."""
+    from parvelo_session import key, sh, wait_for
+    sh("xdotool", "windowactivate", "--sync", calc_window, check=False)
+    key("ctrl+s")
+    time.sleep(3)
+    key("ctrl+q")
+    wait_for(lambda: subprocess.run(["pgrep", "-f", "lo-profile"],
+                                    capture_output=True).returncode != 0, 60, "Calc to end")

@@ -16,8 +16,8 @@ import time
 from datetime import date
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import empty_sheet, make_profile, read_cells  # noqa: E402
-from parvelo_session import Parvelo, SerialLine, find_window, key, sh, wait_for  # noqa: E402
+from calc_profile import empty_sheet, make_profile, read_cells, save_and_quit  # noqa: E402
+from parvelo_session import Parvelo, SerialLine, find_window, wait_for  # noqa: E402
 
 # What is sent, and what the cell shows afterwards (Calc takes numbers as
 # numbers, so "+12.50" shows as 12.5). Repeated digits go through twin keys,
@@ -62,12 +62,7 @@ def main():
             serial.send(data.encode() + b"\r\n")
         time.sleep(3 + len(CASES) * 0.2)
         elapsed = time.monotonic() - started
-        sh("xdotool", "windowactivate", "--sync", calc, check=False)
-        key("ctrl+s")
-        time.sleep(3)
-        key("ctrl+q")
-        wait_for(lambda: subprocess.run(["pgrep", "-f", "lo-profile"],
-                                        capture_output=True).returncode != 0, 60, "Calc to end")
+        save_and_quit(calc)
     finally:
         app.close()
         subprocess.run(["pkill", "-f", "lo-profile"], check=False)

@@ -20,8 +20,8 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import XCU, empty_sheet, make_profile  # noqa: E402
-from parvelo_session import (CatTarget, Parvelo, check, find_window, key,  # noqa: E402
+from calc_profile import XCU, empty_sheet, make_profile, save_and_quit  # noqa: E402
+from parvelo_session import (CatTarget, Parvelo, check, find_window,  # noqa: E402
                              run_cases, sh, wait_for)
 
 # The file holds the text the dialog would store: "\r" is backslash and r,
@@ -171,12 +171,7 @@ def calc_case(exe, vinstrument, workdir):
         calc = find_window("sheet.ods", timeout=90)
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         stop_run(app)
-        sh("xdotool", "windowactivate", "--sync", calc, check=False)
-        key("ctrl+s")
-        time.sleep(3)
-        key("ctrl+q")
-        wait_for(lambda: subprocess.run(["pgrep", "-f", "lo-profile"],
-                                        capture_output=True).returncode != 0, 60, "Calc to end")
+        save_and_quit(calc)
     finally:
         app.close()
         balance.stop()

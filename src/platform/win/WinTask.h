@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TaskNumbers.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -25,18 +27,4 @@ struct WinTask {
     DWORD exitCode = 0;
 };
 
-// Hands out task numbers 1..32767, cycling, never one still in use. When
-// every number is taken the oldest task is dropped.
-class WinTaskTable {
-public:
-    static constexpr std::int16_t MaxId = 32767;
-
-    WinTask& add(WinTask task); // assigns task.id
-    WinTask* find(std::int16_t id);
-
-private:
-    std::map<std::int16_t, WinTask> tasks_;
-    std::map<std::int16_t, std::uint64_t> order_;
-    std::int16_t lastId_ = 0;
-    std::uint64_t serial_ = 0;
-};
+using WinTaskTable = TaskNumbers<WinTask>;
