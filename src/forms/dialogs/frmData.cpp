@@ -136,7 +136,7 @@ frmData::frmData(const DataSettings& current, Check check, QWidget* parent)
     layout->addLayout(form);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    show(current);
+    fill(current);
 }
 
 QStringList frmData::presetNames() {
@@ -148,10 +148,10 @@ QStringList frmData::presetNames() {
 
 void frmData::applyPreset(int index) {
     if (index >= 0 && index < int(presets().size()))
-        show(presets()[size_t(index)].values);
+        fill(presets()[size_t(index)].values);
 }
 
-void frmData::show(const DataSettings& s) {
+void frmData::fill(const DataSettings& s) {
     txtRequest->setText(s.Request);
     bool ok = false;
     const double every = s.RequestEvery.toDouble(&ok);

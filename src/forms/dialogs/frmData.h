@@ -42,7 +42,7 @@ public:
     QPushButton* Command2 = nullptr;
 
 private:
-    void show(const DataSettings& s);
+    void fill(const DataSettings& s);
     DataSettings edited() const;
     void Command1_Click();
 
