@@ -192,7 +192,14 @@ class CatTarget:
         self.wait_ready()
 
     def wait_ready(self):
-        wait_for(lambda: os.path.exists(self.out), 15, f"{self.name} xterm to run cat")
+        try:
+            wait_for(lambda: os.path.exists(self.out), 15, f"{self.name} xterm to run cat")
+        except AssertionError as e:
+            # Seen once in thirty starts and not reproduced: say how far it got.
+            pid = self.pid()
+            started = "never started" if pid is None else (
+                f"PID {pid} {'runs' if pid_alive(pid) else 'has ended'}")
+            raise AssertionError(f"{e}; the script {started}") from None
         self.window = find_window(f"^{self.name}$")
         return self
 
