@@ -60,6 +60,14 @@ def read_cells(workdir, profile_url, ods):
         return [row for row in csv_module.reader(f, delimiter="\t") if row]
 
 
+def calc_target(workdir, profile_url, sheet):
+    """A script for Software Execution that opens sheet in Calc (X11 plugin)."""
+    from parvelo_session import target_script
+    return target_script(workdir, "calc.sh", "export SAL_USE_VCLPLUGIN=gen\n"
+                         f"exec /usr/bin/localc --norestore -env:UserInstallation={profile_url} "
+                         f"{sheet}\n")
+
+
 def save_and_quit(calc_window):
     """Ctrl+S, then Ctrl+Q in Calc's window, and waits until Calc has ended."""
     from parvelo_session import key, sh, wait_for

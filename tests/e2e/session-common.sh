@@ -63,6 +63,17 @@ session_track() {
     session_pids="$1 $session_pids"
 }
 
+# session_wait_x MESSAGE: waits until the X server of DISPLAY lets us in (XWayland
+# starts on demand); gives up after 10 s with the message.
+session_wait_x() {
+    i=0
+    until xprop -root >/dev/null 2>&1; do
+        i=$((i + 1))
+        [ $i -ge 200 ] && { echo "$1" >&2; exit 1; }
+        sleep 0.05
+    done
+}
+
 # session_run CMD ARGS...: runs the command and exits with its status. In the
 # background so that a signal to this script is handled at once; the shell
 # would give a background command /dev/null as input, so pass ours on.

@@ -69,11 +69,6 @@ XDG_RUNTIME_DIR=$runtime
 XDG_SESSION_TYPE=wayland
 export DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE
 unset XAUTHORITY
-i=0
-until xprop -root >/dev/null 2>&1; do
-    i=$((i + 1))
-    [ $i -ge 200 ] && { echo "swaysession: XWayland does not let us in" >&2; exit 1; }
-    sleep 0.05
-done
+session_wait_x "swaysession: XWayland does not let us in"
 
 session_run "$@"

@@ -16,7 +16,7 @@ import time
 from datetime import date
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import empty_sheet, make_profile, read_cells, save_and_quit  # noqa: E402
+from calc_profile import calc_target, empty_sheet, make_profile, read_cells, save_and_quit  # noqa: E402
 from parvelo_session import Parvelo, SerialLine, find_window, wait_for  # noqa: E402
 
 # What is sent, and what the cell shows afterwards (Calc takes numbers as
@@ -43,11 +43,7 @@ def main():
     workdir = tempfile.mkdtemp(prefix="parvelo-calc-")
     profile = make_profile(workdir)
     sheet = empty_sheet(workdir, profile)
-    target = os.path.join(workdir, "calc.sh")
-    with open(target, "w") as f:
-        f.write("#!/bin/sh\nexport SAL_USE_VCLPLUGIN=gen\n"
-                f"exec /usr/bin/localc --norestore -env:UserInstallation={profile} {sheet}\n")
-    os.chmod(target, 0o755)
+    target = calc_target(workdir, profile, sheet)
 
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": target, "OpenPathName": workdir,

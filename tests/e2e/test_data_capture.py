@@ -20,7 +20,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import XCU, empty_sheet, make_profile, save_and_quit  # noqa: E402
+from calc_profile import XCU, calc_target, empty_sheet, make_profile, save_and_quit  # noqa: E402
 from parvelo_session import (CatTarget, Parvelo, check, find_window,  # noqa: E402
                              run_cases, sh, wait_for)
 
@@ -158,11 +158,7 @@ def calc_case(exe, vinstrument, workdir):
     sh("setxkbmap", "de")
     profile = german_profile(workdir)
     sheet = empty_sheet(workdir, profile)
-    script = os.path.join(workdir, "calc.sh")
-    with open(script, "w") as f:
-        f.write("#!/bin/sh\nexport SAL_USE_VCLPLUGIN=gen\n"
-                f"exec /usr/bin/localc --norestore -env:UserInstallation={profile} {sheet}\n")
-    os.chmod(script, 0o755)
+    script = calc_target(workdir, profile, sheet)
     balance = Balance(vinstrument, workdir)
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir},
                         "Data": DATA}, balance)

@@ -45,12 +45,7 @@ DISPLAY=$display
 XAUTHORITY=$auth
 XDG_SESSION_TYPE=wayland
 export DISPLAY XAUTHORITY XDG_SESSION_TYPE
-# XWayland starts on demand: wait until it answers.
-i=0
-until xprop -root >/dev/null 2>&1; do
-    i=$((i + 1))
-    [ $i -ge 200 ] && { echo "waylandsession: XWayland does not answer" >&2; exit 1; }
-    sleep 0.05
-done
+
+session_wait_x "waylandsession: XWayland does not answer"
 
 session_run "$@"
