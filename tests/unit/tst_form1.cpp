@@ -11,10 +11,10 @@
 #include "forms/main/StatusPanels.h"
 
 #include <QAction>
-#include <QDirIterator>
-#include <QFileDialog>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDirIterator>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -87,11 +87,18 @@ private:
         form->Form_Load();
         AppState::instance().TaskId = 7;
         form->Command1->setEnabled(true);
+        // A test or a user that sends once the title says Reading must be read.
+        QObject::connect(form.get(), &QWidget::windowTitleChanged, form.get(),
+                         [this, f = form.get()](const QString& title) {
+                             if (title == "Parvelo[Reading]")
+                                 m_portOpenAtTitle = f->MSComm1.PortOpen();
+                         });
         form->Command1_Click();
         return form;
     }
     QTemporaryDir m_dir;
     FakeClock m_clock;
+    bool m_portOpenAtTitle = false;
 };
 
 void TestForm1::initTestCase() {
@@ -208,6 +215,7 @@ void TestForm1::runStatesAndPanels() {
     FakePlatform* fake = nullptr;
     auto form = startRun(pty, &fake);
     QCOMPARE(form->windowTitle(), QString("Parvelo[Reading]"));
+    QVERIFY(m_portOpenAtTitle);
     QVERIFY(!form->Command1->isEnabled() && form->Command2->isEnabled());
     QVERIFY(!form->mnuFile->isEnabled() && !form->mnuAppSelect->isEnabled() &&
             !form->mnuProperty->isEnabled());

@@ -26,8 +26,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
-#include <QLabel>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -284,11 +284,15 @@ void Form1::Command1_Click() {
     m_loop->setDataOptions(*data);
     AppState::instance().StopFlag = false;
     setRunControls(true);
-    setWindowTitle(QStringLiteral("Parvelo[Reading]"));
     sbrStatus->setPanelText(QStringLiteral("Settings"),
                             QStringLiteral("Setting\uFF1A") + MSComm1.Settings());
     StartConnectTimer();
     m_loop->start();
+    // The title says "Reading" only once the port is open: what the
+    // instrument sends from then on is read. A start that failed has
+    // already shown the stop.
+    if (m_loop->isRunning())
+        setWindowTitle(QStringLiteral("Parvelo[Reading]"));
 }
 
 void Form1::Command2_Click() {
