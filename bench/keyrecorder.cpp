@@ -31,7 +31,8 @@ static int64_t nowNs() {
 
 static std::string escaped(const char* s, int n) {
     std::string out;
-    if (n > 0) out.push_back(' ');
+    if (n > 0)
+        out.push_back(' ');
     for (int i = 0; i < n; ++i) {
         unsigned char c = (unsigned char)s[i];
         if (c <= 0x20 || c == '\\' || c == 0x7F) {
@@ -48,9 +49,12 @@ static std::string escaped(const char* s, int n) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::string path;
-    if (argc > 1) path = argv[1];
-    else if (const char* e = std::getenv("KEYRECORDER_OUT")) path = e;
-    else path = "/tmp/keyrecorder-" + std::to_string(getpid()) + ".log";
+    if (argc > 1)
+        path = argv[1];
+    else if (const char* e = std::getenv("KEYRECORDER_OUT"))
+        path = e;
+    else
+        path = "/tmp/keyrecorder-" + std::to_string(getpid()) + ".log";
     FILE* out = std::fopen(path.c_str(), "a");
     if (!out) {
         std::perror(path.c_str());
@@ -94,7 +98,8 @@ int main(int argc, char** argv) {
     if (im)
         ic = XCreateIC(im, XNInputStyle, XIMPreeditNothing | XIMStatusNothing, XNClientWindow, win,
                        XNFocusWindow, win, nullptr);
-    if (ic) XSetICFocus(ic);
+    if (ic)
+        XSetICFocus(ic);
 
     XMapRaised(dpy, win);
     XFlush(dpy);
@@ -110,9 +115,11 @@ int main(int argc, char** argv) {
             if (ic) {
                 Status st;
                 n = Xutf8LookupString(ic, &ev.xkey, buf, sizeof buf, &ks, &st);
-                if (st != XLookupChars && st != XLookupBoth) n = 0;
+                if (st != XLookupChars && st != XLookupBoth)
+                    n = 0;
                 if (st != XLookupKeySym && st != XLookupBoth) {
-                    if (st != XLookupChars) ks = NoSymbol;
+                    if (st != XLookupChars)
+                        ks = NoSymbol;
                 }
             } else {
                 n = XLookupString(&ev.xkey, buf, sizeof buf, &ks, nullptr);

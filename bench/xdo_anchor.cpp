@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     char buf[4096];
     ssize_t n;
     while ((n = read(0, buf, sizeof buf)) > 0) {
-        if (t0 == 0) t0 = nowSec();
+        if (t0 == 0)
+            t0 = nowSec();
         for (ssize_t i = 0; i < n; ++i) {
             char c = buf[i];
             if (c == '\n' && lastCr) {
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
             }
             lastCr = c == '\r';
             if (c == '\r' || c == '\n') {
-                if (!line.empty()) xdo_enter_text_window(xdo, CURRENTWINDOW, line.c_str(), delay);
+                if (!line.empty())
+                    xdo_enter_text_window(xdo, CURRENTWINDOW, line.c_str(), delay);
                 xdo_send_keysequence_window(xdo, CURRENTWINDOW, "Return", delay);
                 chars += (long long)line.size() + 1;
                 ++lines;

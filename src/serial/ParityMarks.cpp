@@ -1,7 +1,6 @@
 #include "ParityMarks.h"
 
-QByteArray ParityMarks::decode(const QByteArray& raw)
-{
+QByteArray ParityMarks::decode(const QByteArray& raw) {
     const QByteArray in = m_pending + raw;
     m_pending.clear();
     QByteArray out;

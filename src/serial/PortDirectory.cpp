@@ -8,8 +8,7 @@
 
 namespace {
 // 0: onboard UART, 1: USB adapter, 2: USB modem class, 3: anything else.
-int familyRank(const QString& name)
-{
+int familyRank(const QString& name) {
     if (name.startsWith("ttyS"))
         return 0;
     if (name.startsWith("ttyUSB"))
@@ -20,8 +19,7 @@ int familyRank(const QString& name)
 }
 
 // Splits "ttyUSB12" into "ttyUSB" and 12 so that ttyUSB2 sorts before ttyUSB10.
-std::pair<QString, int> split(const QString& name)
-{
+std::pair<QString, int> split(const QString& name) {
     static const QRegularExpression re("^(.*?)(\\d+)$");
     const auto m = re.match(name);
     if (!m.hasMatch())
@@ -31,8 +29,7 @@ std::pair<QString, int> split(const QString& name)
 
 // The kernel creates ttyS0..ttyS31 whether or not a UART is behind them;
 // a type of 0 means there is none.
-bool uartPresent(const QString& name)
-{
+bool uartPresent(const QString& name) {
     QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(name));
     if (!type.open(QIODevice::ReadOnly))
         return false;
@@ -40,8 +37,7 @@ bool uartPresent(const QString& name)
 }
 } // namespace
 
-QStringList PortDirectory::ordered(QStringList names)
-{
+QStringList PortDirectory::ordered(QStringList names) {
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
         const int ra = familyRank(a), rb = familyRank(b);
         if (ra != rb)
@@ -54,8 +50,7 @@ QStringList PortDirectory::ordered(QStringList names)
     return names;
 }
 
-QStringList PortDirectory::presentDevices()
-{
+QStringList PortDirectory::presentDevices() {
     QStringList names;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QString name = info.portName();
@@ -70,8 +65,7 @@ QStringList PortDirectory::presentDevices()
     return paths;
 }
 
-QString PortDirectory::deviceFor(int number)
-{
+QString PortDirectory::deviceFor(int number) {
     const QStringList devices = presentDevices();
     if (number < 1 || number > devices.size())
         return {};

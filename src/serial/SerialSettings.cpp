@@ -3,16 +3,14 @@
 #include <QStringList>
 
 namespace {
-AppError invalid(const QString& text)
-{
+AppError invalid(const QString& text) {
     return makeError(Err::InvalidPropertyValue,
                      QStringLiteral("Invalid property value: \"%1\" is not a usable serial "
                                     "settings string (speed,parity,data bits,stop bits).")
                          .arg(text.left(80)));
 }
 
-bool isDigits(const QString& s)
-{
+bool isDigits(const QString& s) {
     if (s.isEmpty())
         return false;
     for (QChar c : s)
@@ -22,8 +20,7 @@ bool isDigits(const QString& s)
 }
 } // namespace
 
-std::optional<SerialSettings> SerialSettings::parse(const QString& text, AppError* error)
-{
+std::optional<SerialSettings> SerialSettings::parse(const QString& text, AppError* error) {
     auto fail = [&]() -> std::optional<SerialSettings> {
         if (error)
             *error = invalid(text);
@@ -59,17 +56,17 @@ std::optional<SerialSettings> SerialSettings::parse(const QString& text, AppErro
     return s;
 }
 
-QString SerialSettings::toString() const
-{
-    const QString stop = stopTenths == 15 ? QStringLiteral("1.5") : QString::number(stopTenths / 10);
+QString SerialSettings::toString() const {
+    const QString stop =
+        stopTenths == 15 ? QStringLiteral("1.5") : QString::number(stopTenths / 10);
     return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QChar(parity)).arg(dataBits).arg(stop);
 }
 
-Failure SerialSettings::deviceSupports() const
-{
+Failure SerialSettings::deviceSupports() const {
     if (dataBits == 4)
-        return makeError(Err::PortSettingUnsupported,
-                         QStringLiteral("The serial device cannot use 4 data bits; choose 5 to 8."));
+        return makeError(
+            Err::PortSettingUnsupported,
+            QStringLiteral("The serial device cannot use 4 data bits; choose 5 to 8."));
     // A UART sends 1.5 stop bits only with 5-bit characters, and with 5-bit
     // characters its "two stop bits" setting gives 1.5.
     if (stopTenths == 15 && dataBits != 5)
@@ -77,8 +74,9 @@ Failure SerialSettings::deviceSupports() const
                          QStringLiteral("The serial device can use 1.5 stop bits only with 5 data "
                                         "bits."));
     if (stopTenths == 20 && dataBits == 5)
-        return makeError(Err::PortSettingUnsupported,
-                         QStringLiteral("The serial device cannot use 2 stop bits with 5 data bits; "
-                                        "choose 1.5."));
+        return makeError(
+            Err::PortSettingUnsupported,
+            QStringLiteral("The serial device cannot use 2 stop bits with 5 data bits; "
+                           "choose 1.5."));
     return std::nullopt;
 }

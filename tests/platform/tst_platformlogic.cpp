@@ -325,9 +325,12 @@ private slots:
     // chose for its toolkit; the rest of the environment passes unchanged.
     void targetEnvironmentSelectsX11OnWaylandOnly() {
         using namespace X11ClientEnvironment;
-        const QStringList user = {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0",
-                                  "QT_QPA_PLATFORM=wayland", "XDG_SESSION_TYPE=wayland",
-                                  "LANG=de_DE.UTF-8", "A=b=c"};
+        const QStringList user = {"HOME=/home/u",
+                                  "WAYLAND_DISPLAY=wayland-0",
+                                  "QT_QPA_PLATFORM=wayland",
+                                  "XDG_SESSION_TYPE=wayland",
+                                  "LANG=de_DE.UTF-8",
+                                  "A=b=c"};
         QVERIFY(isWaylandSession(user));
         QVERIFY(isWaylandSession({"XDG_SESSION_TYPE=Wayland"}));
         QVERIFY(!isWaylandSession({"XDG_SESSION_TYPE=x11", "WAYLAND_DISPLAY="}));

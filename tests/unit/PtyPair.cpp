@@ -6,8 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-PtyPair::PtyPair()
-{
+PtyPair::PtyPair() {
     int slave = -1;
     char name[256] = {};
     if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
@@ -23,10 +22,11 @@ PtyPair::PtyPair()
     ::close(slave);
 }
 
-PtyPair::~PtyPair() { closeMaster(); }
+PtyPair::~PtyPair() {
+    closeMaster();
+}
 
-bool PtyPair::write(const QByteArray& bytes)
-{
+bool PtyPair::write(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
@@ -37,8 +37,7 @@ bool PtyPair::write(const QByteArray& bytes)
     return true;
 }
 
-QByteArray PtyPair::readAvailable(int waitMs)
-{
+QByteArray PtyPair::readAvailable(int waitMs) {
     QByteArray out;
     pollfd p{m_master, POLLIN, 0};
     while (::poll(&p, 1, waitMs) > 0 && (p.revents & POLLIN)) {
@@ -52,8 +51,7 @@ QByteArray PtyPair::readAvailable(int waitMs)
     return out;
 }
 
-void PtyPair::closeMaster()
-{
+void PtyPair::closeMaster() {
     if (m_master >= 0)
         ::close(m_master);
     m_master = -1;

@@ -23,8 +23,7 @@ namespace {
 // checks apply; a user other than root is unprivileged already.
 class Unprivileged {
 public:
-    Unprivileged()
-    {
+    Unprivileged() {
         if (::geteuid() != 0) {
             m_ok = true;
             return;
@@ -33,8 +32,7 @@ public:
         m_dropped = pw && ::setegid(pw->pw_gid) == 0 && ::seteuid(pw->pw_uid) == 0;
         m_ok = m_dropped;
     }
-    ~Unprivileged()
-    {
+    ~Unprivileged() {
         if (m_dropped && (::seteuid(0) != 0 || ::setegid(m_gid) != 0))
             qFatal("cannot become root again");
     }
@@ -47,16 +45,22 @@ private:
 };
 
 // The lock file Qt's serial port takes for device.
-QString lockFileFor(const QString& device)
-{
+QString lockFileFor(const QString& device) {
     for (const QString& path : DeviceHolders::lockFileCandidates(device))
         if (QFileInfo(QFileInfo(path).path()).isWritable())
             return path;
     return {};
 }
 
-enum class Situation { OtherPortObject, Cat, LiveLock, StaleLock, NoPermission, OwnerOnly,
-                       NoDevice };
+enum class Situation {
+    OtherPortObject,
+    Cat,
+    LiveLock,
+    StaleLock,
+    NoPermission,
+    OwnerOnly,
+    NoDevice
+};
 } // namespace
 Q_DECLARE_METATYPE(Situation)
 
@@ -81,8 +85,7 @@ private:
     static QByteArray waitAndTake(SerialPort& port, int count);
 };
 
-QByteArray TestSerialPort::waitAndTake(SerialPort& port, int count)
-{
+QByteArray TestSerialPort::waitAndTake(SerialPort& port, int count) {
     QByteArray got;
     QElapsedTimer t;
     t.start();
@@ -94,8 +97,7 @@ QByteArray TestSerialPort::waitAndTake(SerialPort& port, int count)
     return got;
 }
 
-void TestSerialPort::initialConfiguration()
-{
+void TestSerialPort::initialConfiguration() {
     SerialPort port;
     QCOMPARE(port.CommPort(), std::int16_t(1));
     QCOMPARE(port.Settings(), QString("9600,n,8,1"));
@@ -106,8 +108,7 @@ void TestSerialPort::initialConfiguration()
     QVERIFY(!port.setPortOpen(false)); // closing a closed port is fine
 }
 
-void TestSerialPort::refusalsKeepThePreviousValue()
-{
+void TestSerialPort::refusalsKeepThePreviousValue() {
     SerialPort port;
     QVERIFY(!port.setSettings("1200,E,5,1.5"));
     QCOMPARE(port.Settings(), QString("1200,e,5,1.5"));
@@ -129,8 +130,7 @@ void TestSerialPort::refusalsKeepThePreviousValue()
     QCOMPARE(port.Handshaking(), 2);
 }
 
-void TestSerialPort::openReadOneCharacterAtATimeAndReopen()
-{
+void TestSerialPort::openReadOneCharacterAtATimeAndReopen() {
     PtyPair pty;
     QVERIFY(pty.isValid());
     SerialPort port;
@@ -163,8 +163,7 @@ void TestSerialPort::openReadOneCharacterAtATimeAndReopen()
     QVERIFY(!port.setPortOpen(false));
 }
 
-void TestSerialPort::inputLenZeroTakesEverything()
-{
+void TestSerialPort::inputLenZeroTakesEverything() {
     PtyPair pty;
     SerialPort port;
     port.setPortResolver([&](int) { return pty.slavePath(); });
@@ -175,8 +174,7 @@ void TestSerialPort::inputLenZeroTakesEverything()
     QCOMPARE(port.Input(), QByteArray("0123456789"));
 }
 
-void TestSerialPort::refusedAtOpen()
-{
+void TestSerialPort::refusedAtOpen() {
     PtyPair pty;
     SerialPort port;
     port.setPortResolver([&](int n) { return n == 1 ? pty.slavePath() : QString(); });
@@ -201,8 +199,7 @@ void TestSerialPort::refusedAtOpen()
     QVERIFY(!port.PortOpen());
 }
 
-void TestSerialPort::settingsChangeWhileOpen()
-{
+void TestSerialPort::settingsChangeWhileOpen() {
     PtyPair pty;
     SerialPort port;
     port.setPortResolver([&](int) { return pty.slavePath(); });
@@ -217,8 +214,7 @@ void TestSerialPort::settingsChangeWhileOpen()
     QVERIFY(port.PortOpen());
 }
 
-void TestSerialPort::parityMarksBecomeQuestionMarks()
-{
+void TestSerialPort::parityMarksBecomeQuestionMarks() {
     ParityMarks marks;
     QCOMPARE(marks.decode(QByteArray("a\xff\0xb", 5)), QByteArray("a?b"));
     QCOMPARE(marks.decode(QByteArray("\xff\xff", 2)), QByteArray("\xff"));
@@ -227,12 +223,15 @@ void TestSerialPort::parityMarksBecomeQuestionMarks()
     QCOMPARE(marks.decode(QByteArray("\0", 1)), QByteArray());
     QCOMPARE(marks.decode(QByteArray("z2", 2)), QByteArray("?2"));
     QCOMPARE(marks.decode(QByteArray("\xff", 1)), QByteArray());
-    QCOMPARE(marks.decode(QByteArray("\xff" "3", 2)), QByteArray("\xff" "3"));
+    QCOMPARE(marks.decode(QByteArray("\xff"
+                                     "3",
+                                     2)),
+             QByteArray("\xff"
+                        "3"));
     QCOMPARE(marks.decode(QByteArray("\xff\x41", 2)), QByteArray("\xff\x41"));
 }
 
-void TestSerialPort::parityRefusedByAPseudoTerminal()
-{
+void TestSerialPort::parityRefusedByAPseudoTerminal() {
     // A pseudo-terminal cannot do parity; the refusal names the device and
     // leaves the port closed.
     PtyPair pty;
@@ -245,8 +244,7 @@ void TestSerialPort::parityRefusedByAPseudoTerminal()
     QVERIFY(!port.PortOpen());
 }
 
-void TestSerialPort::hangUpClosesThePortOnce()
-{
+void TestSerialPort::hangUpClosesThePortOnce() {
     PtyPair pty;
     SerialPort port;
     port.setPortResolver([&](int) { return pty.slavePath(); });
@@ -263,8 +261,7 @@ void TestSerialPort::hangUpClosesThePortOnce()
     QCOMPARE(e.message, QString("The device %1 was disconnected.").arg(pty.slavePath()));
 }
 
-void TestSerialPort::openRefusedWithItsCause_data()
-{
+void TestSerialPort::openRefusedWithItsCause_data() {
     QTest::addColumn<Situation>("situation");
     QTest::addColumn<int>("number");
     // %1 the device, %2 the other process; empty: the port opens.
@@ -293,8 +290,7 @@ void TestSerialPort::openRefusedWithItsCause_data()
 
 // Each reason a device cannot be had gets its own message, naming the
 // program that has it.
-void TestSerialPort::openRefusedWithItsCause()
-{
+void TestSerialPort::openRefusedWithItsCause() {
     QFETCH(Situation, situation);
     QFETCH(int, number);
     QFETCH(QString, expected);
@@ -375,8 +371,7 @@ void TestSerialPort::openRefusedWithItsCause()
 }
 
 // Once the port is open, nobody else opens the device; closed, it is free.
-void TestSerialPort::openPortShutsOthersOut()
-{
+void TestSerialPort::openPortShutsOthersOut() {
     PtyPair pty;
     const QByteArray device = QFile::encodeName(pty.slavePath());
     QCOMPARE(::chmod(device.constData(), 0666), 0);
@@ -401,12 +396,11 @@ void TestSerialPort::openPortShutsOthersOut()
     QCOMPARE(openAsOther(), 0);
 }
 
-void TestSerialPort::portOrder()
-{
+void TestSerialPort::portOrder() {
     const QStringList got = PortDirectory::ordered(
         {"ttyACM0", "ttyUSB10", "ttyS1", "ttyUSB2", "rfcomm0", "ttyS0", "ttyUSB0"});
-    QCOMPARE(got, QStringList({"ttyS0", "ttyS1", "ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0",
-                               "rfcomm0"}));
+    QCOMPARE(got, QStringList(
+                      {"ttyS0", "ttyS1", "ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "rfcomm0"}));
     // Whatever is present, the list has no phantom UARTs and is stable.
     QCOMPARE(PortDirectory::presentDevices(), PortDirectory::presentDevices());
     QCOMPARE(PortDirectory::deviceFor(0), QString());

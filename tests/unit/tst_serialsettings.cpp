@@ -14,22 +14,28 @@ private slots:
     void deviceLimits();
 };
 
-void TestSerialSettings::accepted_data()
-{
+void TestSerialSettings::accepted_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reported");
-    QTest::newRow("default") << "9600,n,8,1" << "9600,n,8,1";
-    QTest::newRow("upper-case parity") << "9600,N,8,1" << "9600,n,8,1";
-    QTest::newRow("even 5 1.5") << "1200,E,5,1.5" << "1200,e,5,1.5";
-    QTest::newRow("odd 7 2") << "2400,O,7,2" << "2400,o,7,2";
-    QTest::newRow("mark") << "115200,m,8,1" << "115200,m,8,1";
-    QTest::newRow("space") << "256000,S,6,1" << "256000,s,6,1";
-    QTest::newRow("4 data bits parse") << "110,n,4,1" << "110,n,4,1";
-    QTest::newRow("unlisted speed") << "31250,n,8,1" << "31250,n,8,1";
+    QTest::newRow("default") << "9600,n,8,1"
+                             << "9600,n,8,1";
+    QTest::newRow("upper-case parity") << "9600,N,8,1"
+                                       << "9600,n,8,1";
+    QTest::newRow("even 5 1.5") << "1200,E,5,1.5"
+                                << "1200,e,5,1.5";
+    QTest::newRow("odd 7 2") << "2400,O,7,2"
+                             << "2400,o,7,2";
+    QTest::newRow("mark") << "115200,m,8,1"
+                          << "115200,m,8,1";
+    QTest::newRow("space") << "256000,S,6,1"
+                           << "256000,s,6,1";
+    QTest::newRow("4 data bits parse") << "110,n,4,1"
+                                       << "110,n,4,1";
+    QTest::newRow("unlisted speed") << "31250,n,8,1"
+                                    << "31250,n,8,1";
 }
 
-void TestSerialSettings::accepted()
-{
+void TestSerialSettings::accepted() {
     QFETCH(QString, text);
     QFETCH(QString, reported);
     const auto s = SerialSettings::parse(text);
@@ -37,8 +43,7 @@ void TestSerialSettings::accepted()
     QCOMPARE(s->toString(), reported);
 }
 
-void TestSerialSettings::refused_data()
-{
+void TestSerialSettings::refused_data() {
     QTest::addColumn<QString>("text");
     for (const char* t : {"", "9600", "9600,n,8", "9600,n,8,1,1", " 9600,n,8,1", "9600, n,8,1",
                           "9600,x,8,1", "9600,,8,1", "9600,nn,8,1", "9600,n,9,1", "9600,n,3,1",
@@ -47,8 +52,7 @@ void TestSerialSettings::refused_data()
         QTest::newRow(t) << QString::fromLatin1(t);
 }
 
-void TestSerialSettings::refused()
-{
+void TestSerialSettings::refused() {
     QFETCH(QString, text);
     AppError e;
     QVERIFY(!SerialSettings::parse(text, &e));
@@ -56,8 +60,7 @@ void TestSerialSettings::refused()
     QVERIFY(!e.message.isEmpty());
 }
 
-void TestSerialSettings::deviceLimits()
-{
+void TestSerialSettings::deviceLimits() {
     QVERIFY(SerialSettings::parse("9600,n,4,1")->deviceSupports());
     QVERIFY(SerialSettings::parse("9600,n,8,1.5")->deviceSupports());
     QVERIFY(SerialSettings::parse("9600,n,5,2")->deviceSupports());

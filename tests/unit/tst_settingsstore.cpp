@@ -1,9 +1,9 @@
 // The settings store's file layout and defaults, the saving of the general
 // settings, and the conversions applied to stored text.
 #include "app/AppState.h"
-#include "base/NumberText.h"
 #include "app/SaveAppSettings.h"
 #include "app/SettingsSchema.h"
+#include "base/NumberText.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -38,20 +38,17 @@ private:
 
 // QSettings keeps the configuration folder it saw first, so one folder
 // serves the whole test and each test starts from an empty file.
-void TestSettingsStore::initTestCase()
-{
+void TestSettingsStore::initTestCase() {
     m_dir = std::make_unique<QTemporaryDir>();
     qputenv("XDG_CONFIG_HOME", m_dir->path().toLocal8Bit());
 }
 
-void TestSettingsStore::init()
-{
+void TestSettingsStore::init() {
     QFile::remove(confPath());
     QDir(confPath()).removeRecursively();
 }
 
-void TestSettingsStore::layoutIsIniUnderXdgConfigHome()
-{
+void TestSettingsStore::layoutIsIniUnderXdgConfigHome() {
     SettingsStore store;
     QVERIFY(!store.set("Properties", "Settings", "9600,n,8,1"));
     QVERIFY(!store.set("Settings", "InsertTime", "2"));
@@ -62,8 +59,7 @@ void TestSettingsStore::layoutIsIniUnderXdgConfigHome()
     QVERIFY2(ini.contains("[Settings]\nInsertTime=2"), ini.constData());
 }
 
-void TestSettingsStore::absentKeysGiveDefaults()
-{
+void TestSettingsStore::absentKeysGiveDefaults() {
     SettingsStore store;
     const StartupSettings s = SettingsSchema(store).load();
     QCOMPARE(s.general.OpenPathName, QString("/usr/bin/"));
@@ -77,8 +73,7 @@ void TestSettingsStore::absentKeysGiveDefaults()
 
 // What the schema writes reads back the same; damaged numbers come back
 // with the errors start-up reports.
-void TestSettingsStore::schemaRoundTripReportsDamagedNumbers()
-{
+void TestSettingsStore::schemaRoundTripReportsDamagedNumbers() {
     SettingsStore store;
     SettingsSchema schema(store);
     QVERIFY(!schema.saveGeneral({"/a", "/b", "/c", " 2 ", -3}));
@@ -108,8 +103,7 @@ void TestSettingsStore::schemaRoundTripReportsDamagedNumbers()
     QCOMPARE(s.handshaking.error.message, QString("Type mismatch"));
 }
 
-void TestSettingsStore::valuesRoundTripAsText()
-{
+void TestSettingsStore::valuesRoundTripAsText() {
     SettingsStore store;
     const QString odd = QString::fromUtf8("C:\\Temp\\µ °C; a=b, \"q\" [x]");
     QVERIFY(!store.set("Settings", "SavePathName", odd));
@@ -119,8 +113,7 @@ void TestSettingsStore::valuesRoundTripAsText()
     QCOMPARE(again.get("Settings", "InsertDate"), QString("007"));
 }
 
-void TestSettingsStore::handEditedListValueReadsAsText()
-{
+void TestSettingsStore::handEditedListValueReadsAsText() {
     QDir().mkpath(m_dir->path() + "/Parvelo");
     QFile f(confPath());
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -129,8 +122,7 @@ void TestSettingsStore::handEditedListValueReadsAsText()
     QCOMPARE(SettingsStore().get("Properties", "Settings"), QString("1200,e,7,1"));
 }
 
-void TestSettingsStore::saveWritesTheFiveKeysAsText()
-{
+void TestSettingsStore::saveWritesTheFiveKeysAsText() {
     AppState s;
     s.OpenPathName = "/opt/calc";
     s.SavePathName = "/tmp/logs";
@@ -148,8 +140,7 @@ void TestSettingsStore::saveWritesTheFiveKeysAsText()
     QCOMPARE(r.get("Settings", "InsertTime"), QString("1"));
 }
 
-void TestSettingsStore::saveReportsUnwritableStore()
-{
+void TestSettingsStore::saveReportsUnwritableStore() {
     // A folder where the file should be: nothing can be written there.
     QVERIFY(QDir().mkpath(confPath()));
     AppState s;
@@ -159,21 +150,25 @@ void TestSettingsStore::saveReportsUnwritableStore()
     QCOMPARE(f->number, Err::SettingsWriteFailed);
 }
 
-void TestSettingsStore::fileIsWhatQSettingsWrites_data()
-{
+void TestSettingsStore::fileIsWhatQSettingsWrites_data() {
     QTest::addColumn<QByteArray>("file"); // before the write; empty: no file
     QTest::addColumn<QString>("section");
     QTest::addColumn<QStringList>("values"); // key, text, key, text...
-    const QStringList odd = {
-        "OpenPathName", QString::fromUtf8("C:\\Temp\\µ °C; a=b, \"q\" [x] \U0001F600"),
-        "SavePathName", " leading and trailing ",
-        "ExeFileName", "@at\tab\x01" "2\nnew line",
-        "InsertDate", "",
-        "InsertTime", "-3"};
+    const QStringList odd = {"OpenPathName",
+                             QString::fromUtf8("C:\\Temp\\µ °C; a=b, \"q\" [x] \U0001F600"),
+                             "SavePathName",
+                             " leading and trailing ",
+                             "ExeFileName",
+                             "@at\tab\x01"
+                             "2\nnew line",
+                             "InsertDate",
+                             "",
+                             "InsertTime",
+                             "-3"};
     QTest::newRow("no file yet") << QByteArray() << "Settings" << odd;
     QTest::newRow("a new section among old ones")
-        << QByteArray("[Ports]\nCom1=/dev/ttyUSB0\n\n[Settings]\nInsertTime=2\n")
-        << "Properties" << QStringList{"Settings", "9600,n,8,1", "CommPort", "2"};
+        << QByteArray("[Ports]\nCom1=/dev/ttyUSB0\n\n[Settings]\nInsertTime=2\n") << "Properties"
+        << QStringList{"Settings", "9600,n,8,1", "CommPort", "2"};
     QTest::newRow("hand-edited file")
         << QByteArray("k0=1\n[Zeta]\nb=1\n\n; a comment\n[Settings]\nA=1,2\nB=@ByteArray(x)\n"
                       "[General]\nz=1\n[%General]\ng=1\n[a\\b]\nc=d\n[Settings]\nC= 3 \n")
@@ -182,8 +177,7 @@ void TestSettingsStore::fileIsWhatQSettingsWrites_data()
 
 // What the store writes is byte for byte what QSettings would have written
 // over the same file, so files stay readable both ways.
-void TestSettingsStore::fileIsWhatQSettingsWrites()
-{
+void TestSettingsStore::fileIsWhatQSettingsWrites() {
     QFETCH(QByteArray, file);
     QFETCH(QString, section);
     QFETCH(QStringList, values);
@@ -209,8 +203,7 @@ void TestSettingsStore::fileIsWhatQSettingsWrites()
     QCOMPARE(ours.readAll(), theirs.readAll());
 }
 
-void TestSettingsStore::leftoverLockDoesNotDelay_data()
-{
+void TestSettingsStore::leftoverLockDoesNotDelay_data() {
     QTest::addColumn<bool>("ownerRuns");
     QTest::newRow("its process was killed") << false;
     QTest::newRow("its process number now runs this program") << true;
@@ -218,8 +211,7 @@ void TestSettingsStore::leftoverLockDoesNotDelay_data()
 
 // A lock file as QLockFile leaves it when its process is killed: loading and
 // saving go on at once, even when the number it names is in use again.
-void TestSettingsStore::leftoverLockDoesNotDelay()
-{
+void TestSettingsStore::leftoverLockDoesNotDelay() {
     QFETCH(bool, ownerRuns);
     qint64 pid = QCoreApplication::applicationPid();
     if (!ownerRuns) {
@@ -249,8 +241,7 @@ void TestSettingsStore::leftoverLockDoesNotDelay()
     QCOMPARE(schema.load().general.InsertTime, std::int16_t(2));
 }
 
-void TestSettingsStore::numberConversions()
-{
+void TestSettingsStore::numberConversions() {
     AppError e;
     QCOMPARE(*NumberText::toInt16("2", &e), std::int16_t(2));
     QCOMPARE(*NumberText::toInt16(" 3 ", &e), std::int16_t(3));

@@ -30,14 +30,14 @@ namespace {
 std::string g_bin;
 int g_failures = 0;
 
-#define CHECK(cond, ...)                                                                       \
-    do {                                                                                       \
-        if (!(cond)) {                                                                         \
-            ++g_failures;                                                                      \
-            std::fprintf(stderr, "FAIL %s:%d: %s: ", __FILE__, __LINE__, #cond);               \
-            std::fprintf(stderr, __VA_ARGS__);                                                 \
-            std::fprintf(stderr, "\n");                                                        \
-        }                                                                                      \
+#define CHECK(cond, ...)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            ++g_failures;                                                                          \
+            std::fprintf(stderr, "FAIL %s:%d: %s: ", __FILE__, __LINE__, #cond);                   \
+            std::fprintf(stderr, __VA_ARGS__);                                                     \
+            std::fprintf(stderr, "\n");                                                            \
+        }                                                                                          \
     } while (0)
 
 int64_t nowNs() {
@@ -55,7 +55,8 @@ struct Child {
 
 Child start(std::vector<std::string> args) {
     int out[2], err[2];
-    if (pipe(out) < 0 || pipe(err) < 0) std::abort();
+    if (pipe(out) < 0 || pipe(err) < 0)
+        std::abort();
     Child c;
     c.pid = fork();
     if (c.pid == 0) {
@@ -70,8 +71,10 @@ Child start(std::vector<std::string> args) {
         if (std::find(args.begin(), args.end(), "--wait-open") == args.end() &&
             std::find(args.begin(), args.end(), "--wait-signal") == args.end())
             extra = {"--wait-open", "--open-delay", "0"};
-        for (auto& a : extra) args.push_back(a);
-        for (auto& a : args) av.push_back(const_cast<char*>(a.c_str()));
+        for (auto& a : extra)
+            args.push_back(a);
+        for (auto& a : args)
+            av.push_back(const_cast<char*>(a.c_str()));
         av.push_back(nullptr);
         execv(g_bin.c_str(), av.data());
         _exit(127);
@@ -82,7 +85,8 @@ Child start(std::vector<std::string> args) {
     c.errFd = err[0];
     // First line of stdout: the slave path.
     char ch;
-    while (read(c.outFd, &ch, 1) == 1 && ch != '\n') c.slave.push_back(ch);
+    while (read(c.outFd, &ch, 1) == 1 && ch != '\n')
+        c.slave.push_back(ch);
     return c;
 }
 
@@ -90,7 +94,8 @@ std::string readAll(int fd) {
     std::string s;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, size_t(n));
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, size_t(n));
     return s;
 }
 
@@ -129,11 +134,14 @@ std::vector<Chunk> readSlave(const std::string& path, int timeoutMs = 10000) {
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         int left = int((limit - nowNs()) / 1000000);
-        if (left <= 0) break;
-        if (poll(&p, 1, left) <= 0) break;
+        if (left <= 0)
+            break;
+        if (poll(&p, 1, left) <= 0)
+            break;
         char buf[4096];
         ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         got.push_back({nowNs(), std::string(buf, size_t(n))});
     }
     close(fd);
@@ -142,7 +150,8 @@ std::vector<Chunk> readSlave(const std::string& path, int timeoutMs = 10000) {
 
 std::string joined(const std::vector<Chunk>& cs) {
     std::string s;
-    for (auto& c : cs) s += c.bytes;
+    for (auto& c : cs)
+        s += c.bytes;
     return s;
 }
 
@@ -174,8 +183,10 @@ void testThermometerCr() {
     auto lines = splitOn(got, "\r");
     CHECK(lines.size() == 7, "%zu lines", lines.size());
     // UTF-8 degree sign: C2 B0.
-    std::regex re("-?[0-9]+\\.[0-9] \xC2\xB0""C");
-    for (auto& l : lines) CHECK(std::regex_match(l, re), "reading [%s]", l.c_str());
+    std::regex re("-?[0-9]+\\.[0-9] \xC2\xB0"
+                  "C");
+    for (auto& l : lines)
+        CHECK(std::regex_match(l, re), "reading [%s]", l.c_str());
 }
 
 void testBalance() {
@@ -188,7 +199,8 @@ void testBalance() {
     size_t distinct = 0;
     for (size_t i = 0; i < lines.size(); ++i) {
         CHECK(std::regex_match(lines[i], re), "reading [%s]", lines[i].c_str());
-        if (i && lines[i] != lines[i - 1]) ++distinct;
+        if (i && lines[i] != lines[i - 1])
+            ++distinct;
     }
     CHECK(distinct >= 20, "readings barely vary: %zu changes", distinct);
     // Same seed, same readings: runs can be repeated.
@@ -199,7 +211,8 @@ void testBalance() {
 }
 
 void testLateLf() {
-    Child c = start({"--kind", "counter", "--ending", "late-lf", "--lf-delay", "150", "--count", "3"});
+    Child c =
+        start({"--kind", "counter", "--ending", "late-lf", "--lf-delay", "150", "--count", "3"});
     auto chunks = readSlave(c.slave);
     finish(c);
     CHECK(joined(chunks) == "000001\r\n000002\r\n000003\r\n", "got [%s]", joined(chunks).c_str());
@@ -208,11 +221,13 @@ void testLateLf() {
     int lateLfs = 0;
     for (auto& ch : chunks) {
         for (char b : ch.bytes) {
-            if (b == '\r') crAt = ch.t;
+            if (b == '\r')
+                crAt = ch.t;
             if (b == '\n' && crAt >= 0) {
                 int64_t gap = ch.t - crAt;
                 CHECK(gap >= 100000000, "LF only %lld ms after its CR", (long long)(gap / 1000000));
-                if (gap >= 100000000) ++lateLfs;
+                if (gap >= 100000000)
+                    ++lateLfs;
             }
         }
     }
@@ -223,7 +238,8 @@ void testTextFile() {
     char tmpl[] = "/tmp/vinstrument-test-XXXXXX";
     int fd = mkstemp(tmpl);
     const char text[] = "first + % ^ ~\nsecond \xC2\xB5g\r\n\nlast (x)\n";
-    if (write(fd, text, sizeof text - 1) < 0) std::abort();
+    if (write(fd, text, sizeof text - 1) < 0)
+        std::abort();
     close(fd);
     Child c = start({"--kind", "text", tmpl, "--ending", "crlf"});
     std::string got = joined(readSlave(c.slave));
@@ -247,12 +263,14 @@ void testScale() {
     Child c = start({"--kind", "scale", "--settle", "1", "--count", "5"});
     int fd = open(c.slave.c_str(), O_RDWR | O_NOCTTY);
     auto ask = [&](const char* request) {
-        if (write(fd, request, std::strlen(request)) < 0) std::abort();
+        if (write(fd, request, std::strlen(request)) < 0)
+            std::abort();
         std::string got;
         pollfd p{fd, POLLIN, 0};
         char ch;
         while (got.size() < 2 || got.compare(got.size() - 2, 2, "\r\n") != 0) {
-            if (poll(&p, 1, 2000) <= 0 || read(fd, &ch, 1) != 1) break;
+            if (poll(&p, 1, 2000) <= 0 || read(fd, &ch, 1) != 1)
+                break;
             got.push_back(ch);
         }
         return got;
@@ -311,8 +329,10 @@ void testBurst() {
     int64_t biggestGap = 0, firstAt = chunks.empty() ? 0 : chunks.front().t;
     size_t bytesInFirst100ms = 0;
     for (size_t i = 0; i < chunks.size(); ++i) {
-        if (i) biggestGap = std::max(biggestGap, chunks[i].t - chunks[i - 1].t);
-        if (chunks[i].t - firstAt < 100000000) bytesInFirst100ms += chunks[i].bytes.size();
+        if (i)
+            biggestGap = std::max(biggestGap, chunks[i].t - chunks[i - 1].t);
+        if (chunks[i].t - firstAt < 100000000)
+            bytesInFirst100ms += chunks[i].bytes.size();
     }
     CHECK(bytesInFirst100ms == 40, "%zu bytes in the first burst", bytesInFirst100ms);
     CHECK(biggestGap > 400000000, "largest gap %lld ms", (long long)(biggestGap / 1000000));
@@ -330,7 +350,8 @@ void testWaitOpen() {
 void testGarbage() {
     char tmpl[] = "/tmp/vinstrument-sent-XXXXXX";
     close(mkstemp(tmpl));
-    Child c = start({"--kind", "counter", "--count", "50", "--garbage", "0.3", "--sent-file", tmpl});
+    Child c =
+        start({"--kind", "counter", "--count", "50", "--garbage", "0.3", "--sent-file", tmpl});
     std::string got = joined(readSlave(c.slave));
     Finish f = finish(c);
     auto lines = splitOn(got, "\r\n");
@@ -339,7 +360,8 @@ void testGarbage() {
     size_t junk = 0, nonDigits = 0;
     for (auto& l : lines) {
         junk += l.size() - 6;
-        for (unsigned char b : l) nonDigits += !(b >= '0' && b <= '9');
+        for (unsigned char b : l)
+            nonDigits += !(b >= '0' && b <= '9');
     }
     CHECK(junk > 30 && junk < 200, "%zu garbage bytes at p=0.3", junk);
     CHECK(nonDigits > junk / 2, "garbage looks like data: %zu of %zu", nonDigits, junk);
@@ -347,7 +369,8 @@ void testGarbage() {
     std::stringstream ss;
     ss << in.rdbuf();
     std::string sentLog = ss.str(), expect;
-    for (auto& l : lines) expect += l + "\n";
+    for (auto& l : lines)
+        expect += l + "\n";
     CHECK(sentLog == expect, "--sent-file differs from what arrived");
     char want[64];
     std::snprintf(want, sizeof want, "(%zu garbage)", junk);
@@ -387,7 +410,8 @@ void testWaitSignal() {
     char buf[64];
     while (got.size() < 8 && poll(&p, 1, 2000) > 0) {
         ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         got.append(buf, size_t(n));
     }
     close(fd);
@@ -398,15 +422,16 @@ void testWaitSignal() {
 void testDropUnread() {
     // 10 lines/s, nobody listening for the first ~0.5 s: those are lost,
     // the rest arrive in order.
-    Child c = start({"--kind", "counter", "--rate", "10", "--count", "15", "--drop-unread",
-                     "--wait-signal"});
+    Child c = start(
+        {"--kind", "counter", "--rate", "10", "--count", "15", "--drop-unread", "--wait-signal"});
     kill(c.pid, SIGUSR1);
     usleep(520000);
     std::string got = joined(readSlave(c.slave));
     Finish f = finish(c);
     auto lines = splitOn(got, "\r\n");
     CHECK(lines.size() >= 7 && lines.size() <= 11, "%zu lines arrived", lines.size());
-    CHECK(!lines.empty() && lines.back() == "000015", "last [%s]", lines.empty() ? "" : lines.back().c_str());
+    CHECK(!lines.empty() && lines.back() == "000015", "last [%s]",
+          lines.empty() ? "" : lines.back().c_str());
     CHECK(!lines.empty() && lines.front() != "000001", "the first line was not dropped");
     for (size_t i = 1; i < lines.size(); ++i)
         CHECK(std::atoi(lines[i].c_str()) == std::atoi(lines[i - 1].c_str()) + 1, "gap at [%s]",
@@ -442,13 +467,19 @@ int main(int argc, char** argv) {
         const char* name;
         void (*fn)();
     } tests[] = {
-        {"counter crlf", testCounterCrlf}, {"thermometer cr", testThermometerCr},
-        {"balance", testBalance},          {"late lf", testLateLf},
-        {"text file", testTextFile},       {"scale", testScale},
+        {"counter crlf", testCounterCrlf},
+        {"thermometer cr", testThermometerCr},
+        {"balance", testBalance},
+        {"late lf", testLateLf},
+        {"text file", testTextFile},
+        {"scale", testScale},
         {"pacing", testPacing},
-        {"burst", testBurst},              {"wait open", testWaitOpen},
-        {"garbage", testGarbage},          {"hold and SIGTERM", testHoldAndTerm},
-        {"wait signal", testWaitSignal},   {"drop unread", testDropUnread},
+        {"burst", testBurst},
+        {"wait open", testWaitOpen},
+        {"garbage", testGarbage},
+        {"hold and SIGTERM", testHoldAndTerm},
+        {"wait signal", testWaitSignal},
+        {"drop unread", testDropUnread},
         {"bad option", testBadOption},
     };
     for (auto& t : tests) {

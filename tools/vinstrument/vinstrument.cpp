@@ -33,43 +33,48 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 volatile sig_atomic_t g_go = 0;
 
-void onTerm(int) { g_stop = 1; }
-void onUsr1(int) { g_go = 1; }
+void onTerm(int) {
+    g_stop = 1;
+}
+void onUsr1(int) {
+    g_go = 1;
+}
 
 void usage(const char* argv0) {
-    std::fprintf(stderr,
-                 "usage: %s [options]\n"
-                 "  --kind balance|thermometer|counter|text|scale  what to send\n"
-                 "                    (default balance)\n"
-                 "                    scale: answers requests, \"S\" with \"S D     <value> g\"\n"
-                 "                    while settling and then \"S S     <value> g\" once, after\n"
-                 "                    which the next weighing (value + 1) begins; \"SI\" with the\n"
-                 "                    current value at once; anything else with \"ES\". Requests\n"
-                 "                    end with CR, LF or CR LF\n"
-                 "  --settle N        scale: answers \"S D\" to the first N \"S\" of each\n"
-                 "                    weighing (default 2)\n"
-                 "  --file F          lines for --kind text (or: --kind text F)\n"
-                 "  --encoding utf8|latin1|cp437|sjis  how lines are sent (default utf8); ASCII\n"
-                 "                    stays ASCII, characters the encoding lacks become '?'\n"
-                 "  --ending crlf|cr|late-lf   line end (default crlf)\n"
-                 "  --lf-delay MS     delay of the LF for late-lf (default 50)\n"
-                 "  --rate N          lines per second (default: as fast as possible)\n"
-                 "  --baud B          pace bytes as B bit/s allows (10 bits a byte)\n"
-                 "  --count N         lines to send (default: unlimited; text: the file once;\n"
-                 "                    scale: answers)\n"
-                 "  --burst K         K lines back to back, then a pause (keeps --rate on average)\n"
-                 "  --garbage P       probability of a garbage byte before each data byte\n"
-                 "  --seed S          random seed (default 1)\n"
-                 "  --wait-open       send only once the other side has opened the slave\n"
-                 "  --open-delay MS   pause after the open is seen (default 200)\n"
-                 "  --wait-signal     send only after SIGUSR1\n"
-                 "  --drop-unread     skip lines while no one has the slave open, as a\n"
-                 "                    cable with no one at the other end loses them\n"
-                 "  --hold            keep the pty open after sending until SIGTERM\n"
-                 "  --path-file F     also write the slave path to F\n"
-                 "  --sent-file F     write every line sent (as sent, without its end) to F\n"
-                 "  --log-cr F        write '<CLOCK_MONOTONIC ns> <line no>' after each CR\n",
-                 argv0);
+    std::fprintf(
+        stderr,
+        "usage: %s [options]\n"
+        "  --kind balance|thermometer|counter|text|scale  what to send\n"
+        "                    (default balance)\n"
+        "                    scale: answers requests, \"S\" with \"S D     <value> g\"\n"
+        "                    while settling and then \"S S     <value> g\" once, after\n"
+        "                    which the next weighing (value + 1) begins; \"SI\" with the\n"
+        "                    current value at once; anything else with \"ES\". Requests\n"
+        "                    end with CR, LF or CR LF\n"
+        "  --settle N        scale: answers \"S D\" to the first N \"S\" of each\n"
+        "                    weighing (default 2)\n"
+        "  --file F          lines for --kind text (or: --kind text F)\n"
+        "  --encoding utf8|latin1|cp437|sjis  how lines are sent (default utf8); ASCII\n"
+        "                    stays ASCII, characters the encoding lacks become '?'\n"
+        "  --ending crlf|cr|late-lf   line end (default crlf)\n"
+        "  --lf-delay MS     delay of the LF for late-lf (default 50)\n"
+        "  --rate N          lines per second (default: as fast as possible)\n"
+        "  --baud B          pace bytes as B bit/s allows (10 bits a byte)\n"
+        "  --count N         lines to send (default: unlimited; text: the file once;\n"
+        "                    scale: answers)\n"
+        "  --burst K         K lines back to back, then a pause (keeps --rate on average)\n"
+        "  --garbage P       probability of a garbage byte before each data byte\n"
+        "  --seed S          random seed (default 1)\n"
+        "  --wait-open       send only once the other side has opened the slave\n"
+        "  --open-delay MS   pause after the open is seen (default 200)\n"
+        "  --wait-signal     send only after SIGUSR1\n"
+        "  --drop-unread     skip lines while no one has the slave open, as a\n"
+        "                    cable with no one at the other end loses them\n"
+        "  --hold            keep the pty open after sending until SIGTERM\n"
+        "  --path-file F     also write the slave path to F\n"
+        "  --sent-file F     write every line sent (as sent, without its end) to F\n"
+        "  --log-cr F        write '<CLOCK_MONOTONIC ns> <line no>' after each CR\n",
+        argv0);
 }
 
 struct Options {
@@ -109,13 +114,17 @@ bool sleepUntil(int64_t ns) {
     ts.tv_nsec = ns % 1000000000LL;
     while (!g_stop) {
         int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-        if (rc == 0) return true;
-        if (rc != EINTR) return false;
+        if (rc == 0)
+            return true;
+        if (rc != EINTR)
+            return false;
     }
     return false;
 }
 
-bool sleepMs(int ms) { return sleepUntil(nowNs() + int64_t(ms) * 1000000LL); }
+bool sleepMs(int ms) {
+    return sleepUntil(nowNs() + int64_t(ms) * 1000000LL);
+}
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -129,26 +138,46 @@ bool parse(int argc, char** argv, Options& o) {
         };
         if (a == "--kind") {
             o.kind = need("--kind");
-            if (o.kind == "text" && i + 1 < argc && argv[i + 1][0] != '-') o.textFile = argv[++i];
-        } else if (a == "--file") o.textFile = need("--file");
-        else if (a == "--ending") o.ending = need("--ending");
-        else if (a == "--encoding") o.encoding = need("--encoding");
-        else if (a == "--settle") o.settle = std::atoi(need("--settle"));
-        else if (a == "--lf-delay") o.lfDelayMs = std::atoi(need("--lf-delay"));
-        else if (a == "--rate") o.rate = std::atof(need("--rate"));
-        else if (a == "--baud") o.baud = std::atof(need("--baud"));
-        else if (a == "--count") o.count = std::atoll(need("--count"));
-        else if (a == "--burst") o.burst = std::atoll(need("--burst"));
-        else if (a == "--garbage") o.garbage = std::atof(need("--garbage"));
-        else if (a == "--seed") o.seed = std::strtoul(need("--seed"), nullptr, 10);
-        else if (a == "--wait-open") o.waitOpen = true;
-        else if (a == "--open-delay") o.openDelayMs = std::atoi(need("--open-delay"));
-        else if (a == "--wait-signal") o.waitSignal = true;
-        else if (a == "--hold") o.hold = true;
-        else if (a == "--drop-unread") o.dropUnread = true;
-        else if (a == "--path-file") o.pathFile = need("--path-file");
-        else if (a == "--sent-file") o.sentFile = need("--sent-file");
-        else if (a == "--log-cr") o.logCr = need("--log-cr");
+            if (o.kind == "text" && i + 1 < argc && argv[i + 1][0] != '-')
+                o.textFile = argv[++i];
+        } else if (a == "--file")
+            o.textFile = need("--file");
+        else if (a == "--ending")
+            o.ending = need("--ending");
+        else if (a == "--encoding")
+            o.encoding = need("--encoding");
+        else if (a == "--settle")
+            o.settle = std::atoi(need("--settle"));
+        else if (a == "--lf-delay")
+            o.lfDelayMs = std::atoi(need("--lf-delay"));
+        else if (a == "--rate")
+            o.rate = std::atof(need("--rate"));
+        else if (a == "--baud")
+            o.baud = std::atof(need("--baud"));
+        else if (a == "--count")
+            o.count = std::atoll(need("--count"));
+        else if (a == "--burst")
+            o.burst = std::atoll(need("--burst"));
+        else if (a == "--garbage")
+            o.garbage = std::atof(need("--garbage"));
+        else if (a == "--seed")
+            o.seed = std::strtoul(need("--seed"), nullptr, 10);
+        else if (a == "--wait-open")
+            o.waitOpen = true;
+        else if (a == "--open-delay")
+            o.openDelayMs = std::atoi(need("--open-delay"));
+        else if (a == "--wait-signal")
+            o.waitSignal = true;
+        else if (a == "--hold")
+            o.hold = true;
+        else if (a == "--drop-unread")
+            o.dropUnread = true;
+        else if (a == "--path-file")
+            o.pathFile = need("--path-file");
+        else if (a == "--sent-file")
+            o.sentFile = need("--sent-file");
+        else if (a == "--log-cr")
+            o.logCr = need("--log-cr");
         else if (a == "-h" || a == "--help") {
             usage(argv[0]);
             std::exit(0);
@@ -176,8 +205,10 @@ bool parse(int argc, char** argv, Options& o) {
         std::fprintf(stderr, "vinstrument: unknown encoding %s\n", o.encoding.c_str());
         return false;
     }
-    if (o.settle < 0) o.settle = 0;
-    if (o.burst < 1) o.burst = 1;
+    if (o.settle < 0)
+        o.settle = 0;
+    if (o.burst < 1)
+        o.burst = 1;
     if (o.garbage < 0 || o.garbage > 1) {
         std::fprintf(stderr, "vinstrument: --garbage wants a probability 0..1\n");
         return false;
@@ -197,7 +228,8 @@ public:
             }
             std::string l;
             while (std::getline(in, l)) {
-                while (!l.empty() && (l.back() == '\r' || l.back() == '\n')) l.pop_back();
+                while (!l.empty() && (l.back() == '\r' || l.back() == '\n'))
+                    l.pop_back();
                 lines_.push_back(l);
             }
             if (lines_.empty()) {
@@ -215,15 +247,20 @@ public:
             // now and then the tare drifts below zero.
             std::normal_distribution<double> step(0.0, 2.0);
             weight_ += step(rng_);
-            if (weight_ > 9999.0 || weight_ < -9999.0) weight_ = 12.345;
+            if (weight_ > 9999.0 || weight_ < -9999.0)
+                weight_ = 12.345;
             std::snprintf(buf, sizeof buf, "%+09.3f g", weight_);
             return buf;
         }
         if (o_.kind == "thermometer") {
             std::normal_distribution<double> step(0.0, 0.3);
             temp_ += step(rng_);
-            if (temp_ > 80 || temp_ < -30) temp_ = 23.5;
-            std::snprintf(buf, sizeof buf, "%.1f \xC2\xB0""C", temp_);
+            if (temp_ > 80 || temp_ < -30)
+                temp_ = 23.5;
+            std::snprintf(buf, sizeof buf,
+                          "%.1f \xC2\xB0"
+                          "C",
+                          temp_);
             return buf;
         }
         if (o_.kind == "counter") {
@@ -236,7 +273,8 @@ public:
     // Inserts garbage bytes before data bytes. CR and LF are never produced
     // so that the framing stays as chosen.
     std::string dirty(const std::string& s, long long& garbageCount) {
-        if (o_.garbage <= 0) return s;
+        if (o_.garbage <= 0)
+            return s;
         std::uniform_real_distribution<double> u(0.0, 1.0);
         std::uniform_int_distribution<int> pick(0, 3);
         std::uniform_int_distribution<int> byte(0, 255);
@@ -245,11 +283,18 @@ public:
             if (u(rng_) < o_.garbage) {
                 int b;
                 switch (pick(rng_)) {
-                case 0: b = 0x00; break;
-                case 1: b = 0xFF; break;
-                case 2: b = 0x1B; break;
+                case 0:
+                    b = 0x00;
+                    break;
+                case 1:
+                    b = 0xFF;
+                    break;
+                case 2:
+                    b = 0x1B;
+                    break;
                 default:
-                    do b = byte(rng_);
+                    do
+                        b = byte(rng_);
                     while (b == '\r' || b == '\n');
                 }
                 out.push_back(char(b));
@@ -277,9 +322,12 @@ public:
 
     // The answer to one request (without its line end).
     std::string answer(std::string request) {
-        while (!request.empty() && request.back() == ' ') request.pop_back();
-        if (request == "SI") return current();
-        if (request != "S") return "ES";
+        while (!request.empty() && request.back() == ' ')
+            request.pop_back();
+        if (request == "SI")
+            return current();
+        if (request != "S")
+            return "ES";
         std::string a = current();
         if (++request_ > settle_) {
             request_ = 0;
@@ -320,13 +368,15 @@ public:
         }
     }
     ~Encoder() {
-        if (cd_ != iconv_t(-1)) iconv_close(cd_);
+        if (cd_ != iconv_t(-1))
+            iconv_close(cd_);
     }
     Encoder(const Encoder&) = delete;
     Encoder& operator=(const Encoder&) = delete;
 
     std::string operator()(const std::string& s) const {
-        if (cd_ == iconv_t(-1)) return s;
+        if (cd_ == iconv_t(-1))
+            return s;
         std::string out;
         for (size_t i = 0; i < s.size();) {
             const unsigned char b = (unsigned char)s[i];
@@ -339,7 +389,8 @@ public:
             std::string ch = s.substr(i, len);
             i += len;
             // JIS has no micro sign; Japanese instruments send the Greek mu.
-            if (sjis_ && ch == "\xC2\xB5") ch = "\xCE\xBC";
+            if (sjis_ && ch == "\xC2\xB5")
+                ch = "\xCE\xBC";
             char buf[16];
             char* in = &ch[0];
             size_t inLeft = ch.size();
@@ -367,22 +418,27 @@ public:
     bool write(const std::string& s) {
         size_t off = 0;
         while (off < s.size()) {
-            if (g_stop) return false;
+            if (g_stop)
+                return false;
             size_t n = s.size() - off;
             if (baud_ > 0) {
-                if (t0_ == 0) t0_ = nowNs();
+                if (t0_ == 0)
+                    t0_ = nowNs();
                 // Byte k may leave at t0 + k * 10 / baud. Send what is due.
                 int64_t elapsed = nowNs() - t0_;
                 long long due = (long long)(double(elapsed) * baud_ / 10e9) + 1 - paced_;
                 if (due <= 0) {
-                    if (!sleepUntil(t0_ + int64_t(double(paced_) * 10e9 / baud_))) return false;
+                    if (!sleepUntil(t0_ + int64_t(double(paced_) * 10e9 / baud_)))
+                        return false;
                     continue;
                 }
-                if ((long long)n > due) n = size_t(due);
+                if ((long long)n > due)
+                    n = size_t(due);
             }
             ssize_t w = ::write(fd_, s.data() + off, n);
             if (w < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 std::perror("vinstrument: write");
                 return false;
             }
@@ -413,9 +469,11 @@ bool slaveIsOpen(int master) {
 // query is harmless: it is only done at the very end.
 int pendingInput(const char* slavePath) {
     int fd = open(slavePath, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     int n = 0;
-    if (ioctl(fd, FIONREAD, &n) < 0) n = 0;
+    if (ioctl(fd, FIONREAD, &n) < 0)
+        n = 0;
     close(fd);
     return n;
 }
@@ -424,7 +482,8 @@ int pendingInput(const char* slavePath) {
 
 int main(int argc, char** argv) {
     Options o;
-    if (!parse(argc, argv, o)) return 2;
+    if (!parse(argc, argv, o))
+        return 2;
 
     struct sigaction sa {};
     sa.sa_handler = onTerm;
@@ -494,15 +553,18 @@ int main(int argc, char** argv) {
     if (o.waitOpen) {
         // Polling with a short sleep: a pty master gives no event for the
         // slave's open, and POLLHUP cannot be waited away with poll().
-        while (!g_stop && !slaveIsOpen(master)) sleepMs(10);
-        if (!g_stop && o.openDelayMs > 0) sleepMs(o.openDelayMs);
+        while (!g_stop && !slaveIsOpen(master))
+            sleepMs(10);
+        if (!g_stop && o.openDelayMs > 0)
+            sleepMs(o.openDelayMs);
     }
     if (o.waitSignal) {
         sigset_t block, old;
         sigemptyset(&block);
         sigaddset(&block, SIGUSR1);
         sigprocmask(SIG_BLOCK, &block, &old);
-        while (!g_go && !g_stop) sigsuspend(&old);
+        while (!g_go && !g_stop)
+            sigsuspend(&old);
         sigprocmask(SIG_SETMASK, &old, nullptr);
     }
 
@@ -518,8 +580,10 @@ int main(int argc, char** argv) {
     // Sends one shaped line; false when sending must end.
     auto send = [&](const std::string& line, long long i) {
         std::string end = o.ending == "crlf" ? "\r\n" : "\r";
-        if (firstByte == 0) firstByte = nowNs();
-        if (!out.write(line + end)) return false;
+        if (firstByte == 0)
+            firstByte = nowNs();
+        if (!out.write(line + end))
+            return false;
         if (crlog) {
             std::fprintf(crlog, "%lld %lld\n", (long long)nowNs(), i);
             std::fflush(crlog);
@@ -531,8 +595,10 @@ int main(int argc, char** argv) {
         }
         ++lines;
         if (o.ending == "late-lf") {
-            if (!sleepMs(o.lfDelayMs)) return false;
-            if (!out.write("\n")) return false;
+            if (!sleepMs(o.lfDelayMs))
+                return false;
+            if (!out.write("\n"))
+                return false;
         }
         return true;
     };
@@ -543,13 +609,15 @@ int main(int argc, char** argv) {
         while (sending && !g_stop && (count < 0 || lines < count)) {
             pollfd p{master, POLLIN, 0};
             if (poll(&p, 1, -1) < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 std::perror("vinstrument: poll");
                 break;
             }
             char buf[256];
             ssize_t n = (p.revents & POLLIN) ? read(master, buf, sizeof buf) : 0;
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0) {
                 // No one has the slave open (EIO or a hang-up, which poll()
                 // cannot wait away): look again shortly, as a balance stays on.
@@ -559,14 +627,17 @@ int main(int argc, char** argv) {
             for (ssize_t k = 0; k < n && sending; ++k) {
                 const char c = buf[k];
                 if (c != '\r' && c != '\n') {
-                    if (request.size() < 256) request.push_back(c);
+                    if (request.size() < 256)
+                        request.push_back(c);
                     continue;
                 }
                 // CR, LF and CR LF each end a request: the empty one between
                 // CR and LF asks nothing.
-                if (!request.empty()) sending = send(shape(scale.answer(request)), lines);
+                if (!request.empty())
+                    sending = send(shape(scale.answer(request)), lines);
                 request.clear();
-                if (count >= 0 && lines >= count) break;
+                if (count >= 0 && lines >= count)
+                    break;
             }
         }
     }
@@ -574,21 +645,24 @@ int main(int argc, char** argv) {
         if (o.rate > 0) {
             // Line i is due at the start of its burst.
             int64_t due = t0 + int64_t(double((i / o.burst) * o.burst) * 1e9 / o.rate);
-            if (!sleepUntil(due)) break;
+            if (!sleepUntil(due))
+                break;
         }
         std::string line = shape(src.next(i));
         if (o.dropUnread && !slaveIsOpen(master)) {
             ++dropped;
             continue;
         }
-        if (!send(line, i)) break;
+        if (!send(line, i))
+            break;
     }
     const int64_t t1 = nowNs();
 
     if (o.hold) {
         sigset_t none;
         sigemptyset(&none);
-        while (!g_stop) sigsuspend(&none);
+        while (!g_stop)
+            sigsuspend(&none);
     } else if (!g_stop) {
         // Closing the master drops what the reader has not taken yet; give it
         // up to two seconds to read the rest.
@@ -603,12 +677,15 @@ int main(int argc, char** argv) {
     }
 
     double secs = firstByte ? double(t1 - firstByte) / 1e9 : 0;
-    std::fprintf(stderr, "vinstrument: sent %lld lines, %lld bytes (%lld garbage) in %.3f s",
-                 lines, out.bytes(), garbage, secs);
-    if (o.dropUnread) std::fprintf(stderr, ", %lld lines dropped unread", dropped);
+    std::fprintf(stderr, "vinstrument: sent %lld lines, %lld bytes (%lld garbage) in %.3f s", lines,
+                 out.bytes(), garbage, secs);
+    if (o.dropUnread)
+        std::fprintf(stderr, ", %lld lines dropped unread", dropped);
     std::fputc('\n', stderr);
-    if (sent) std::fclose(sent);
-    if (crlog) std::fclose(crlog);
+    if (sent)
+        std::fclose(sent);
+    if (crlog)
+        std::fclose(crlog);
     close(master);
     return 0;
 }

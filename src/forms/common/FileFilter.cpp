@@ -1,7 +1,6 @@
 #include "FileFilter.h"
 
-QStringList toQtNameFilters(const QString& filter)
-{
+QStringList toQtNameFilters(const QString& filter) {
     const QStringList parts = filter.split('|');
     QStringList out;
     for (int i = 0; i + 1 < parts.size(); i += 2) {

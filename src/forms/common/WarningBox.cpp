@@ -2,8 +2,7 @@
 
 #include <QMessageBox>
 
-void showWarning(QWidget* parent, const QString& text)
-{
+void showWarning(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Parvelo"), text, QMessageBox::Ok, parent);
     box.exec();
 }
