@@ -132,25 +132,24 @@ void ReadingLoop::stop() {
     // whole line that has arrived, to be typed at the next start.
     m_port.readWaiting();
     pump(PumpAll);
-    m_delivery.stop();
-    m_launchWatch.stop();
-    m_requestTimer.stop();
-    setState(RunState::Stopped);
-    m_port.setPortOpen(false);
-    m_platform.endTyping();
+    endRun(RunState::Stopped);
     if (!m_held.isEmpty())
         hold(QStringLiteral("the run was stopped; Read Start types them first"));
     m_journal.sync();
     emit stopped();
 }
 
-void ReadingLoop::abandon() {
+void ReadingLoop::endRun(RunState state) {
     m_delivery.stop();
     m_launchWatch.stop();
     m_requestTimer.stop();
-    setState(RunState::Stopped);
+    setState(state);
     m_port.setPortOpen(false);
     m_platform.endTyping();
+}
+
+void ReadingLoop::abandon() {
+    endRun(RunState::Stopped);
     for (Reading& r : m_held.all())
         m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped,
                           QStringLiteral("Parvelo was closed"));
@@ -404,12 +403,7 @@ void ReadingLoop::notTyped(Reading& r, const QString& why) {
 }
 
 void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
-    m_delivery.stop();
-    m_launchWatch.stop();
-    m_requestTimer.stop();
-    m_port.setPortOpen(false);
-    m_platform.endTyping();
-    setState(RunState::Halted);
+    endRun(RunState::Halted);
     const int kept = gone ? 0 : m_held.size();
     const int notTypedCount = m_held.size() + (failed ? 1 : 0);
     // The readings first, the error last: the end of the log is what shows.

@@ -104,6 +104,8 @@ private:
     void hold(const QString& reason);
     void markHeld();
     // failed: a reading that can never be typed, listed as not typed.
+    // Every way a run ends: its timers, the port and the typing with it.
+    void endRun(RunState state);
     void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
     void notTyped(Reading& reading, const QString& why);
     void noteJournalFailure();

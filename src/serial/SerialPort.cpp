@@ -290,14 +290,15 @@ void SerialPort::onError(int error) {
     if (m_failed || !m_port->isOpen())
         return;
     m_failed = true;
+    const bool writing = e == QSerialPort::WriteError;
+    const int number = writing                           ? Err::PortWriteFailed
+                       : e == QSerialPort::ResourceError ? Err::PortHungUp
+                                                         : Err::PortReadFailed;
     const AppError reason =
-        e == QSerialPort::WriteError
-            ? makeError(Err::PortWriteFailed,
-                        QStringLiteral("The serial device %1 went away or cannot be written (%2).")
-                            .arg(m_port->portName(), m_port->errorString()))
-            : makeError(e == QSerialPort::ResourceError ? Err::PortHungUp : Err::PortReadFailed,
-                        QStringLiteral("The serial device %1 went away or cannot be read (%2).")
-                            .arg(m_port->portName(), m_port->errorString()));
+        makeError(number, QStringLiteral("The serial device %1 went away or cannot be %2 (%3).")
+                              .arg(m_port->portName(),
+                                   writing ? QStringLiteral("written") : QStringLiteral("read"),
+                                   m_port->errorString()));
     // A hung-up line refuses every request with EIO.
     termios t{};
     const int tries =
