@@ -53,6 +53,49 @@ bool ownerAlive(qint64 pid, const QString& program) {
            QFileInfo(QString::fromLocal8Bit(exe)).fileName() == QFileInfo(program).fileName();
 }
 
+// A process that holds a pty's master (socat, a terminal, a test rig) is
+// the one that provides the port, not a second reader of it: socat keeps its
+// own slave end open as well. The kernel names the slave of each master
+// descriptor in its fdinfo ("tty-index:").
+bool holdsMasterOf(qint64 pid, int ptyIndex) {
+    const QByteArray fdDir = "/proc/" + QByteArray::number(pid) + "/fd";
+    DIR* dir = ::opendir(fdDir.constData());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        const QByteArray link = readLink(fdDir + '/' + e->d_name);
+        if (link != "/dev/ptmx" && link != "/dev/pts/ptmx")
+            continue;
+        QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(e->d_name));
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : info.readAll().split('\n')) {
+            if (line.startsWith("tty-index:") && line.mid(10).trimmed().toInt() == ptyIndex) {
+                found = true;
+                break;
+            }
+        }
+        if (found)
+            break;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// The number of a pty slave (/dev/pts/N), else -1.
+int ptyIndexOf(const QString& device) {
+    const QString real = QFileInfo(device).canonicalFilePath();
+    const QLatin1String prefix("/dev/pts/");
+    if (!real.startsWith(prefix))
+        return -1;
+    bool ok = false;
+    const int index = real.mid(prefix.size()).toInt(&ok);
+    return ok ? index : -1;
+}
+
 QStringList namesOf(const QString& device) {
     QStringList names{device};
     const QString real = QFileInfo(device).canonicalFilePath();
@@ -68,6 +111,7 @@ QList<DeviceHolder> DeviceHolders::openers(const QString& device) const {
     QList<QByteArray> targets;
     for (const QString& name : namesOf(device))
         targets << QFile::encodeName(name);
+    const int ptyIndex = ptyIndexOf(device);
     QList<DeviceHolder> found;
     DIR* proc = ::opendir("/proc");
     if (!proc)
@@ -75,7 +119,8 @@ QList<DeviceHolder> DeviceHolders::openers(const QString& device) const {
     while (const dirent* e = ::readdir(proc)) {
         bool numeric = false;
         const qint64 pid = QByteArray(e->d_name).toLongLong(&numeric);
-        if (numeric && pid != m_self && hasFdOn(pid, targets))
+        if (numeric && pid != m_self && hasFdOn(pid, targets) &&
+            !(ptyIndex >= 0 && holdsMasterOf(pid, ptyIndex)))
             found << DeviceHolder{pid, commandName(pid)};
     }
     ::closedir(proc);

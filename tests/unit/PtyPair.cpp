@@ -11,6 +11,10 @@ PtyPair::PtyPair() {
     char name[256] = {};
     if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
         return;
+    // Programs a test starts must not inherit the master: one that did would
+    // keep the line up after closeMaster(), and would look like the pty's
+    // provider rather than a second reader of it.
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     termios t{};
     tcgetattr(slave, &t);
     cfmakeraw(&t);

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
@@ -79,6 +81,7 @@ private slots:
     void openRefusedWithItsCause_data();
     void openRefusedWithItsCause();
     void openPortShutsOthersOut();
+    void socatPortOpensASecondReaderDoesNot();
     void portOrder();
 
 private:
@@ -394,6 +397,52 @@ void TestSerialPort::openPortShutsOthersOut() {
     QCOMPARE(whileOpen, EBUSY);
     QVERIFY(!port.setPortOpen(false));
     QCOMPARE(openAsOther(), 0);
+}
+
+// A bridge such as socat holds its pty's master and keeps the slave open
+// too: it provides the port and does not count as a user of it. A second
+// reader of the same slave still does.
+void TestSerialPort::socatPortOpensASecondReaderDoesNot() {
+    if (QStandardPaths::findExecutable("socat").isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    const QString a = dir.filePath("ttyA"), b = dir.filePath("ttyB");
+    QProcess socat;
+    socat.start("socat", {"pty,raw,echo=0,link=" + a, "pty,raw,echo=0,link=" + b});
+    const auto endSocat = qScopeGuard([&] {
+        socat.kill();
+        socat.waitForFinished();
+    });
+    QTRY_VERIFY(QFileInfo::exists(a) && QFileInfo::exists(b));
+    QProcess cat;
+    const auto endCat = qScopeGuard([&] {
+        cat.kill();
+        cat.waitForFinished();
+    });
+    for (const bool withCat : {false, true}) {
+        if (withCat) {
+            cat.start("cat", {a});
+            QVERIFY(cat.waitForStarted());
+            QTRY_VERIFY(DeviceHolders(QCoreApplication::applicationPid()).first(a).has_value());
+        }
+        SerialPort port;
+        port.setPortResolver([&](int) { return a; });
+        const Failure f = port.setPortOpen(true);
+        if (withCat) {
+            QVERIFY(f);
+            QCOMPARE(f->message, QString("The device %1 is in use by cat (PID %2). Close it, or "
+                                         "choose another port in Property.")
+                                     .arg(a)
+                                     .arg(cat.processId()));
+            break;
+        }
+        QVERIFY2(!f, qPrintable(f ? f->message : QString()));
+        QFile other(b);
+        QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        QCOMPARE(other.write("12.5 g\r"), 7);
+        QByteArray got;
+        QTRY_VERIFY((got += port.Input(), got == "12.5 g\r"));
+    }
 }
 
 void TestSerialPort::portOrder() {
