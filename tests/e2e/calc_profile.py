@@ -60,20 +60,33 @@ def read_cells(workdir, profile_url, ods):
         return [row for row in csv_module.reader(f, delimiter="\t") if row]
 
 
+def calc_pidfile(workdir):
+    """Where calc.sh writes its PID: the process group of the Calc it starts."""
+    return os.path.join(workdir, "calc.pid")
+
+
 def calc_target(workdir, profile_url, sheet):
     """A script for Software Execution that opens sheet in Calc (X11 plugin)."""
     from parvelo_session import target_script
-    return target_script(workdir, "calc.sh", "export SAL_USE_VCLPLUGIN=gen\n"
+    return target_script(workdir, "calc.sh", f"echo $$ > {calc_pidfile(workdir)}\n"
+                         "export SAL_USE_VCLPLUGIN=gen\n"
                          f"exec /usr/bin/localc --norestore -env:UserInstallation={profile_url} "
                          f"{sheet}\n")
 
 
-def save_and_quit(calc_window):
-    """Ctrl+S, then Ctrl+Q in Calc's window, and waits until Calc has ended."""
-    from parvelo_session import key, sh, wait_for
+def end_calc(workdir):
+    """Ends the Calc that calc.sh started, if it still runs."""
+    from parvelo_session import end_group
+    end_group(calc_pidfile(workdir))
+
+
+def save_and_quit(calc_window, workdir):
+    """Ctrl+S, then Ctrl+Q in Calc's window, and waits until the Calc that
+    calc.sh started has ended."""
+    from parvelo_session import group_members, key, read_pid, sh, wait_for
     sh("xdotool", "windowactivate", "--sync", calc_window, check=False)
     key("ctrl+s")
     time.sleep(3)
     key("ctrl+q")
-    wait_for(lambda: subprocess.run(["pgrep", "-f", "lo-profile"],
-                                    capture_output=True).returncode != 0, 60, "Calc to end")
+    pgid = read_pid(calc_pidfile(workdir))
+    wait_for(lambda: not group_members(pgid), 60, "Calc to end")

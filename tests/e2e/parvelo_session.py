@@ -135,6 +135,56 @@ def pid_alive(pid):
         return False
 
 
+def group_members(pgid):
+    """Live processes (not zombies) of a process group."""
+    members = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue
+        if fields[0] != "Z" and int(fields[2]) == pgid:
+            members.append(int(pid))
+    return members
+
+
+def read_pid(pidfile):
+    try:
+        with open(pidfile) as f:
+            return int(f.read())
+    except (OSError, ValueError):
+        return None
+
+
+def end_group(pidfile, timeout=10):
+    """Ends a target started through a script that wrote its PID to pidfile.
+    Parvelo starts targets in a session of their own, so that PID is their
+    process group: this ends only what the test started, never a program of
+    the user's that merely looks alike."""
+    pgid = read_pid(pidfile)
+    if pgid:
+        end_process_group(pgid, timeout)
+
+
+def end_process_group(pgid, timeout=10):
+    """Ends the processes of a group the test started: SIGTERM, then SIGKILL."""
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        if not group_members(pgid):
+            return
+        try:
+            os.killpg(pgid, sig)
+        except ProcessLookupError:
+            return
+        try:
+            wait_for(lambda: not group_members(pgid), timeout, f"process group {pgid} to end")
+            return
+        except AssertionError:
+            pass
+
+
 def holders_of(path):
     """PIDs of the processes that hold path open."""
     pids = []

@@ -9,14 +9,14 @@ usage: test_calc_capture.py PARVELO_EXE"""
 
 import os
 import re
-import subprocess
 import sys
 import tempfile
 import time
 from datetime import date
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import calc_target, empty_sheet, make_profile, read_cells, save_and_quit  # noqa: E402
+from calc_profile import (calc_target, empty_sheet, end_calc, make_profile, read_cells,
+                          save_and_quit)  # noqa: E402
 from parvelo_session import Parvelo, SerialLine, find_window, wait_for  # noqa: E402
 
 # What is sent, and what the cell shows afterwards (Calc takes numbers as
@@ -58,10 +58,10 @@ def main():
             serial.send(data.encode() + b"\r\n")
         time.sleep(3 + len(CASES) * 0.2)
         elapsed = time.monotonic() - started
-        save_and_quit(calc)
+        save_and_quit(calc, workdir)
     finally:
         app.close()
-        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
+        end_calc(workdir)
 
     rows = read_cells(workdir, profile, sheet)
     today = date.today()

@@ -20,7 +20,8 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(__file__))
-from calc_profile import XCU, calc_target, empty_sheet, make_profile, save_and_quit  # noqa: E402
+from calc_profile import (XCU, calc_target, empty_sheet, end_calc, make_profile,  # noqa: E402
+                          save_and_quit)
 from parvelo_session import (CatTarget, Parvelo, check, find_window,  # noqa: E402
                              run_cases, sh, wait_for)
 
@@ -167,11 +168,11 @@ def calc_case(exe, vinstrument, workdir):
         calc = find_window("sheet.ods", timeout=90)
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         stop_run(app)
-        save_and_quit(calc)
+        save_and_quit(calc, workdir)
     finally:
         app.close()
         balance.stop()
-        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
+        end_calc(workdir)
         sh("setxkbmap", "us")
     rows = cell_types(sheet)
     stable = balance.stable()

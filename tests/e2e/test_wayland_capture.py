@@ -25,7 +25,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
-    CatTarget, Parvelo, SerialLine, check, run_cases, target_script, wait_for)
+    CatTarget, Parvelo, SerialLine, check, end_group, end_process_group, group_members, run_cases,
+    target_script, wait_for)
 from test_xterm_capture import LINES  # noqa: E402
 from calc_profile import make_profile  # noqa: E402
 
@@ -81,7 +82,7 @@ def case_xterm_behind_foot(exe, workdir):
 
 def case_gtk_target(exe, workdir):
     out = os.path.join(workdir, "gtk.out")
-    script = target_script(workdir, "gtk.sh", f"exec {GTK_TARGET} {out}\n")
+    script = target_script(workdir, "gtk.sh", f"echo $$ > {out}.pid\nexec {GTK_TARGET} {out}\n")
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
     try:
@@ -96,7 +97,7 @@ def case_gtk_target(exe, workdir):
         return "GTK came up under XWayland (X11Display) and took the lines exactly"
     finally:
         app.close()
-        subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
+        end_group(out + ".pid")
 
 
 def probes_script(dialog_target, folder):
@@ -119,8 +120,8 @@ def case_toolkits(exe, dialog_target, workdir):
           f"started directly: {native}")
     launched = tempfile.mkdtemp(dir=workdir)
     out = os.path.join(workdir, "toolkits.out")
-    script = target_script(workdir, "toolkits.sh", probes_script(dialog_target, launched) +
-                           f"exec {GTK_TARGET} {out}\n")
+    script = target_script(workdir, "toolkits.sh", f"echo $$ > {out}.pid\n" +
+                           probes_script(dialog_target, launched) + f"exec {GTK_TARGET} {out}\n")
     serial = SerialLine()
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}}, serial)
     try:
@@ -133,14 +134,13 @@ def case_toolkits(exe, dialog_target, workdir):
         return f"started directly {native}; by Software Execution {x11}"
     finally:
         app.close()
-        subprocess.run(["pkill", "-f", "gtk_target.py"], check=False)
+        end_group(out + ".pid")
 
 
-def cpu_ticks(pattern):
-    """CPU time so far of the processes whose command line has pattern."""
-    pids = subprocess.run(["pgrep", "-f", pattern], capture_output=True, text=True).stdout.split()
+def cpu_ticks(pgid):
+    """CPU time so far of the processes of a group."""
     total = 0
-    for pid in pids:
+    for pid in group_members(pgid):
         try:
             with open(f"/proc/{pid}/stat") as f:
                 fields = f.read().rsplit(")", 1)[1].split()
@@ -150,17 +150,17 @@ def cpu_ticks(pattern):
     return total
 
 
-def wait_quiet(pattern, timeout=60):
-    """Until the processes have used almost no CPU for a second: started."""
+def wait_quiet(pgid, timeout=60):
+    """Until the group has used almost no CPU for a second: started."""
     deadline = time.monotonic() + timeout
-    last = cpu_ticks(pattern)
+    last = cpu_ticks(pgid)
     while time.monotonic() < deadline:
         time.sleep(1)
-        now = cpu_ticks(pattern)
+        now = cpu_ticks(pgid)
         if now - last < 5:
             return
         last = now
-    raise AssertionError(f"{pattern} kept busy")
+    raise AssertionError(f"process group {pgid} kept busy")
 
 
 def listening(names):
@@ -178,7 +178,8 @@ def case_native_handover(exe, workdir):
     soffice = ["/usr/bin/localc", "--norestore", f"-env:UserInstallation={profile}"]
     native = subprocess.Popen(soffice, env=dict(os.environ, SAL_USE_VCLPLUGIN="gtk3",
                                                 GDK_BACKEND="wayland"),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
     script = target_script(workdir, "calc.sh", "exec " + " ".join(soffice) + "\n")
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir}},
                   SerialLine())
@@ -187,7 +188,7 @@ def case_native_handover(exe, workdir):
         wait_for(lambda: listening(set(os.listdir("/tmp")) - pipes), 90, "native LibreOffice")
         # Its window takes the focus when it shows; a click takes it back as
         # a user would.
-        wait_quiet("lo-profile")
+        wait_quiet(native.pid)
         app.click_log()
         time.sleep(0.5)
         started = time.monotonic()
@@ -196,9 +197,7 @@ def case_native_handover(exe, workdir):
         waited = time.monotonic() - started
         # The hand-over opened a new native window, which has the focus:
         # close LibreOffice, as the message says, before reading the log.
-        native.kill()
-        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
-        wait_for(lambda: cpu_ticks("lo-profile") == 0, 20, "LibreOffice to end")
+        end_process_group(native.pid)
         app.click_log()
         log = app.save_log(os.path.join(workdir, "log.txt")).decode()
         check("showed no X11 window" in log and "running natively on Wayland" in log,
@@ -206,8 +205,7 @@ def case_native_handover(exe, workdir):
         return f"the run stopped after {waited:.1f} s, saying the program runs natively"
     finally:
         app.close()
-        native.kill()
-        subprocess.run(["pkill", "-f", "lo-profile"], check=False)
+        end_process_group(native.pid)
 
 
 def main():

@@ -15,7 +15,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parvelo_session import Parvelo, SerialLine, find_window, sh, wait_for  # noqa: E402
+from parvelo_session import (Parvelo, SerialLine, end_group, find_window, sh,  # noqa: E402
+                             wait_for)
 
 LINES = [
     "+0012.345 g",
@@ -36,7 +37,7 @@ def make_target(workdir, out):
     """An executable that Software Execution can start without arguments."""
     script = os.path.join(workdir, "target.sh")
     with open(script, "w") as f:
-        f.write("#!/bin/sh\n"
+        f.write(f"#!/bin/sh\necho $$ > {workdir}/target.pid\n"
                 f"exec xterm -u8 -title target -e sh -c 'stty -echo -icanon; exec cat > {out}'\n")
     os.chmod(script, 0o755)
     return script
@@ -82,8 +83,16 @@ def target_gone(app, serial, workdir):
     second_out = os.path.join(workdir, "second.txt")
     wid = find_window("^target$")
     sh("xdotool", "windowkill", wid, check=False)
-    subprocess.Popen(["xterm", "-u8", "-title", "second", "-e", "sh", "-c",
-                      f"stty -echo -icanon; exec cat > {second_out}"])
+    second_xterm = subprocess.Popen(["xterm", "-u8", "-title", "second", "-e", "sh", "-c",
+                                     f"stty -echo -icanon; exec cat > {second_out}"])
+    try:
+        return second_window_gets_nothing(app, serial, second_out)
+    finally:
+        second_xterm.terminate()
+        second_xterm.wait(10)
+
+
+def second_window_gets_nothing(app, serial, second_out):
     second = find_window("^second$")
     sh("xdotool", "windowactivate", "--sync", second, check=False)
     wait_for(lambda: os.path.exists(second_out), 10, "second xterm")
@@ -112,8 +121,7 @@ def main():
         if layout == "de":
             ok = target_gone(app, serial, workdir) and ok
         app.close()
-        subprocess.run(["pkill", "-f", "title target"], check=False)
-        subprocess.run(["pkill", "-f", "title second"], check=False)
+        end_group(os.path.join(workdir, "target.pid"))
     sh("setxkbmap", "us")
     return 0 if ok else 1
 
