@@ -70,7 +70,7 @@ def case_stop_gives_keys_back(exe, workdir):
         check(x11state.keymap() != before, "no key was borrowed")
         app.click_stop()
         wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
-        wait_for(lambda: x11state.keymap() == before, 3, "keys given back at Stop")
+        wait_for(lambda: x11state.keymap() == before, 10, "keys given back at Stop")
         app.click_read_start()
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
         serial.send(f"{RARE}!\r\n".encode())

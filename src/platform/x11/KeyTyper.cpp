@@ -33,7 +33,7 @@ KeyTyper::~KeyTyper() {
 }
 
 void KeyTyper::giveBackKeys() {
-    const std::int64_t wait = msUntilSettled();
+    const std::int64_t wait = msUntilQuietFor(GiveBackQuietMs);
     if (wait > 0) {
         giveBack_.start(int(wait));
         return;

@@ -49,10 +49,15 @@ public:
     // reloads its keymap for each change, which takes a moment.
     void prepare();
 
-    // Gives borrowed keys back their empty mapping once clients have had
-    // the settle time to read the last keys typed with them (a timer, no
-    // wait). The next text or prepare() keeps them instead.
+    // Gives borrowed keys back their empty mapping once the keyboard has
+    // been quiet for GiveBackQuietMs (a timer, no wait). The next text or
+    // prepare() keeps them instead.
     void giveBackKeys();
+    // Some toolkits look a key up only when they handle it, with the map of
+    // that moment; a loaded machine's spreadsheet was seen handling keys
+    // more than 200 ms after they were sent, so the keys it had not read yet
+    // came out empty. Nothing waits for the give-back, so it can wait long.
+    static constexpr int GiveBackQuietMs = 3000;
 
     // Pause before pressing the key pressed just before (default 2 ms).
     void setRepeatGapMs(int ms) { repeatGapMs_ = ms; }
@@ -79,8 +84,9 @@ private:
     static constexpr int KeepForBorrowing = 8;
     std::int64_t nowMs() const { return clock_.elapsed(); }
     // How long until clients have had the settle time to read the last keys.
-    std::int64_t msUntilSettled() const {
-        return lastKeysMs_ < 0 ? 0 : lastKeysMs_ + settleMs_ - nowMs();
+    std::int64_t msUntilSettled() const { return msUntilQuietFor(settleMs_); }
+    std::int64_t msUntilQuietFor(std::int64_t ms) const {
+        return lastKeysMs_ < 0 ? 0 : lastKeysMs_ + ms - nowMs();
     }
 
     X11Connection& connection_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowSettle.h"
+
 #include <QSet>
 #include <QString>
 #include <cstdint>
@@ -20,4 +22,5 @@ struct Task {
     std::int64_t focusAskedAtMs = -1;    // when the focus was last asked for
     std::int64_t exitedAtMs = -1;        // when the started process ended (-1: runs)
     int exitStatus = 0;                  // its exit status, or 128 + the signal
+    WindowSettle settle;                 // whether its window is ready for keys
 };

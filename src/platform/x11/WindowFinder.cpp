@@ -147,6 +147,19 @@ bool WindowFinder::isUsable(unsigned long window) {
     return windowManagerRunning() && hasWmState(window, &state) && state == IconicState;
 }
 
+WindowSettle::Look WindowFinder::lookOf(unsigned long window) {
+    WindowSettle::Look look;
+    XWindowAttributes attributes;
+    connection_.takeError();
+    if (!XGetWindowAttributes(connection_.display(), window, &attributes) ||
+        connection_.takeError())
+        return look;
+    look.viewable = attributes.map_state == IsViewable;
+    look.size = QSize(attributes.width, attributes.height);
+    look.title = titleOf(window);
+    return look;
+}
+
 WindowCandidate WindowFinder::describe(unsigned long window) {
     WindowCandidate c;
     c.id = window;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/WindowSettle.h"
 #include "platform/x11/WindowMatch.h"
 
 #include <QList>
@@ -31,6 +32,8 @@ public:
     // screens, tool windows, menus, tooltips.
     enum class Role { Main, Dialog, Other };
     Role roleOf(unsigned long window);
+    // Viewable, title and size, to tell when a new window has settled.
+    WindowSettle::Look lookOf(unsigned long window);
     // The window's title (_NET_WM_NAME, else WM_NAME).
     QString titleOf(unsigned long window);
     // A usable dialog of the task (transient for its main window, or of its

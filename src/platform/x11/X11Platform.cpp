@@ -137,10 +137,10 @@ Failure X11Platform::activate(std::int16_t taskId) {
     // Fast path, taken before every line: the known window still has the focus.
     // The focus query is a round trip, so a DestroyNotify sent before it has
     // arrived by the time wasDestroyed() looks.
-    if (task->window && activator_.hasFocus(task->window) &&
+    if (task->window && task->settle.isReady(task->window) && activator_.hasFocus(task->window) &&
         !connection_->wasDestroyed(task->window, task->windowToken) &&
         finder_.isUsable(task->window)) {
-        confirmed_ = task->window;
+        confirm(*task);
         return std::nullopt;
     }
     if (task->window && connection_->wasDestroyed(task->window, task->windowToken))
@@ -172,11 +172,26 @@ Failure X11Platform::activate(std::int16_t taskId) {
     }
     task->window = window;
     task->hadWindow = true;
-    if (activator_.hasFocus(window)) {
-        confirmed_ = window;
-        return std::nullopt;
-    }
-    return notFocused(*task, tree);
+    // A window that has only just appeared may still drop keys; the time it
+    // takes to settle counts while the focus is being asked for.
+    const WindowSettle::Look look = finder_.lookOf(window);
+    const bool ready = task->settle.observe(window, look, monotonicMs());
+    if (!activator_.hasFocus(window))
+        return notFocused(*task, tree);
+    if (!ready)
+        return makeError(
+            Err::TargetStarting,
+            look.title.isEmpty()
+                ? QStringLiteral("waiting for the window of \"%1\" to finish opening")
+                      .arg(task->path)
+                : QStringLiteral("waiting for \"%1\" to finish opening").arg(look.title));
+    confirm(*task);
+    return std::nullopt;
+}
+
+void X11Platform::confirm(const Task& task) {
+    confirmed_ = task.window;
+    confirmedToken_ = task.windowToken;
 }
 
 AppError X11Platform::notFocused(Task& task, const ProcessTree& tree) {
@@ -215,10 +230,15 @@ Failure X11Platform::typeText(const QString& text, int* typed) {
     if (typed)
         *typed = 0;
     // The focus may have moved since activate(): never type elsewhere.
+    // At every slice of keys: the focus is still on the window, and it is
+    // still the same window (a closed window's id is soon handed out again).
     const unsigned long window = confirmed_;
-    const Failure f = window ? typer_.type(
-                                   text, [&] { return activator_.hasFocus(window); }, typed)
-                             : makeError(Err::TargetNotFocused, QString());
+    const unsigned token = confirmedToken_;
+    const auto stillThere = [&] {
+        return activator_.hasFocus(window) && !connection_->wasDestroyed(window, token);
+    };
+    const Failure f =
+        window ? typer_.type(text, stillThere, typed) : makeError(Err::TargetNotFocused, QString());
     if (f && f->number == Err::TargetNotFocused) {
         confirmed_ = 0;
         return makeError(Err::TargetNotFocused,

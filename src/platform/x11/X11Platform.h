@@ -44,6 +44,8 @@ private:
     // Why the task's main window does not have the focus; asks for it
     // unless a dialog of the task stands in the way.
     AppError notFocused(Task& task, const ProcessTree& tree);
+    // The task's window takes the keys that follow.
+    void confirm(const Task& task);
 
     std::unique_ptr<X11Connection> connection_;
     WindowFinder finder_;
@@ -51,6 +53,7 @@ private:
     KeyTyper typer_;
     TaskTable tasks_;
     unsigned long confirmed_ = 0;
+    unsigned confirmedToken_ = 0; // its X11Connection::watch() token
     unsigned long titleWindow_ = 0;
     std::int64_t titleReadAtMs_ = 0;
     QString title_;
