@@ -103,9 +103,16 @@ struct DeviceWatch::Private {
     }
 
     void unnamed() {
-        if (active && stampOf(device.node).present && identify(device.node).name.isEmpty() &&
-            !std::exchange(toldUnnamed, true))
+        if (!active || !stampOf(device.node).present)
+            return;
+        // The name may have come with a folder that was watched too late.
+        const QString name = identify(device.node).name;
+        if (name == device.name) {
+            q->cancel();
+            emit q->back();
+        } else if (name.isEmpty() && !std::exchange(toldUnnamed, true)) {
             emit q->stranger(QString());
+        }
     }
 };
 
