@@ -471,6 +471,7 @@ void ReadingLoop::waitForDevice(const AppError& why) {
     // The port is closed already. The instrument is not asked while it
     // cannot answer.
     m_requestTimer.stop();
+    pump(PumpAll); // the whole lines received before it went
     setState(RunState::WaitingForDevice);
     m_wentAway = m_clock();
     m_away.start();

@@ -317,7 +317,9 @@ void SerialPort::onError(int error) {
                  m_port->errorString()));
     // Close outside QSerialPort's own notification handler.
     QTimer::singleShot(0, this, [this, reason, tries, opened = m_opened] {
-        setPortOpen(false);
+        // Bytes received before the failure stay to be fetched: a run that
+        // waits for the device takes the lines among them.
+        m_port->close();
         reportFailure(reason, tries, opened);
     });
 }

@@ -88,7 +88,8 @@ signals:
     // New bytes have been buffered.
     void dataReceived();
     // The device went away (Err::PortHungUp) or reading failed; the port
-    // has been closed.
+    // has been closed. Bytes received before stay to be fetched until the
+    // port is closed or opened again.
     void failed(const AppError& error);
 
 private:
