@@ -331,15 +331,21 @@ void TestReadingLoop::hangUpWaitsForTheSameDevice() {
     plug(*m_pty, "usb-A");
     m_port->setPortResolver([&](int) { return node; });
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
+    // A reading held by a dialog of the target when the adapter goes.
+    m_platform->activateError = makeError(Err::TargetBusy, "a dialog is open");
     m_loop->start();
     QVERIFY(m_pty->write("1\r\n12"));
     QTRY_COMPARE(m_loop->pendingLine(), QByteArray("12"));
+    QTRY_COMPARE(m_loop->heldCount(), 1);
 
     m_pty->closeMaster();
     QFile::remove(node);
     QTRY_COMPARE(m_loop->state(), RunState::WaitingForDevice);
     QCOMPARE(m_loop->awaitedDevice(), node);
     QVERIFY(!m_port->PortOpen());
+    QCOMPARE(m_loop->heldCount(), 1);
+    QTest::qWait(600); // the target is asked again meanwhile; the run still waits
+    QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
     QVERIFY(m_log.contains("[not typed] 12\r\nThe device " + node +
                            " was disconnected. Waiting "
                            "for it to come back since 08:09:10; Stop ends the wait.\r\n"));
@@ -350,6 +356,10 @@ void TestReadingLoop::hangUpWaitsForTheSameDevice() {
     QTRY_VERIFY(m_log.contains("is now another device (usb-B), not the adapter usb-A"));
     QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
     QVERIFY(!m_port->PortOpen());
+    // The held reading is typed as soon as the target takes keys, device or not.
+    m_platform->activateError.reset();
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n"));
+    QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
 
     // The same one comes back: reading goes on without a click.
     PtyPair same;
