@@ -122,6 +122,11 @@ void Journal::outcome(const QDateTime& at, const QString& port, const QString& i
     append(at, port, id, eventName(outcome), detail.toUtf8());
 }
 
+void Journal::portEvent(const QDateTime& at, const QString& port, const char* event,
+                        const QString& detail) {
+    append(at, port, QStringLiteral("-"), event, detail.toUtf8());
+}
+
 void Journal::append(const QDateTime& at, const QString& port, const QString& id, const char* event,
                      const QByteArray& text) {
     const QString path = m_folder + '/' + at.date().toString(Qt::ISODate) + QStringLiteral(".tsv");

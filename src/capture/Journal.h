@@ -42,6 +42,10 @@ public:
     // settings leave it out; detail: why).
     void outcome(const QDateTime& at, const QString& port, const QString& id, Outcome outcome,
                  const QString& detail);
+    // Appends what happened to the port itself (the device went away, came
+    // back); such a record has no reading, so its id is "-".
+    void portEvent(const QDateTime& at, const QString& port, const char* event,
+                   const QString& detail);
     // fdatasync when anything was written since the last sync (Stop, exit).
     void sync();
     // The first write failure, once; then nullopt until another failure after

@@ -45,8 +45,31 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     connect(&m_requestTimer, &QTimer::timeout, this, &ReadingLoop::sendRequest);
     connect(&m_port, &SerialPort::dataReceived, this, [this] { pump(); });
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
-        if (isRunning())
+        if (!isRunning())
+            return;
+        // An adapter pulled out is usually plugged in again: the run waits
+        // for it. Every other failure of the port ends the run.
+        if (e.number == Err::PortHungUp && m_state != RunState::WaitingForDevice &&
+            !m_device.node.isEmpty())
+            waitForDevice(e);
+        else
             errorPath(e);
+    });
+    m_reopenRetry.setSingleShot(true);
+    connect(&m_reopenRetry, &QTimer::timeout, this, &ReadingLoop::reopenDevice);
+    connect(&m_deviceWatch, &DeviceWatch::back, this, [this] {
+        m_reopenTries = 0;
+        reopenDevice();
+    });
+    connect(&m_deviceWatch, &DeviceWatch::stranger, this, [this](const QString& name) {
+        const QString other = name.isEmpty() ? QStringLiteral("a device without a serial name")
+                                             : QStringLiteral("another device (%1)").arg(name);
+        m_log.insert(logLine(QStringLiteral("%1 is now %2, not the adapter %3 that went away: it "
+                                            "is not opened. Still waiting; Stop ends the wait.")
+                                 .arg(m_device.node, other, m_device.name)));
+        m_journal.portEvent(m_clock(), m_portLabel, "device other",
+                            name.isEmpty() ? QStringLiteral("(no serial name)") : name);
+        noteJournalFailure();
     });
 }
 
@@ -75,6 +98,8 @@ void ReadingLoop::start() {
             return;
         }
     }
+    // What "the same device" means if it goes away during the run.
+    m_device = DeviceWatch::identify(m_port.openedDevice());
     m_log.clear();
     m_assembler.reset();
     m_assembler.setLineEnd(m_data.lineEnd);
@@ -93,12 +118,12 @@ void ReadingLoop::start() {
 }
 
 void ReadingLoop::request() {
-    if (isRunning())
+    if (isRunning() && m_state != RunState::WaitingForDevice)
         sendRequest();
 }
 
 void ReadingLoop::sendRequest() {
-    if (!isRunning() || m_data.request.isEmpty())
+    if (!isRunning() || m_state == RunState::WaitingForDevice || m_data.request.isEmpty())
         return;
     const Failure f = m_port.setOutput(m_data.request);
     if (!f)
@@ -143,6 +168,8 @@ void ReadingLoop::endRun(RunState state) {
     m_delivery.stop();
     m_launchWatch.stop();
     m_requestTimer.stop();
+    m_reopenRetry.stop();
+    m_deviceWatch.cancel();
     setState(state);
     m_port.setPortOpen(false);
     m_platform.endTyping();
@@ -280,13 +307,14 @@ void ReadingLoop::deliver() {
         return;
     }
     m_waiting.invalidate();
-    if (m_state == RunState::Holding) {
+    if (targetHeld()) {
         m_log.insert(logLine(QStringLiteral("The target takes keys again: typing the %1 held "
                                             "readings.")
                                  .arg(m_held.size())));
         m_heldReason.clear();
         m_holdFullReported = false;
-        setState(RunState::Reading);
+        if (m_state == RunState::Holding)
+            setState(RunState::Reading);
     }
     // Readings waiting together are typed in one go: the fixed cost of a
     // call (focus checks, keyboard state, round trips) is paid once for all.
@@ -367,14 +395,21 @@ void ReadingLoop::waitForTarget(const AppError& why) {
         m_waiting.start();
     // Starting programs and dialogs take seconds at least: say so at once.
     // A focus that is only slow to move gets a moment first.
-    if (m_state == RunState::Holding || why.number == Err::TargetBusy ||
-        why.number == Err::TargetStarting || m_waiting.elapsed() >= GraceMs)
+    if (targetHeld() || why.number == Err::TargetBusy || why.number == Err::TargetStarting ||
+        m_waiting.elapsed() >= GraceMs)
         hold(why.message);
-    scheduleDelivery(m_state == RunState::Holding ? RetryMs : QuickRetryMs);
+    scheduleDelivery(targetHeld() ? RetryMs : QuickRetryMs);
+}
+
+bool ReadingLoop::targetHeld() const {
+    return m_state == RunState::Holding ||
+           (m_state == RunState::WaitingForDevice && !m_heldReason.isEmpty());
 }
 
 void ReadingLoop::hold(const QString& reason) {
-    if (isRunning())
+    // While the device is away the run keeps waiting for it; the reason
+    // says the target holds the readings too.
+    if (m_state == RunState::Reading)
         setState(RunState::Holding);
     if (reason != m_heldReason) {
         m_heldReason = reason;
@@ -430,6 +465,71 @@ void ReadingLoop::errorPath(const AppError& error, bool gone, Reading* failed) {
     m_journal.sync();
     emit heldChanged();
     emit halted(error);
+}
+
+void ReadingLoop::waitForDevice(const AppError& why) {
+    // The port is closed already. The instrument is not asked while it
+    // cannot answer.
+    m_requestTimer.stop();
+    pump(PumpAll); // the whole lines received before it went
+    setState(RunState::WaitingForDevice);
+    m_wentAway = m_clock();
+    m_away.start();
+    // The rest of a line cut by the gap is lost: never join its start to
+    // what comes after the return.
+    if (!m_assembler.pending().isEmpty()) {
+        Reading cut;
+        cut.raw = m_assembler.pending();
+        cut.id = m_journal.received(m_wentAway, m_portLabel, cut.raw);
+        cut.text = LineText::decode(cut.raw, m_data.encoding);
+        notTyped(cut, QStringLiteral("the device went away before the end of the line"));
+    }
+    m_assembler.reset();
+    m_log.insert(logLine(QStringLiteral("%1 Waiting for it to come back since %2; Stop ends the "
+                                        "wait.")
+                             .arg(why.message, ConnectTime::timeText(m_wentAway))));
+    m_journal.portEvent(m_wentAway, m_portLabel, "device gone", why.message);
+    noteJournalFailure();
+    m_deviceWatch.watch(m_device);
+    emit heldChanged();
+}
+
+void ReadingLoop::reopenDevice() {
+    if (m_state != RunState::WaitingForDevice)
+        return;
+    if (Failure f = m_port.reopen()) {
+        if (m_reopenTries == 0)
+            m_log.insert(logLine(QStringLiteral("%1 is back but cannot be opened yet: %2")
+                                     .arg(m_device.node, f->message)));
+        if (++m_reopenTries < ReopenTries) {
+            m_reopenRetry.start(ReopenRetryMs);
+            return;
+        }
+        m_log.insert(logLine(QStringLiteral("%1 still cannot be opened. Unplug it and plug it in "
+                                            "again, or press Stop.")
+                                 .arg(m_device.node)));
+        m_deviceWatch.watch(m_device);
+        return;
+    }
+    const QDateTime now = m_clock();
+    const double seconds = m_away.elapsed() / 1000.0;
+    m_log.insert(logLine(QStringLiteral("%1 is back at %2, after %3 s away (from %4): reading "
+                                        "goes on.")
+                             .arg(m_device.node, ConnectTime::timeText(now))
+                             .arg(seconds, 0, 'f', 1)
+                             .arg(ConnectTime::timeText(m_wentAway))));
+    m_journal.portEvent(
+        now, m_portLabel, "device back",
+        QStringLiteral("away from %1 to %2 (%3 s)")
+            .arg(m_wentAway.toString(Qt::ISODateWithMs), now.toString(Qt::ISODateWithMs))
+            .arg(seconds, 0, 'f', 1));
+    noteJournalFailure();
+    setState(!m_heldReason.isEmpty() && !m_held.isEmpty() ? RunState::Holding : RunState::Reading);
+    if (m_data.requestEveryMs > 0 && !m_data.request.isEmpty())
+        m_requestTimer.start(m_data.requestEveryMs);
+    emit heldChanged();
+    pump();
+    scheduleDelivery(0);
 }
 
 void ReadingLoop::noteJournalFailure() {

@@ -9,6 +9,7 @@
 #include "HeldReadings.h"
 #include "LineAssembler.h"
 #include "base/AppError.h"
+#include "serial/DeviceWatch.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -22,9 +23,11 @@ struct AppState;
 
 // The run's one state. Reading: lines are typed as they come. Holding: the
 // target is alive but cannot take keys; lines wait in order and the run
-// goes on reading. Stopped: by Stop (lines still waiting are typed first at
-// the next start). Halted: by an error; the port is closed.
-enum class RunState { Stopped, Reading, Holding, Halted };
+// goes on reading. WaitingForDevice: the device went away (an adapter
+// unplugged); the port is closed until the same device is back, and held
+// lines are still typed. Stopped: by Stop (lines still waiting are typed
+// first at the next start). Halted: by an error; the port is closed.
+enum class RunState { Stopped, Reading, Holding, WaitingForDevice, Halted };
 
 // One reading run: bytes from the serial port are collected into lines;
 // each completed line is composed with date and time, written to the
@@ -63,7 +66,12 @@ public:
     void setSuspended(bool suspended);
 
     RunState state() const { return m_state; }
-    bool isRunning() const { return m_state == RunState::Reading || m_state == RunState::Holding; }
+    bool isRunning() const {
+        return m_state == RunState::Reading || m_state == RunState::Holding ||
+               m_state == RunState::WaitingForDevice;
+    }
+    // The device a run waits for (WaitingForDevice), as the user chose it.
+    QString awaitedDevice() const { return m_device.node; }
     // Readings the log shows as held, and why they are.
     int heldCount() const { return m_held.markedCount(); }
     QString heldReason() const { return m_heldReason; }
@@ -77,6 +85,11 @@ public:
     // program already running elsewhere), and how often it is looked at.
     static constexpr int LaunchWatchMs = 40000;
     static constexpr int LaunchWatchEveryMs = 1000;
+    // A device that is back may refuse to open for a moment (udev still
+    // setting its permissions, a modem manager probing it): tried again this
+    // often, this many times.
+    static constexpr int ReopenRetryMs = 250;
+    static constexpr int ReopenTries = 40;
 
 signals:
     void stateChanged(RunState state);
@@ -107,6 +120,12 @@ private:
     // Every way a run ends: its timers, the port and the typing with it.
     void endRun(RunState state);
     void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
+    // The device went away: wait for it instead of ending the run.
+    void waitForDevice(const AppError& why);
+    void reopenDevice();
+    // Readings are held because the target cannot take keys (whether or not
+    // the device is there).
+    bool targetHeld() const;
     void notTyped(Reading& reading, const QString& why);
     void noteJournalFailure();
     void watchLaunch();
@@ -139,4 +158,10 @@ private:
     QElapsedTimer m_started; // the run
     QElapsedTimer m_waiting; // since the target first could not take keys
     QElapsedTimer m_lastTyped;
+    DeviceIdentity m_device; // the run's, from its start
+    DeviceWatch m_deviceWatch;
+    QTimer m_reopenRetry;
+    int m_reopenTries = 0;
+    QDateTime m_wentAway;
+    QElapsedTimer m_away;
 };

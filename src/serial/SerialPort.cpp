@@ -177,7 +177,18 @@ Failure SerialPort::setPortOpen(bool open) {
         return makeError(
             Err::PortNotAvailable,
             QStringLiteral("Com%1 stands for no serial device on this machine.").arg(m_commPort));
-    const QString path = systemPath(name);
+    return openDevice(systemPath(name));
+}
+
+Failure SerialPort::reopen() {
+    if (m_port->isOpen())
+        return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
+    if (m_device.isEmpty())
+        return makeError(Err::PortNotAvailable, QStringLiteral("No device was opened before."));
+    return openDevice(m_device);
+}
+
+Failure SerialPort::openDevice(const QString& path) {
     const DeviceHolders holders(::getpid());
     // Look before opening: opening already sets the line up under the
     // other program's feet.
@@ -294,18 +305,21 @@ void SerialPort::onError(int error) {
     const int number = writing                           ? Err::PortWriteFailed
                        : e == QSerialPort::ResourceError ? Err::PortHungUp
                                                          : Err::PortReadFailed;
-    const AppError reason =
-        makeError(number, QStringLiteral("The serial device %1 went away or cannot be %2 (%3).")
-                              .arg(m_port->portName(),
-                                   writing ? QStringLiteral("written") : QStringLiteral("read"),
-                                   m_port->errorString()));
-    // A hung-up line refuses every request with EIO.
+    // A hung-up line refuses every request with EIO: the device has gone
+    // (or is going), which a run may wait out.
     termios t{};
-    const int tries =
-        ::tcgetattr(m_port->handle(), &t) != 0 && errno == EIO ? NodeGoneMs / NodePollMs : 0;
+    const bool hungUp = ::tcgetattr(m_port->handle(), &t) != 0 && errno == EIO;
+    const int tries = hungUp ? NodeGoneMs / NodePollMs : 0;
+    const AppError reason = makeError(
+        hungUp ? Err::PortHungUp : number,
+        QStringLiteral("The serial device %1 went away or cannot be %2 (%3).")
+            .arg(m_port->portName(), writing ? QStringLiteral("written") : QStringLiteral("read"),
+                 m_port->errorString()));
     // Close outside QSerialPort's own notification handler.
     QTimer::singleShot(0, this, [this, reason, tries, opened = m_opened] {
-        setPortOpen(false);
+        // Bytes received before the failure stay to be fetched: a run that
+        // waits for the device takes the lines among them.
+        m_port->close();
         reportFailure(reason, tries, opened);
     });
 }

@@ -56,6 +56,13 @@ public:
     // descriptors or its lock file); once open, no other process can open it.
     Failure setPortOpen(bool open);
 
+    // Opens the device opened last again, with the current settings: the
+    // same device after it went away, whatever the port number stands for
+    // now.
+    Failure reopen();
+    // The device opened last, or empty.
+    QString openedDevice() const { return m_device; }
+
     // Received bytes waiting to be fetched (saturates at 32767).
     std::int16_t InBufferCount() const;
     // Removes and returns up to InputLen waiting bytes (all of them when
@@ -80,7 +87,9 @@ public:
 signals:
     // New bytes have been buffered.
     void dataReceived();
-    // The device went away or reading failed; the port has been closed.
+    // The device went away (Err::PortHungUp) or reading failed; the port
+    // has been closed. Bytes received before stay to be fetched until the
+    // port is closed or opened again.
     void failed(const AppError& error);
 
 private:
@@ -89,6 +98,7 @@ private:
     // Emits failed: "disconnected" when the device node has gone, checked
     // again triesLeft times while a hung-up adapter may still be going.
     void reportFailure(const AppError& reason, int triesLeft, int opened);
+    Failure openDevice(const QString& path);
     Failure applyToDevice();
     void configureParityCheck();
     void takeBytes(const QByteArray& raw);

@@ -302,6 +302,38 @@ class SerialLine:
             self.master = None
 
 
+class PluggableLine(SerialLine):
+    """A serial line that can be pulled out and plugged in again, as a USB
+    adapter is: Parvelo opens a fixed link to a pty, and a folder of its own
+    stands for /dev/serial/by-id with the adapter's serial name. Unplugging
+    closes the master (the pty's node goes with it) and removes the links;
+    plugging makes a new pty behind the same link."""
+
+    def __init__(self, folder, name):
+        self.by_id = os.path.join(folder, "by-id")
+        os.makedirs(self.by_id, exist_ok=True)
+        self.slave_path = os.path.join(folder, "ttyUSB0")
+        self.master = None
+        self.plug(name)
+
+    def plug(self, name):
+        self.master, slave = pty.openpty()
+        tty.setraw(slave)
+        self.node = os.ttyname(slave)
+        os.close(slave)
+        os.symlink(self.node, os.path.join(self.by_id, name))
+        os.symlink(self.node, self.slave_path)
+
+    def unplug(self):
+        self.hang_up()
+        os.remove(self.slave_path)
+        for name in os.listdir(self.by_id):
+            os.remove(os.path.join(self.by_id, name))
+
+    def environment(self):
+        return {"PARVELO_SERIAL_BY_ID": self.by_id}
+
+
 class Parvelo:
     def __init__(self, exe, settings: dict, serial: SerialLine):
         self.config = tempfile.mkdtemp(prefix="parvelo-e2e-")
@@ -316,6 +348,7 @@ class Parvelo:
         # The journal goes to the same throw-away folder.
         env = dict(os.environ, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.config,
                    LANG="C.UTF-8")
+        env.update(getattr(serial, "environment", dict)())
         self.proc = subprocess.Popen([exe], env=env)
         self.window = find_window("^Parvelo$")
 

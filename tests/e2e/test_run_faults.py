@@ -2,7 +2,7 @@
 """End to end, under the X session of tests/e2e/xsession.sh: how a reading
 run behaves when things go wrong around it.
 
-1. The serial device hangs up in the middle of a line.
+1. The serial device hangs up in the middle of a line (and never comes back).
 2. The target window is closed by the window manager while another window
    has the focus, and then a line arrives.
 3. The keyboard layout changes between lines while the run goes on.
@@ -32,10 +32,10 @@ IDLE_WINDOW = 2.0
 IDLE_CPU_LIMIT = 0.05
 
 
-def start_run(exe, workdir, extra_settings=None):
-    """Parvelo with a pty as Com1; Software Execution launches a CatTarget
-    and the run starts. Returns (app, serial, target)."""
-    serial = SerialLine()
+def start_run(exe, workdir, extra_settings=None, serial=None):
+    """Parvelo with a pty (or the line given) as Com1; Software Execution
+    launches a CatTarget and the run starts. Returns (app, serial, target)."""
+    serial = serial or SerialLine()
     target = CatTarget(workdir)
     settings = {"Settings": {"ExeFileName": target.script, "OpenPathName": workdir}}
     for section, values in (extra_settings or {}).items():
@@ -45,7 +45,8 @@ def start_run(exe, workdir, extra_settings=None):
         app.software_execution()
         target.wait_ready()
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
-        wait_for(lambda: serial.slave_path in app.open_fds(), 10, "port to open")
+        device = getattr(serial, "node", serial.slave_path)
+        wait_for(lambda: device in app.open_fds(), 10, "port to open")
         time.sleep(0.3)
     except Exception:
         app.close()
@@ -105,7 +106,8 @@ def check_halted_by_error(app, serial, workdir, label, expect_before, message_hi
 
 
 def case_hang_up(exe, workdir):
-    """The device goes away after "12.3" with no CR."""
+    """The device goes away after "12.3" with no CR: the run waits for it,
+    idle, and Stop ends the wait."""
     app, serial, target = start_run(exe, workdir)
     try:
         serial.send(b"first\r\n")
@@ -115,14 +117,27 @@ def case_hang_up(exe, workdir):
         time.sleep(0.3)
         # The pty's device node goes with its master, as an unplugged adapter's does.
         serial.hang_up()
-        gone = f"The device {serial.slave_path} was disconnected."
-        cpu = check_halted_by_error(app, serial, workdir, "hang-up", ["first"],
-                                    lambda m: m == gone)
-        time.sleep(0.3)
+        wait_for(lambda: serial.slave_path not in app.open_fds(), 10, "port to close")
+        wait_for(lambda: not os.path.exists(lock_file(serial)), 2, f"{lock_file(serial)} to go")
+        time.sleep(0.5)
+        cpu = idle_cpu(app)
+        title = app.title()
+        print(f"[hang-up] port closed; title {title!r}; CPU {cpu:.3f} s in {IDLE_WINDOW:.0f} s "
+              "of waiting")
+        check(cpu < IDLE_CPU_LIMIT, f"busy while waiting: {cpu:.3f} s CPU in {IDLE_WINDOW} s")
+        check(title == "Parvelo[Reading]", f"caption {title!r} while waiting for the device")
+        app.click_stop()
+        wait_for(lambda: app.title() == "Parvelo[Stop]", 5, "Stop to end the wait")
+        lines = split_log(app.save_log(os.path.join(workdir, "log-hang-up.txt")))
+        print(f"[hang-up] log: {lines!r}")
+        waiting = (f"The device {serial.slave_path} was disconnected. Waiting for it to come "
+                   "back since ")
+        check(len(lines) == 3 and lines[:2] == ["first", "[not typed] 12.3"]
+              and lines[2].startswith(waiting) and lines[2].endswith("; Stop ends the wait."),
+              f"log {lines!r}")
         got = target.data()
-        print(f"[hang-up] target holds {got!r}")
         check(got == b"first\n", f"target got {got!r}: the partial line must not be typed")
-        return f"hang-up mid-line: halted, port closed, CPU {cpu:.3f} s / {IDLE_WINDOW:.0f} s"
+        return f"hang-up mid-line: waits, port closed, CPU {cpu:.3f} s / {IDLE_WINDOW:.0f} s"
     finally:
         app.close()
         target.stop()

@@ -15,6 +15,7 @@
 class TestReadingLoop : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void linesAreTypedAndLogged();
@@ -31,7 +32,7 @@ private slots:
     void activationFailureTypesAndLogsNothing();
     void number75EndsSilently();
     void dateModeThatIsNotANumberFailsAtFirstLine();
-    void hangUpEndsTheRunOnce();
+    void hangUpWaitsForTheSameDevice();
 
 private:
     std::unique_ptr<PtyPair> m_pty;
@@ -44,10 +45,16 @@ private:
     QStringList journal() const;
     // More than a pty holds: in pieces it takes whole, read between them.
     bool writeInPieces(const QByteArray& bytes);
+    // Where the run looks for devices' serial names (read once a process).
+    QTemporaryDir m_names;
     AppState m_state;
     QString m_log;
     int m_clears = 0;
 };
+
+void TestReadingLoop::initTestCase() {
+    qputenv("PARVELO_SERIAL_BY_ID", m_names.path().toLocal8Bit());
+}
 
 void TestReadingLoop::init() {
     m_pty = std::make_unique<PtyPair>();
@@ -309,18 +316,72 @@ void TestReadingLoop::dateModeThatIsNotANumberFailsAtFirstLine() {
     QVERIFY(m_platform->typed.isEmpty());
 }
 
-void TestReadingLoop::hangUpEndsTheRunOnce() {
+void TestReadingLoop::hangUpWaitsForTheSameDevice() {
+    // The port is a link to the pty, as udev's names are; the serial name
+    // says which adapter it is.
+    QTemporaryDir dir;
+    const QString node = dir.filePath("ttyUSB0");
+    const auto plug = [&](PtyPair& pty, const QString& name) {
+        QFile::remove(node);
+        for (const QString& old : QDir(m_names.path()).entryList(QDir::System))
+            QFile::remove(m_names.filePath(old));
+        QVERIFY(QFile::link(pty.slavePath(), m_names.filePath(name)));
+        QVERIFY(QFile::link(pty.slavePath(), node));
+    };
+    plug(*m_pty, "usb-A");
+    m_port->setPortResolver([&](int) { return node; });
     QSignalSpy halted(m_loop.get(), &ReadingLoop::halted);
+    // A reading held by a dialog of the target when the adapter goes.
+    m_platform->activateError = makeError(Err::TargetBusy, "a dialog is open");
     m_loop->start();
-    QVERIFY(m_pty->write("12"));
+    QVERIFY(m_pty->write("1\r\n12"));
     QTRY_COMPARE(m_loop->pendingLine(), QByteArray("12"));
+    QTRY_COMPARE(m_loop->heldCount(), 1);
+
     m_pty->closeMaster();
-    QTRY_COMPARE(halted.count(), 1);
-    QTest::qWait(200);
-    QCOMPARE(halted.count(), 1);
-    QVERIFY(m_platform->typed.isEmpty());
-    QVERIFY(m_log.startsWith("The reception error occurred.\r\n"));
-    QCOMPARE(m_log.count("\r\n"), 3);
+    QFile::remove(node);
+    QTRY_COMPARE(m_loop->state(), RunState::WaitingForDevice);
+    QCOMPARE(m_loop->awaitedDevice(), node);
+    QVERIFY(!m_port->PortOpen());
+    QCOMPARE(m_loop->heldCount(), 1);
+    QTest::qWait(600); // the target is asked again meanwhile; the run still waits
+    QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
+    QVERIFY(m_log.contains("[not typed] 12\r\nThe device " + node +
+                           " was disconnected. Waiting "
+                           "for it to come back since 08:09:10; Stop ends the wait.\r\n"));
+
+    // Another adapter at the same node is left alone.
+    PtyPair other;
+    plug(other, "usb-B");
+    QTRY_VERIFY(m_log.contains("is now another device (usb-B), not the adapter usb-A"));
+    QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
+    QVERIFY(!m_port->PortOpen());
+    // The held reading is typed as soon as the target takes keys, device or not.
+    m_platform->activateError.reset();
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n"));
+    QCOMPARE(m_loop->state(), RunState::WaitingForDevice);
+
+    // The same one comes back: reading goes on without a click.
+    PtyPair same;
+    plug(same, "usb-A");
+    QTRY_COMPARE(m_loop->state(), RunState::Reading);
+    QVERIFY(m_port->PortOpen());
+    QVERIFY(same.write("2\r\n"));
+    QTRY_COMPARE(m_platform->text(), QString("1\r\n2\r\n"));
+    QCOMPARE(halted.count(), 0);
+    QVERIFY(m_log.contains(node + " is back at 08:09:10"));
+    const QStringList records = journal();
+    QCOMPARE(records.filter(QRegularExpression("^device ")).size(), 3);
+    QVERIFY(records.filter("device gone ").size() == 1 &&
+            records.filter("device back away from").size() == 1);
+    QVERIFY(records.contains("not typed the device went away before the end of the line"));
+
+    // Stop ends a wait.
+    same.closeMaster();
+    QTRY_COMPARE(m_loop->state(), RunState::WaitingForDevice);
+    m_loop->stop();
+    QCOMPARE(m_loop->state(), RunState::Stopped);
+    QCOMPARE(halted.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestReadingLoop)

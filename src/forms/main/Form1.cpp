@@ -61,6 +61,7 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
     connect(m_loop, &ReadingLoop::halted, this, &Form1::showHalted);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::runHalted);
     connect(m_loop, &ReadingLoop::heldChanged, this, &Form1::showHeld);
+    connect(m_loop, &ReadingLoop::stateChanged, this, &Form1::showHeld);
 }
 
 Form1::~Form1() = default;
@@ -313,20 +314,34 @@ void Form1::showHalted() {
 void Form1::showHeld() {
     // Shown in place of the settings and the date: the user must see it
     // at a glance, and the date is on the desktop's clock anyway.
-    const int held = m_loop->heldCount();
-    const QString text =
-        held ? QStringLiteral("Held: %1 \u2013 %2").arg(held).arg(m_loop->heldReason()) : QString();
     QLabel* panel = sbrStatus->panel(QStringLiteral("Held"));
-    panel->setText(
-        panel->fontMetrics().elidedText(text, Qt::ElideRight, panel->maximumWidth() - 8));
-    panel->setToolTip(text);
+    const QFontMetrics metrics = panel->fontMetrics();
+    const int room = panel->maximumWidth() - 8;
+    const int count = m_loop->heldCount();
+    QString text, full;
+    if (m_loop->state() == RunState::WaitingForDevice) {
+        // A run without its device is the first thing to see, held readings
+        // second. A long path loses its middle, not the words around it.
+        const QString shape = QStringLiteral("Waiting for %1 to come back") +
+                              (count ? QStringLiteral("; held: %1").arg(count) : QString());
+        const QString device = m_loop->awaitedDevice();
+        full = shape.arg(device);
+        text = shape.arg(metrics.elidedText(
+            device, Qt::ElideMiddle, room - metrics.horizontalAdvance(shape.arg(QString()))));
+    } else if (count) {
+        full = QStringLiteral("Held: %1 \u2013 %2").arg(count).arg(m_loop->heldReason());
+        text = metrics.elidedText(full, Qt::ElideRight, room);
+    }
+    panel->setText(text);
+    panel->setToolTip(full);
+    const bool shown = !text.isEmpty();
     // Hide before showing: for a moment all panels would not fit, and the
     // window would grow to make room and stay that wide.
-    if (held == 0)
+    if (!shown)
         panel->setVisible(false);
-    sbrStatus->setPanelVisible(QStringLiteral("Settings"), held == 0);
-    sbrStatus->setPanelVisible(QStringLiteral("Date"), held == 0);
-    if (held > 0)
+    sbrStatus->setPanelVisible(QStringLiteral("Settings"), !shown);
+    sbrStatus->setPanelVisible(QStringLiteral("Date"), !shown);
+    if (shown)
         panel->setVisible(true);
 }
 

@@ -100,7 +100,8 @@ private:
     void setRunControls(bool reading);
     // The run ended on its own (an error): show it stopped.
     void showHalted();
-    // The held readings in the status bar, in place of the settings.
+    // The held readings and a device the run waits for in the status bar,
+    // in place of the settings.
     void showHeld();
     void Form_Unload();
     // Saves the general settings as the program ends; a failure is told once.
