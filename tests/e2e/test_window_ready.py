@@ -122,7 +122,12 @@ def launch_once(app, instrument, program):
     instrument.sending.set()
     started = time.monotonic()
     app.software_execution()
-    wid = find_window(program.window, timeout=90)
+    try:
+        wid = find_window(program.window, timeout=90)
+    except AssertionError:
+        shot = os.path.join(program.work, "no-window.png")
+        sh("import", "-window", "root", shot, check=False)
+        raise AssertionError(f"{program.name} showed no window in 90 s; screen in {shot}")
     appeared = time.monotonic() - started
     time.sleep(STREAM_AFTER_WINDOW)
     instrument.sending.clear()

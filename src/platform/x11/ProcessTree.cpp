@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 ProcessTree::ProcessTree(std::unordered_map<pid_t, pid_t> parentOf)
     : parentOf_(std::move(parentOf)) {}
 
@@ -61,6 +63,20 @@ std::vector<pid_t> ProcessTree::family(pid_t root) const {
             result.push_back(pid);
     }
     return result;
+}
+
+std::int64_t ProcessTree::cpuMsOf(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // After the command name: state, ppid, ... utime and stime are the
+    // 12th and 13th fields, in clock ticks.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(") ") + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    static const long ticks = ::sysconf(_SC_CLK_TCK);
+    return (fields[11].toLongLong() + fields[12].toLongLong()) * 1000 / (ticks > 0 ? ticks : 100);
 }
 
 QString ProcessTree::executableOf(pid_t pid) {

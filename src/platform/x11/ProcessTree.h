@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <sys/types.h>
 #include <unordered_map>
 #include <vector>
@@ -26,6 +27,8 @@ public:
     static pid_t parentFromStat(const QByteArray& statText);
     // Resolved /proc/<pid>/exe, empty when unknown (ended, or not ours).
     static QString executableOf(pid_t pid);
+    // Processor time the process has used so far (user and system), in ms.
+    static std::int64_t cpuMsOf(pid_t pid);
 
 private:
     std::unordered_map<pid_t, pid_t> parentOf_;

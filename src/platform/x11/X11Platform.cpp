@@ -174,8 +174,14 @@ Failure X11Platform::activate(std::int16_t taskId) {
     task->hadWindow = true;
     // A window that has only just appeared may still drop keys; the time it
     // takes to settle counts while the focus is being asked for.
-    const WindowSettle::Look look = finder_.lookOf(window);
-    const bool ready = task->settle.observe(window, look, monotonicMs());
+    bool ready = task->settle.isReady(window);
+    const WindowSettle::Look look = ready ? WindowSettle::Look{} : finder_.lookOf(window);
+    if (!ready) {
+        std::int64_t cpuMs = 0;
+        for (pid_t pid : tree.family(task->pid))
+            cpuMs += ProcessTree::cpuMsOf(pid);
+        ready = task->settle.observe(window, look, monotonicMs(), cpuMs);
+    }
     if (!activator_.hasFocus(window))
         return notFocused(*task, tree);
     if (!ready)
