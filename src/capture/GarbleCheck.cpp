@@ -95,7 +95,10 @@ GarbleCheck::Counts GarbleCheck::count(const QByteArray& raw, const QString& tex
 std::optional<QString> GarbleCheck::garbled(const QByteArray& raw, const QString& text,
                                             Encoding encoding, int marked) {
     const Counts n = count(raw, text, encoding, marked);
-    const int weight = BrokenWeight * n.broken + n.oneByte;
+    // Half-width katakana spell whole Japanese words; Latin-1 and CP437
+    // readings have a sign or a letter here and there.
+    const int oneByteWeight = encoding == Encoding::ShiftJis ? 1 : 2;
+    const int weight = BrokenWeight * n.broken + oneByteWeight * n.oneByte;
     if (weight < MinWeight || weight <= n.clean)
         return std::nullopt;
     return QStringLiteral("garbled: %1 of %2 characters are no text in %3")

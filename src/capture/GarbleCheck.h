@@ -14,14 +14,15 @@
 // a parity or framing error). Control characters at the very start and end
 // are framing (STX, ETX, ACK, NUL padding) and are not judged.
 //
-// Each broken character weighs BrokenWeight. A foreign character of one byte
-// (Latin-1, CP437, Shift-JIS half-width katakana) weighs 1, since any random
-// byte gives one; a character of several valid bytes (UTF-8, Shift-JIS
-// kanji) is good evidence of text and weighs nothing. A line is garbled when
-// the weight reaches MinWeight and exceeds the number of clean characters:
-// at least two broken characters (or six one-byte foreign ones) in a line
-// that is more noise than text. A reading with a few accented letters,
-// symbols or Japanese characters is never refused.
+// Each broken character weighs BrokenWeight. A foreign character of one byte,
+// which any random byte may give, weighs 2 in Latin-1 and CP437 and 1 in
+// Shift-JIS (half-width katakana, which spell whole words); a character of
+// several valid bytes (UTF-8, Shift-JIS kanji) is good evidence of text and
+// weighs nothing. A line is garbled when the weight reaches MinWeight and
+// exceeds the number of clean characters: at least two broken characters
+// (or three accented letters, six half-width katakana) in a line that is
+// more noise than text. A reading with a few accented letters, symbols or
+// Japanese characters is never refused.
 class GarbleCheck {
 public:
     static constexpr int BrokenWeight = 3;

@@ -177,7 +177,8 @@ void TestLineLogic::garbled_data() {
         "Gr\xf6\xdf"
         "e: 12,5 \xb5m \xb1 0,1",
         false);
-    row("latin1 five letters", Encoding::Latin1, "\xc4\xd6\xdc \xe4\xf6", false);
+    row("latin1 letters and signs", Encoding::Latin1,
+        "\xc4\xd6\xdc-Wert 12,5 \xb5m \xb1 0,1 \xb0\x43", false);
     row("cp437 degree and micro", Encoding::Cp437, "23.5 \xf8\x43 5 \xe6m", false);
     row("sjis Japanese", Encoding::ShiftJis, "\x8f\x64\x97\xca 12.5 g \x93\xfa\x96\x7b", false);
     row("sjis half-width kana", Encoding::ShiftJis, "\xb5\xdd\xc4\xde 23.5", false);
