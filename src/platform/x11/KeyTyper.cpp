@@ -380,14 +380,30 @@ void KeyTyper::changeKeys(const std::vector<std::pair<std::uint8_t, unsigned lon
             const bool sent = first <= last && XkbChangeMap(dpy, xkb, &changes);
             XkbFreeKeyboard(xkb, 0, True);
             XUngrabServer(dpy);
-            if (sent)
+            if (sent && keysHold(keys))
                 return;
+            connection_.syncAndTakeError(); // a refusal is no keystroke's fault
         } else {
             XUngrabServer(dpy);
         }
     }
+    // Some servers (XWayland) take the request and change nothing.
     for (const auto& [keycode, keysym] : keys) {
         KeySym syms[2] = {keysym, keysym};
         XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
     }
+}
+
+bool KeyTyper::keysHold(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys) {
+    Display* dpy = connection_.display();
+    for (const auto& [keycode, keysym] : keys) {
+        int perCode = 0;
+        KeySym* syms = XGetKeyboardMapping(dpy, keycode, 1, &perCode);
+        const bool holds = syms && perCode > 0 && syms[0] == keysym;
+        if (syms)
+            XFree(syms);
+        if (!holds)
+            return false;
+    }
+    return true;
 }

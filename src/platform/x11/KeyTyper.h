@@ -77,6 +77,8 @@ private:
     void restoreBorrowedKeys();
     // Maps each keycode to its keysym alone (NoSymbol: empty), in one request.
     void changeKeys(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys);
+    // Each keycode carries its keysym now, as the server reports it.
+    bool keysHold(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys);
     // Spare keys never taken for twins, for characters the layout lacks.
     static constexpr int KeepForBorrowing = 8;
     std::int64_t nowMs() const { return clock_.elapsed(); }
