@@ -10,8 +10,8 @@
 // setting produces, so that noise is not typed into the target. A line is
 // judged by its characters: clean text (printable ASCII and TAB), foreign
 // characters (printable, not ASCII) and broken ones (control characters,
-// bytes not valid in the encoding, U+FFFD, characters the port received with
-// a parity or framing error). Control characters at the very start and end
+// bytes not valid in the encoding, U+FFFD, private-use and unassigned code
+// points, characters the port marked as received with a parity error). Control characters at the very start and end
 // are framing (STX, ETX, ACK, NUL padding) and are not judged.
 //
 // Each broken character weighs BrokenWeight. A foreign character of one byte,
