@@ -5,36 +5,6 @@
 #include <QStringDecoder>
 
 namespace {
-// Length of the valid UTF-8 sequence at i, or 0 when there is none.
-int utf8Length(const QByteArray& b, int i, char32_t* cp) {
-    const auto u = [&](int k) { return static_cast<unsigned char>(b[k]); };
-    const unsigned char c = u(i);
-    int n;
-    char32_t v;
-    if (c < 0x80)
-        return *cp = c, 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2, v = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF)
-        n = 3, v = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4)
-        n = 4, v = c & 0x07;
-    else
-        return 0;
-    if (i + n > b.size())
-        return 0;
-    for (int k = 1; k < n; ++k) {
-        if ((u(i + k) & 0xC0) != 0x80)
-            return 0;
-        v = (v << 6) | (u(i + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not text.
-    if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
-        (v >= 0xD800 && v <= 0xDFFF))
-        return 0;
-    return *cp = v, n;
-}
-
 // The upper half of code page 437, as Unicode maps it (0xE6 is the micro
 // sign, which ICU gives as the Greek mu).
 constexpr char16_t Cp437High[128] = {
@@ -55,7 +25,7 @@ QString decodeUtf8(const QByteArray& bytes) {
     out.reserve(bytes.size());
     for (int i = 0; i < bytes.size();) {
         char32_t cp = 0;
-        const int n = utf8Length(bytes, i, &cp);
+        const int n = LineText::utf8Length(bytes, i, &cp);
         if (n == 0) {
             out += QChar(static_cast<unsigned char>(bytes[i]));
             ++i;
@@ -97,6 +67,35 @@ QString decodeShiftJis(const QByteArray& bytes) {
 } // namespace
 
 namespace LineText {
+int utf8Length(const QByteArray& b, qsizetype i, char32_t* cp) {
+    const auto u = [&](int k) { return static_cast<unsigned char>(b[k]); };
+    const unsigned char c = u(i);
+    int n;
+    char32_t v;
+    if (c < 0x80)
+        return *cp = c, 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2, v = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 3, v = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 4, v = c & 0x07;
+    else
+        return 0;
+    if (i + n > b.size())
+        return 0;
+    for (int k = 1; k < n; ++k) {
+        if ((u(i + k) & 0xC0) != 0x80)
+            return 0;
+        v = (v << 6) | (u(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not text.
+    if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) ||
+        (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    return *cp = v, n;
+}
+
 QString decode(const QByteArray& bytes, Encoding encoding) {
     switch (encoding) {
     case Encoding::Latin1:

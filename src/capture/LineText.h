@@ -16,6 +16,9 @@ namespace LineText {
 // a single-byte degree sign keep it). Cp437: the IBM PC's code page (0xF8
 // is °, 0xE6 is µ). ShiftJis: bytes that are no Shift-JIS become U+FFFD.
 QString decode(const QByteArray& bytes, Encoding encoding = Encoding::Utf8);
+// Length of the valid UTF-8 sequence at i, or 0 when there is none; *cp
+// receives its code point.
+int utf8Length(const QByteArray& bytes, qsizetype i, char32_t* cp);
 // Whether this build can read the encoding (Shift-JIS needs Qt with ICU).
 bool canDecode(Encoding encoding);
 

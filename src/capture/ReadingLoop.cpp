@@ -1,5 +1,6 @@
 #include "ReadingLoop.h"
 
+#include "GarbleCheck.h"
 #include "Journal.h"
 #include "LineText.h"
 #include "app/AppState.h"
@@ -86,6 +87,7 @@ void ReadingLoop::start() {
     m_waiting.invalidate();
     m_heldReason.clear();
     m_longLineReported = false;
+    m_garbleReported = false;
     m_requestBlockedReported = false;
     m_data = m_nextData;
     // Resolving the device reads the settings and the device folder: once
@@ -217,6 +219,7 @@ void ReadingLoop::pump(PumpMode mode) {
 void ReadingLoop::refuseLongLine() {
     const QDateTime now = m_clock();
     const QString id = m_journal.received(now, m_portLabel, m_assembler.takeLine());
+    m_port.takeDamaged(); // of this line, which is judged as a whole
     m_journal.outcome(now, m_portLabel, id, Journal::Outcome::NotTyped,
                       QStringLiteral("no line end in %1 bytes").arg(LineAssembler::MaxLine));
     noteJournalFailure();
@@ -224,6 +227,20 @@ void ReadingLoop::refuseLongLine() {
         m_log.insert(logLine(QStringLiteral("No line end in %1 bytes: check the speed, the data "
                                             "bits and the line end of the instrument.")
                                  .arg(LineAssembler::MaxLine)));
+}
+
+void ReadingLoop::refuseGarbled(Reading& r, const QString& received, const QString& why) {
+    // Shown on one log line, whatever control characters it holds.
+    QString shown = received;
+    for (QChar& c : shown)
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    r.text = shown;
+    notTyped(r, why);
+    noteJournalFailure();
+    if (!std::exchange(m_garbleReported, true))
+        m_log.insert(logLine(QStringLiteral("The data looks garbled: check the speed, data bits "
+                                            "and parity of the instrument.")));
 }
 
 void ReadingLoop::takeLine() {
@@ -234,6 +251,11 @@ void ReadingLoop::takeLine() {
     r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();
     const QString received = LineText::decode(r.raw, m_data.encoding);
+    if (const auto garbled =
+            GarbleCheck::garbled(r.raw, received, m_data.encoding, m_port.takeDamaged())) {
+        refuseGarbled(r, received, *garbled);
+        return;
+    }
     QString why;
     const std::optional<QString> data = m_data.shape(received, &why);
     if (!data) {

@@ -110,6 +110,9 @@ private:
     // A line without its end in LineAssembler::MaxLine bytes: journalled as
     // not typed, told once a run.
     void refuseLongLine();
+    // A line that is more noise than text: journalled as received, logged
+    // and journalled as not typed, and the likely cause told once a run.
+    void refuseGarbled(Reading& reading, const QString& received, const QString& why);
     void deliver();
     void scheduleDelivery(int delayMs);
     // The target cannot take keys now: wait, within bounds, then hold.
@@ -146,6 +149,7 @@ private:
     bool m_suspended = false;
     bool m_holdFullReported = false;
     bool m_longLineReported = false;
+    bool m_garbleReported = false;
     bool m_deliveryPosted = false;
     bool m_pumpPosted = false;
     bool m_oneByOne = false; // the next call types one reading only

@@ -1,6 +1,6 @@
 #include "ParityMarks.h"
 
-QByteArray ParityMarks::decode(const QByteArray& raw) {
+QByteArray ParityMarks::decode(const QByteArray& raw, QList<qsizetype>* damaged) {
     const QByteArray in = m_pending + raw;
     m_pending.clear();
     QByteArray out;
@@ -18,6 +18,8 @@ QByteArray ParityMarks::decode(const QByteArray& raw) {
             out += '\xff';
             i += 2;
         } else if (in[i + 1] == '\0') {
+            if (damaged)
+                damaged->append(out.size());
             out += '?';
             i += 3;
         } else {

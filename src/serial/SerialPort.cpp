@@ -166,6 +166,8 @@ Failure SerialPort::setPortOpen(bool open) {
         m_buffer.clear();
         m_bufferPos = 0;
         m_marks.reset();
+        m_damaged.clear();
+        m_received = m_taken = 0;
         return std::nullopt;
     }
     if (m_port->isOpen())
@@ -214,6 +216,8 @@ Failure SerialPort::openDevice(const QString& path) {
     m_buffer.clear();
     m_bufferPos = 0;
     m_marks.reset();
+    m_damaged.clear();
+    m_received = m_taken = 0;
     return std::nullopt;
 }
 
@@ -271,7 +275,26 @@ void SerialPort::configureParityCheck() {
 }
 
 void SerialPort::takeBytes(const QByteArray& raw) {
-    m_buffer += m_marksParity ? m_marks.decode(raw) : raw;
+    if (!m_marksParity) {
+        m_buffer += raw;
+        m_received += raw.size();
+        return;
+    }
+    QList<qsizetype> damaged;
+    const QByteArray bytes = m_marks.decode(raw, &damaged);
+    for (const qsizetype at : damaged)
+        m_damaged.push_back(m_received + at);
+    m_buffer += bytes;
+    m_received += bytes.size();
+}
+
+int SerialPort::takeDamaged() {
+    int n = 0;
+    while (!m_damaged.empty() && m_damaged.front() < m_taken) {
+        m_damaged.pop_front();
+        ++n;
+    }
+    return n;
 }
 
 void SerialPort::readWaiting() {
@@ -366,6 +389,7 @@ QByteArray SerialPort::Input() {
     const qsizetype n = m_inputLen == 0 ? waiting : qMin<qsizetype>(waiting, m_inputLen);
     const QByteArray out = m_buffer.mid(m_bufferPos, n);
     m_bufferPos += int(n);
+    m_taken += n;
     if (m_bufferPos == m_buffer.size()) {
         m_buffer.clear();
         m_bufferPos = 0;

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
 
 class QSerialPort;
@@ -68,6 +69,9 @@ public:
     // Removes and returns up to InputLen waiting bytes (all of them when
     // InputLen is 0); empty when none wait.
     QByteArray Input();
+    // How many of the bytes Input() returned since the last call stand for
+    // characters received with a parity or framing error (each is a "?").
+    int takeDamaged();
 
     // Sends data to the instrument without waiting; the flow control chosen
     // holds it back while the instrument is not ready. Refused while the
@@ -112,6 +116,11 @@ private:
     QByteArray m_buffer;
     int m_bufferPos = 0;
     ParityMarks m_marks;
+    // Stream offsets of damaged characters not yet taken; offsets count every
+    // byte buffered (m_received) and returned by Input() (m_taken).
+    std::deque<qint64> m_damaged;
+    qint64 m_received = 0;
+    qint64 m_taken = 0;
     bool m_marksParity = false;
     bool m_failed = false;
     QString m_device; // the device last opened

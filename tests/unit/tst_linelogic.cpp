@@ -1,9 +1,11 @@
 // Line logic: framing of received bytes, composition with date and time,
-// decoding, and the connection-time display.
+// decoding, telling noise from text, and the connection-time display.
 #include "capture/ConnectTime.h"
+#include "capture/GarbleCheck.h"
 #include "capture/LineAssembler.h"
 #include "capture/LineText.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -29,6 +31,8 @@ private slots:
     void composeOtherModesInsertNothing();
     void composeRejectsDateModeThatIsNotANumber();
     void decode();
+    void garbled_data();
+    void garbled();
     void connectTimeFormat();
     void insertedTexts();
 };
@@ -148,6 +152,71 @@ void TestLineLogic::decode() {
     QCOMPARE(LineText::decode("\xc0\xaf"), QString::fromUtf8("\u00c0\u00af"));
     QCOMPARE(LineText::decode("\xed\xa0\x80").size(), 3);
     QCOMPARE(LineText::decode(QByteArray("a\0b", 3)), QString(QStringView(u"a\0b", 3).toString()));
+}
+
+void TestLineLogic::garbled_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<int>("damaged");
+    QTest::addColumn<bool>("garbled");
+    const auto row = [](const char* name, Encoding e, const QByteArray& raw, bool garbled,
+                        int damaged = 0) {
+        QTest::newRow(name) << int(e) << raw << damaged << garbled;
+    };
+    // Readings, a few characters beyond ASCII included, in every encoding.
+    row("utf8 reading", Encoding::Utf8, "+0012.345 g", false);
+    row("utf8 symbols", Encoding::Utf8, "\xc2\xb1 0.02 \xc2\xb5m 23.5 \xc2\xb0\x43", false);
+    row("utf8 only Japanese", Encoding::Utf8,
+        "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x83\x86\xe3\x82\xad\xe3\x82\xb9\xe3\x83\x88",
+        false);
+    row("utf8 single-byte degree", Encoding::Utf8, "23.5 \xb0\x43 \xb1\x31", false);
+    row("utf8 STX ETX framing", Encoding::Utf8, "\x02+0012.5 g\x03", false);
+    row("utf8 framed OK", Encoding::Utf8, "\x02OK\x03", false);
+    row("utf8 empty", Encoding::Utf8, "", false);
+    row("latin1 German", Encoding::Latin1,
+        "Gr\xf6\xdf"
+        "e: 12,5 \xb5m \xb1 0,1",
+        false);
+    row("latin1 letters and signs", Encoding::Latin1,
+        "\xc4\xd6\xdc-Wert 12,5 \xb5m \xb1 0,1 \xb0\x43", false);
+    row("cp437 degree and micro", Encoding::Cp437, "23.5 \xf8\x43 5 \xe6m", false);
+    row("sjis Japanese", Encoding::ShiftJis, "\x8f\x64\x97\xca 12.5 g \x93\xfa\x96\x7b", false);
+    row("sjis half-width kana", Encoding::ShiftJis, "\xb5\xdd\xc4\xde 23.5", false);
+    // A damaged character arrives as "?": many of them are noise.
+    row("two damaged in a reading", Encoding::Utf8, "+0012.?45 g?", false, 2);
+    row("mostly damaged", Encoding::Utf8, "?2?.?4? ?", true, 6);
+    row("control characters inside", Encoding::Utf8,
+        "1\x05\x12\x7f"
+        "2",
+        true);
+    // Random bytes, as a wrong speed gives them.
+    QRandomGenerator random(21);
+    for (const auto& [e, name] : {std::pair{Encoding::Utf8, "utf8"},
+                                  {Encoding::Latin1, "latin1"},
+                                  {Encoding::Cp437, "cp437"},
+                                  {Encoding::ShiftJis, "sjis"}}) {
+        for (int length : {64, 100, 200}) {
+            for (int i = 0; i < 10; ++i) {
+                QByteArray raw(length, Qt::Uninitialized);
+                for (char& b : raw)
+                    b = char(random.bounded(256));
+                raw.replace('\r', 'x').replace('\n', 'y');
+                QTest::addRow("%s noise %d #%d", name, length, i) << int(e) << raw << 0 << true;
+            }
+        }
+    }
+}
+
+void TestLineLogic::garbled() {
+    QFETCH(int, encoding);
+    QFETCH(QByteArray, raw);
+    QFETCH(int, damaged);
+    QFETCH(bool, garbled);
+    const auto e = Encoding(encoding);
+    if (!LineText::canDecode(e))
+        QSKIP("this build cannot read the encoding");
+    const auto why = GarbleCheck::garbled(raw, LineText::decode(raw, e), e, damaged);
+    QVERIFY2(why.has_value() == garbled, qPrintable(why.value_or("typed")));
 }
 
 void TestLineLogic::connectTimeFormat() {

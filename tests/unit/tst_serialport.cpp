@@ -232,6 +232,11 @@ void TestSerialPort::parityMarksBecomeQuestionMarks() {
              QByteArray("\xff"
                         "3"));
     QCOMPARE(marks.decode(QByteArray("\xff\x41", 2)), QByteArray("\xff\x41"));
+    // Where the damaged characters are, a real "?" and a real 0xFF apart.
+    QList<qsizetype> damaged;
+    QCOMPARE(marks.decode(QByteArray("?\xff\0x\xff\xffz\xff\0\x01", 10), &damaged),
+             QByteArray("??\xffz?"));
+    QCOMPARE(damaged, QList<qsizetype>({1, 4}));
 }
 
 void TestSerialPort::parityRefusedByAPseudoTerminal() {

@@ -54,6 +54,13 @@ bool WinActivator::hasFocus(HWND window) {
     return info.hwndFocus && (info.hwndFocus == window || IsChild(window, info.hwndFocus));
 }
 
+bool WinActivator::buttonHeld() {
+    for (int button : {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2})
+        if (GetAsyncKeyState(button) & 0x8000)
+            return true;
+    return false;
+}
+
 bool WinActivator::request(HWND window) {
     if (!IsWindow(window))
         return false;

@@ -19,6 +19,9 @@ bool hasFocus(HWND window);
 // the window is the foreground window now.
 bool request(HWND window);
 
+// A mouse button is down: the user is in the middle of a click or a drag.
+bool buttonHeld();
+
 // Windows drops input sent to a process of higher integrity (one running as
 // administrator when we do not), and SendInput does not say so. True when
 // the process of window is known to be higher than ours.

@@ -135,9 +135,12 @@ WinFailure WinDesktop::notFocused(WinTask& task, const WinProcesses& processes) 
                                                           : "the target shows the dialog \"" +
                                                                 WinText::utf8(title) + "\""};
     // Ask again only now and then: repeated requests would fight a user who
-    // works elsewhere.
+    // works elsewhere. Never while a mouse button is down: a button whose
+    // window loses the focus between press and release forgets the press,
+    // so a click on Stop would come to nothing.
     constexpr long long AskAgainMs = 500;
-    if (task.focusAskedAtMs < 0 || nowMs() - task.focusAskedAtMs >= AskAgainMs) {
+    if ((task.focusAskedAtMs < 0 || nowMs() - task.focusAskedAtMs >= AskAgainMs) &&
+        !WinActivator::buttonHeld()) {
         task.focusAskedAtMs = nowMs();
         // Even a granted request leaves the focus inside the target to be
         // set by its own thread: confirm on a later call.

@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <thread> // the settle wait at exit
 
 KeyTyper::KeyTyper(X11Connection& connection) : connection_(connection), loans_(connection) {
@@ -320,13 +321,15 @@ bool KeyTyper::applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned lo
     // map only changes once the keyboard has been quiet for the settle time.
     if (lastKeysMs_ >= 0)
         notBeforeMs = std::max(notBeforeMs, lastKeysMs_ + settleMs_);
+    // Each change makes every client reload its map, a window manager its
+    // key bindings as well: leave them time to catch up.
+    if (lastRemapMs_ >= 0)
+        notBeforeMs = std::max(notBeforeMs, lastRemapMs_ + RemapGapMs);
     if (notBeforeMs > nowMs())
         return false;
-    for (const auto& [keycode, keysym] : remaps) {
-        KeySym syms[2] = {keysym, keysym};
-        XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
-        ++remaps_;
-    }
+    changeKeys(remaps);
+    lastRemapMs_ = nowMs();
+    remaps_ += int(remaps.size());
     loans_.record(pool_.loans());
     XSync(dpy, False);
     return true;
@@ -337,11 +340,70 @@ void KeyTyper::restoreBorrowedKeys() {
     if (keys.empty())
         return;
     Display* dpy = connection_.display();
-    for (std::uint8_t kc : keys) {
-        KeySym none[2] = {NoSymbol, NoSymbol};
-        XChangeKeyboardMapping(dpy, kc, 2, none, 1);
-    }
+    std::vector<std::pair<std::uint8_t, unsigned long>> empty;
+    for (std::uint8_t kc : keys)
+        empty.emplace_back(kc, NoSymbol);
+    changeKeys(empty);
     pool_.forgetAll();
     loans_.record({});
     XSync(dpy, False);
+}
+
+void KeyTyper::changeKeys(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys) {
+    Display* dpy = connection_.display();
+    // Every change of the keyboard map is broadcast, and every client reloads
+    // its map for each one; a window manager that reloads its key bindings
+    // too (openbox does) takes long enough that a change per key, many times
+    // a second, leaves it seconds behind. It holds a click on a window until
+    // it has decided about the focus, so a click on Stop waited that long.
+    // One request for all the keys costs every client one reload.
+    if (connection_.hasXkb() && keys.size() > 1) {
+        XGrabServer(dpy); // the keys between ours are sent back as they are
+        XkbDescPtr xkb = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+        if (xkb) {
+            XkbMapChangesRec changes{};
+            int first = 255, last = 0;
+            for (const auto& [keycode, keysym] : keys) {
+                int oneLevel[XkbNumKbdGroups] = {XkbOneLevelIndex};
+                const int groups = keysym == NoSymbol ? 0 : 1;
+                if (XkbChangeTypesOfKey(xkb, keycode, groups, XkbGroup1Mask, oneLevel, &changes) !=
+                    Success)
+                    continue;
+                if (groups)
+                    XkbResizeKeySyms(xkb, keycode, 1)[0] = keysym;
+                first = std::min<int>(first, keycode);
+                last = std::max<int>(last, keycode);
+            }
+            changes.changed |= XkbKeySymsMask;
+            changes.first_key_sym = KeyCode(first);
+            changes.num_key_syms = std::uint8_t(last - first + 1);
+            const bool sent = first <= last && XkbChangeMap(dpy, xkb, &changes);
+            XkbFreeKeyboard(xkb, 0, True);
+            XUngrabServer(dpy);
+            if (sent && keysHold(keys))
+                return;
+            connection_.syncAndTakeError(); // a refusal is no keystroke's fault
+        } else {
+            XUngrabServer(dpy);
+        }
+    }
+    // Some servers (XWayland) take the request and change nothing.
+    for (const auto& [keycode, keysym] : keys) {
+        KeySym syms[2] = {keysym, keysym};
+        XChangeKeyboardMapping(dpy, keycode, 2, syms, 1);
+    }
+}
+
+bool KeyTyper::keysHold(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys) {
+    Display* dpy = connection_.display();
+    for (const auto& [keycode, keysym] : keys) {
+        int perCode = 0;
+        KeySym* syms = XGetKeyboardMapping(dpy, keycode, 1, &perCode);
+        const bool holds = syms && perCode > 0 && syms[0] == keysym;
+        if (syms)
+            XFree(syms);
+        if (!holds)
+            return false;
+    }
+    return true;
 }

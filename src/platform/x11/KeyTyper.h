@@ -80,6 +80,10 @@ private:
     bool applyRemaps(const std::vector<std::pair<std::uint8_t, unsigned long>>& remaps,
                      std::int64_t notBeforeMs);
     void restoreBorrowedKeys();
+    // Maps each keycode to its keysym alone (NoSymbol: empty), in one request.
+    void changeKeys(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys);
+    // Each keycode carries its keysym now, as the server reports it.
+    bool keysHold(const std::vector<std::pair<std::uint8_t, unsigned long>>& keys);
     // Spare keys never taken for twins, for characters the layout lacks.
     static constexpr int KeepForBorrowing = 8;
     std::int64_t nowMs() const { return clock_.elapsed(); }
@@ -102,5 +106,8 @@ private:
     int settleMs_ = 200;
     int remaps_ = 0;
     std::int64_t lastKeysMs_ = -1; // when the last keys reached the server
+    std::int64_t lastRemapMs_ = -1;
+    // Least time between two changes of the keyboard map.
+    static constexpr int RemapGapMs = 400;
     QElapsedTimer clock_;
 };

@@ -62,6 +62,15 @@ bool WindowActivator::hasFocus(unsigned long window) {
     return false;
 }
 
+bool WindowActivator::buttonHeld() {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    XQueryPointer(connection_.display(), connection_.root(), &root, &child, &rootX, &rootY, &x, &y,
+                  &mask);
+    return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
+}
+
 void WindowActivator::request(unsigned long window) {
     Display* dpy = connection_.display();
     if (finder_.supportsActiveWindowMessage()) {

@@ -17,6 +17,8 @@ public:
     WindowActivator& operator=(const WindowActivator&) = delete;
 
     void request(unsigned long window);
+    // A mouse button is down: the user is in the middle of a click or a drag.
+    bool buttonHeld();
     // The focus is on window or on one of its descendants.
     bool hasFocus(unsigned long window);
     // A current server timestamp (from a PropertyNotify on a window of ours).

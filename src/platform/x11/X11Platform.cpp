@@ -212,9 +212,13 @@ AppError X11Platform::notFocused(Task& task, const ProcessTree& tree) {
                              : QStringLiteral("the target shows the dialog \"%1\"").arg(title));
     }
     // Ask again only now and then: a window manager may need a moment, and
-    // repeated requests would fight a user who works elsewhere.
+    // repeated requests would fight a user who works elsewhere. Never while
+    // a mouse button is down: a button whose window loses the focus between
+    // press and release forgets the press, so a click on Stop (or anywhere)
+    // would come to nothing.
     constexpr std::int64_t AskAgainMs = 500;
-    if (task.focusAskedAtMs < 0 || monotonicMs() - task.focusAskedAtMs >= AskAgainMs) {
+    if ((task.focusAskedAtMs < 0 || monotonicMs() - task.focusAskedAtMs >= AskAgainMs) &&
+        !activator_.buttonHeld()) {
         activator_.request(task.window);
         task.focusAskedAtMs = monotonicMs();
     }
