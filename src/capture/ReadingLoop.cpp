@@ -7,6 +7,7 @@
 #include "platform/DesktopPlatform.h"
 #include "serial/SerialPort.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -352,7 +353,17 @@ void ReadingLoop::deliver() {
     }
     m_oneByOne = false;
     int typed = 0;
-    const Failure f = m_platform.typeText(text, &typed);
+    Failure f = m_platform.typeText(text, &typed);
+    // A pause in the middle of a reading would let Stop, or the end of the
+    // program, cut it in two in the target: finish that reading first.
+    while (f && f->number == Err::TypingYielded) {
+        const auto end = std::upper_bound(ends.begin(), ends.end(), qsizetype(typed));
+        if (end == ends.end() || (end != ends.begin() && *(end - 1) == typed) || typed == 0)
+            break;
+        int more = 0;
+        f = m_platform.typeText(text.mid(typed, *end - typed), &more);
+        typed += more;
+    }
     m_lastTyped.start();
     const QString title = m_platform.targetTitle();
     bool heldTyped = false;

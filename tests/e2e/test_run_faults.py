@@ -47,7 +47,9 @@ def start_run(exe, workdir, extra_settings=None, serial=None):
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         device = getattr(serial, "node", serial.slave_path)
         wait_for(lambda: device in app.open_fds(), 10, "port to open")
-        time.sleep(0.3)
+        # A new window takes keys once it has settled (1.5 s, followed once
+        # a second): the cases here are about what comes after.
+        time.sleep(3.0)
     except Exception:
         app.close()
         target.stop()

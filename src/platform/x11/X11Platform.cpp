@@ -119,13 +119,31 @@ Failure X11Platform::endedWithoutWindow(Task& task) {
 
 Failure X11Platform::checkLaunched(std::int16_t taskId) {
     Task* task = tasks_.find(taskId);
-    if (!task || task->hadWindow)
+    if (!task)
         return std::nullopt;
     const ProcessTree tree = ProcessTree::fromProc();
     learnFamily(*task, tree);
-    if (finder_.findFor(*task, tree))
+    if (const unsigned long window = finder_.findFor(*task, tree)) {
+        // Followed from here on, so that the first reading need not wait
+        // for the window to settle.
+        WindowSettle::Look look;
+        settled(*task, window, tree, &look);
+        return std::nullopt;
+    }
+    if (task->hadWindow)
         return std::nullopt;
     return endedWithoutWindow(*task);
+}
+
+bool X11Platform::settled(Task& task, unsigned long window, const ProcessTree& tree,
+                          WindowSettle::Look* look) {
+    if (task.settle.isReady(window))
+        return true;
+    *look = finder_.lookOf(window);
+    std::int64_t cpuMs = 0;
+    for (pid_t pid : tree.family(task.pid))
+        cpuMs += ProcessTree::cpuMsOf(pid);
+    return task.settle.observe(window, *look, monotonicMs(), cpuMs);
 }
 
 Failure X11Platform::activate(std::int16_t taskId) {
@@ -174,14 +192,8 @@ Failure X11Platform::activate(std::int16_t taskId) {
     task->hadWindow = true;
     // A window that has only just appeared may still drop keys; the time it
     // takes to settle counts while the focus is being asked for.
-    bool ready = task->settle.isReady(window);
-    const WindowSettle::Look look = ready ? WindowSettle::Look{} : finder_.lookOf(window);
-    if (!ready) {
-        std::int64_t cpuMs = 0;
-        for (pid_t pid : tree.family(task->pid))
-            cpuMs += ProcessTree::cpuMsOf(pid);
-        ready = task->settle.observe(window, look, monotonicMs(), cpuMs);
-    }
+    WindowSettle::Look look;
+    const bool ready = settled(*task, window, tree, &look);
     if (!activator_.hasFocus(window))
         return notFocused(*task, tree);
     if (!ready)

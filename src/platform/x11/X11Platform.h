@@ -44,6 +44,10 @@ private:
     // Why the task's main window does not have the focus; asks for it
     // unless a dialog of the task stands in the way.
     AppError notFocused(Task& task, const ProcessTree& tree);
+    // Whether a window of the task is ready for keys (see WindowSettle);
+    // look: how it looks now, when it is not.
+    bool settled(Task& task, unsigned long window, const ProcessTree& tree,
+                 WindowSettle::Look* look);
     // The task's window takes the keys that follow.
     void confirm(const Task& task);
 
