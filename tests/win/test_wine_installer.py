@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """The Windows setup program under Wine, in the X session of
-tests/e2e/xsession.sh (openbox draws the frames with their icons), in a Wine prefix of its own: builds the setup
-from the folder tools/windows.sh lays out, installs it silently, finds the
-Start-menu entry and the uninstall entry, starts the installed parvelo.exe
-from that entry and sees its window, uninstalls silently, and checks that no
-installed file is left while the user's settings and journal (and a file of
-the user's in the program's folder) are. Screenshots go to SHOTS.
+tests/e2e/xsession.sh (openbox draws the frames with their icons) and a Wine
+prefix of its own: builds the setup from the folder tools/windows.sh lays
+out, installs it silently, finds the Start-menu entry and the uninstall
+entry, starts the installed parvelo.exe from that entry and sees its window,
+uninstalls silently, and checks that no installed file is left while the
+user's settings and journal (and a file of the user's in the program's
+folder) are. Screenshots go to SHOTS.
 
 usage: test_wine_installer.py PARVELO_FOLDER SHOTS
 Exits 77 (skipped) when the folder has no parvelo.exe."""
