@@ -53,13 +53,13 @@ while IFS= read -r -d '' file; do
   dir=${win%\\*}
   [ "$dir" = "$win" ] && dir= || dir=\\$dir
   printf 'SetOutPath "$INSTDIR%s"\nFile "%s"\n' "$dir" "$file" >>"$work/files.nsh"
-  printf 'Delete /REBOOTOK "$INSTDIR\\%s"\n' "$win" >>"$work/unfiles.nsh"
+  printf 'Delete "$INSTDIR\\%s"\n' "$win" >>"$work/unfiles.nsh"
   size=$((size + $(stat -c %s "$file")))
 done < <(find "$work/Parvelo/" -type f -print0 | sort -z)
 # Folders deepest first; RMDir leaves one that still holds something.
 while IFS= read -r -d '' dir; do
   rel=${dir#"$work/Parvelo/"}
-  printf 'RMDir /REBOOTOK "$INSTDIR\\%s"\n' "${rel//\//\\}" >>"$work/unfiles.nsh"
+  printf 'RMDir "$INSTDIR\\%s"\n' "${rel//\//\\}" >>"$work/unfiles.nsh"
 done < <(find "$work/Parvelo/" -mindepth 1 -type d -print0 | sort -rz)
 
 setup=$out/parvelo-$version-setup-x64.exe

@@ -52,6 +52,26 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; Files of a running Parvelo cannot be replaced or deleted; Windows would
+; do it at the next restart, and that could delete a newer version's
+; files. So both setup and uninstaller wait until it is closed. A running
+; program's file cannot be opened for writing.
+!macro WaitUntilClosed
+    ${If} ${FileExists} "$INSTDIR\parvelo.exe"
+    retry_closed:
+        ClearErrors
+        FileOpen $0 "$INSTDIR\parvelo.exe" a
+        ${If} ${Errors}
+            MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+                "Parvelo is running. Close it, then choose Retry." \
+                /SD IDCANCEL IDRETRY retry_closed
+            SetErrorLevel 2
+            Abort
+        ${EndIf}
+        FileClose $0
+    ${EndIf}
+!macroend
+
 Function .onInit
     SetRegView 64
     ; A new version goes where the last one is.
@@ -63,15 +83,19 @@ FunctionEnd
 
 Function un.onInit
     SetRegView 64
+    !insertmacro WaitUntilClosed
 FunctionEnd
 
 Section "Parvelo"
     SetShellVarContext all
-    ; An earlier version's uninstaller first, in place and waited for, so
-    ; that no file of that version is left behind unlisted.
+    !insertmacro WaitUntilClosed
+    ; An earlier version's uninstaller first, waited for, so that no file of
+    ; that version is left behind unlisted. It runs from a copy: one that
+    ; runs in place cannot delete itself.
     ${If} ${FileExists} "$INSTDIR\uninstall.exe"
-        ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
-        Delete "$INSTDIR\uninstall.exe"
+        InitPluginsDir
+        CopyFiles /SILENT "$INSTDIR\uninstall.exe" "$PLUGINSDIR\uninstall.exe"
+        ExecWait '"$PLUGINSDIR\uninstall.exe" /S _?=$INSTDIR'
     ${EndIf}
 
     !include "${FILES}"
@@ -95,9 +119,8 @@ SectionEnd
 Section "Uninstall"
     SetShellVarContext all
     Delete "$SMPROGRAMS\Parvelo.lnk"
-    ; A file still in use (Parvelo running) goes at the next restart.
     !include "${UNFILES}"
-    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
-    RMDir /REBOOTOK "$INSTDIR"
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

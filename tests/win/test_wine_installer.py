@@ -19,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from parvelo_session import check, find_window, sh, wait_for, window_name  # noqa: E402
@@ -102,6 +103,13 @@ def main():
         check(len(setup) == 1, f"one setup program, found {setup}")
         setup = setup[0]
         version = os.path.basename(setup).split("-")[1]
+        wanted = files_of(folder)
+        # The portable zip: the same files, in a folder Parvelo.
+        with zipfile.ZipFile(os.path.join(workdir, f"parvelo-{version}-portable-x64.zip")) as z:
+            zipped = {n: hashlib.sha256(z.read(n)).hexdigest() for n in z.namelist()
+                      if not n.endswith("/")}
+        check(zipped == {"Parvelo/" + f: h for f, h in wanted.items()},
+              f"the zip holds {sorted(zipped)}")
 
         wine.run("wineboot", "--init", timeout=300)
         wine.server("-w")
@@ -126,14 +134,24 @@ def main():
         proc.wait(30)
         wait_for(lambda: not window_name(page), 20, "the setup window to close")
 
-        t = time.monotonic()
-        r = wine.run(setup, "/S", timeout=300)
-        check(r.returncode == 0, f"silent install exited {r.returncode}")
-        wine.server("-w")
-        print(f"silent install in {time.monotonic() - t:.1f} s")
+        # An earlier version with a file this one no longer has: installing
+        # over it must leave no file of it behind.
+        earlier = os.path.join(workdir, "earlier")
+        shutil.copytree(folder, os.path.join(earlier, "Parvelo"))
+        with open(os.path.join(earlier, "Parvelo", "dropped.dll"), "w") as f:
+            f.write("from an earlier version\n")
+        r = subprocess.run([os.path.join(TOP, "tools", "windows-installer.sh"), "--out", earlier,
+                            os.path.join(earlier, "Parvelo")], capture_output=True, text=True,
+                           timeout=300)
+        check(r.returncode == 0, f"windows-installer.sh failed:\n{r.stderr}")
+        for program in (os.path.join(earlier, os.path.basename(setup)), setup):
+            t = time.monotonic()
+            r = wine.run(program, "/S", timeout=300)
+            check(r.returncode == 0, f"silent install exited {r.returncode}")
+            wine.server("-w")
+            print(f"silent install in {time.monotonic() - t:.1f} s")
 
         installed_dir = wine.drive_c("Program Files", "Parvelo")
-        wanted = files_of(folder)
         installed = files_of(installed_dir)
         check(set(installed) == set(wanted) | {"uninstall.exe"},
               f"installed files differ: missing {sorted(set(wanted) - set(installed))}, "
@@ -164,6 +182,14 @@ def main():
         time.sleep(2.0)
         shot(shots, "installed-program")
         print(f"installed program shows its window: {window_name(window)!r}")
+        # While it runs, the uninstaller refuses rather than leave half of it
+        # (run in place, _?=, so that its exit status is its own; NSIS takes
+        # the folder unquoted, so it goes in two words).
+        uninstaller = exe.replace("parvelo.exe", "uninstall.exe")
+        r = wine.run(uninstaller, "/S", "_?=C:\\Program", "Files\\Parvelo", timeout=300)
+        check(r.returncode != 0 and files_of(installed_dir) == installed,
+              f"the uninstaller, with Parvelo running, exited {r.returncode} and left "
+              f"{sorted(files_of(installed_dir))}")
         wine.run("taskkill", "/im", "parvelo.exe", timeout=30)
         wait_for(lambda: not window_name(window), 30, "parvelo.exe to end")
         wine.server("-w")
@@ -177,7 +203,7 @@ def main():
         with open(own, "w") as f:
             f.write("mine\n")
         t = time.monotonic()
-        r = wine.run(exe.replace("parvelo.exe", "uninstall.exe"), "/S", timeout=300)
+        r = wine.run(uninstaller, "/S", timeout=300)
         check(r.returncode == 0, f"silent uninstall exited {r.returncode}")
         # The uninstaller runs on from a copy in the temporary folder.
         wine.server("-w")
