@@ -83,8 +83,8 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int show) {
     wc.hbrBackground = HBRUSH(COLOR_WINDOW + 1);
     wc.lpszClassName = L"WinKeyRecorder";
     RegisterClassW(&wc);
-    HWND w = CreateWindowExW(0, wc.lpszClassName, L"Key recorder", WS_OVERLAPPEDWINDOW, 80, 80,
-                             400, 200, nullptr, nullptr, inst, nullptr);
+    HWND w = CreateWindowExW(0, wc.lpszClassName, L"Key recorder", WS_OVERLAPPEDWINDOW, 80, 80, 400,
+                             200, nullptr, nullptr, inst, nullptr);
     ShowWindow(w, show);
     SetForegroundWindow(w);
     MSG msg;
