@@ -63,7 +63,8 @@ while IFS= read -r -d '' dir; do
 done < <(find "$work/Parvelo/" -mindepth 1 -type d -print0 | sort -rz)
 
 setup=$out/parvelo-$version-setup-x64.exe
-makensis -V2 -NOCD -DVERSION="$version" -DSIZE_KB=$(((size + 1023) / 1024)) \
+copyright=$(sed -n 's/^Copyright: //p' "$top/packaging/copyright" | head -1)
+makensis -V2 -NOCD -DVERSION="$version" -DCOPYRIGHT="$copyright" -DSIZE_KB=$(((size + 1023) / 1024)) \
   -DICON="$work/parvelo.ico" -DFILES="$work/files.nsh" -DUNFILES="$work/unfiles.nsh" \
   -DOUTFILE="$setup" "$top/packaging/win/parvelo.nsi" >"$work/makensis.log" 2>&1 ||
   { cat "$work/makensis.log" >&2; exit 1; }

@@ -1,6 +1,7 @@
 ; Parvelo's Windows installer, built by tools/windows-installer.sh with
 ; makensis, which defines:
 ;   VERSION    the program's version (1.2.3)
+;   COPYRIGHT  the years and holder of packaging/copyright
 ;   SIZE_KB    the size of the installed files
 ;   ICON       the .ico rendered from the program's icon drawing
 ;   FILES      a script of SetOutPath and File lines, one per installed file
@@ -37,7 +38,7 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1033 "FileDescription" "Parvelo ${VERSION} Setup"
 VIAddVersionKey /LANG=1033 "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=1033 "LegalCopyright" "${PUBLISHER}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COPYRIGHT}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
