@@ -10,6 +10,7 @@ such and make the exit status non-zero.
 
 import argparse
 import difflib
+import json
 import os
 import shutil
 import signal
@@ -863,6 +864,20 @@ class Bench:
             self.missing.append("%s: %s" % (label, e))
         return None
 
+    def wine_figures(self):
+        """The Windows build under Wine (bench/win/wine_bench.py), in an X
+        session of its own without a window manager, as Wine wants it."""
+        log("Under Wine: parvelo.exe and a SendInput anchor typing into a Win32 window")
+        out = os.path.join(self.tmp, "wine.json")
+        subprocess.run([os.path.join(ROOT, "tests", "e2e", "xsession.sh"), "--no-wm", "python3",
+                        os.path.join(ROOT, "bench", "win", "wine_bench.py"), "--build", self.build,
+                        "--baud", str(self.a.baud), "--json", out], timeout=1800)
+        if not os.path.exists(out):
+            raise NotMeasured("bench/win/wine_bench.py wrote no figures")
+        r = json.load(open(out))
+        self.missing += r["missing"]
+        return r
+
     def run(self):
         only = set(self.a.only.split(",")) if self.a.only else None
 
@@ -887,6 +902,7 @@ class Bench:
         ps = self.measure("parvelo start-up", self.parvelo_startup) if want("startup") else None
         pr = self.measure("parvelo rss", self.parvelo_rss) if want("rss") else None
         sl = self.measure("parvelo short lines", self.short_lines) if want("short") else None
+        wn = self.measure("wine", self.wine_figures) if want("wine") else None
 
         log("")
         log("Results (%s, %s)" % (time.strftime("%Y-%m-%d"), machine()))
@@ -926,6 +942,18 @@ class Bench:
                  g(pr, "growth"), "goal", 10, "MB", False)
         self.row("start-up to window shown (ms)", ps, "xterm", xterm_start, "ms", False)
         self.row("start-up to window shown (ms)", ps, "goal", 300, "ms", False)
+        # Wine is not Windows: its figures say so in every row.
+        wg = lambda k, f: wn[k][f] if wn and wn.get(k) else None
+        win_target = "under Wine, Win32 window at %d bit/s (chars/s)" % self.a.baud
+        self.row(win_target, wg("parvelo_paced", "cps"), "the line", wn["line_cps"] if wn else None, "chars/s")
+        self.row(win_target, wg("parvelo_paced", "cps"), "SendInput anchor", wg("anchor_paced", "cps"),
+                 "chars/s")
+        self.row("under Wine, wrong characters", wg("parvelo_paced", "wrong"), "SendInput anchor",
+                 wg("anchor_paced", "wrong"), "", False)
+        self.row("under Wine, latency median (ms)", wg("parvelo_latency", "median"), "SendInput anchor",
+                 wg("anchor_latency", "median"), "ms", False)
+        self.row("under Wine, latency p99 (ms)", wg("parvelo_latency", "p99"), "SendInput anchor",
+                 wg("anchor_latency", "p99"), "ms", False)
         if self.missing:
             log("")
             log("NOT MEASURED:")
@@ -1024,7 +1052,7 @@ def machine():
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
-    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,journal,calc,latency,rss,short")
+    ap.add_argument("--only", help="comma list of: anchors,calc-anchors,startup,xterm,journal,calc,latency,rss,short,wine")
     ap.add_argument("--short-lines", type=int, default=20000)
     ap.add_argument("--xdotool-lines", type=int, default=100)
     ap.add_argument("--libxdo-lines", type=int, default=1000)
