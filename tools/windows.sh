@@ -134,10 +134,13 @@ fi
 # to ours (the compilers).
 start=$SECONDS
 build=$top/build/win-build
+mkdir -p "$build"
 cmake -G Ninja -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
   -DPARVELO_PLATFORM=win \
   -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
-  -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" >"$top/build/win-configure.log" 2>&1 ||
+  -DQT_CHAINLOAD_TOOLCHAIN_FILE="$toolchain" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/$(uname -m)-linux-gnu/cmake \
+  >"$top/build/win-configure.log" 2>&1 ||
   { tail -30 "$top/build/win-configure.log" >&2; exit 1; }
 nice cmake --build "$build" -j"$(nproc)"
 say "Parvelo for Windows built in $(minutes $((SECONDS - start)))"
