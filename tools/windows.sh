@@ -39,8 +39,9 @@ qt_version=$(dpkg-query -W -f='${source:Version}' qt6-base-dev)
 compiler_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 
 # Core, Gui, Widgets and the qwindows plugin; nothing else is needed. Debian's
-# repack drops the wintab sources (tabletevent), and with direct2d off Qt
-# 6.4's qwindows fails to link unless directwrite3 is off too.
+# repack drops the wintab sources (tabletevent), with direct2d off Qt 6.4's
+# qwindows fails to link unless directwrite3 is off too, and with opengl off
+# it fails to compile unless dynamicgl is off too.
 qt_options=(
   -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
@@ -52,6 +53,7 @@ qt_options=(
   -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF
   -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_doubleconversion=OFF
   -DFEATURE_tabletevent=OFF -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF
+  -DFEATURE_dynamicgl=OFF
 )
 key=$(printf '%s\n' "$qt_version" "$compiler_version" "${qt_options[@]}" \
   "$(cat "$toolchain")" | sha256sum | cut -c1-12)
