@@ -12,6 +12,7 @@ every reading; the settings survive a restart. Screenshots go to SHOTS.
 usage: test_wine_program.py PARVELO_FOLDER WINTEXT_EXE VINSTRUMENT SHOTS"""
 
 import glob
+import re
 import os
 import shutil
 import subprocess
@@ -160,10 +161,22 @@ def received(journal):
     return [r for r in journal if r[3] == "received"]
 
 
-def typed_text(journal):
+def typed_pattern(journal):
     """What the editor must hold: every reading received, each ended by
-    Enter (CR LF in an edit control)."""
-    return "".join(r[4].decode("utf-8") + "\r\n" for r in received(journal))
+    Enter (CR LF in an edit control); of a reading that Stop cut short, the
+    part typed before it (the journal says "cut")."""
+    outcomes = {r[2]: r[3] for r in journal if r[3] != "received"}
+    pattern = ""
+    for r in received(journal):
+        text = r[4].decode("utf-8")
+        if outcomes.get(r[2]) == "cut":
+            prefix = ""
+            for c in reversed(text + "\r\n"):
+                prefix = "(?:" + re.escape(c) + prefix + ")?"
+            pattern += prefix
+        else:
+            pattern += re.escape(text + "\r\n")
+    return pattern
 
 
 def main():
@@ -220,15 +233,16 @@ def main():
         def same():
             # Readings keep coming: the editor must hold what the journal
             # held just before or just after it was read.
-            before = typed_text(journal())
+            before = typed_pattern(journal())
             text = editor.text()
-            return text in (before, typed_text(journal()))
+            return text is not None and any(
+                re.fullmatch(p, text, re.S) for p in (before, typed_pattern(journal())))
 
         def editor_matches(what, timeout=30):
             try:
                 return wait_for(same, timeout, what)
             except AssertionError:
-                got, want = editor.text(), typed_text(journal())
+                got, want = editor.text(), typed_pattern(journal())
                 raise AssertionError(f"{what}: Notepad holds {got!r}, the journal {want!r}")
 
         wait_for(lambda: len(received(journal())) >= 8, 30, "eight readings")
@@ -241,15 +255,24 @@ def main():
               f"e.g. {first.splitlines()[0]!r}")
 
         # A dialog of the target: nothing is typed while it is open. Notepad
-        # has the focus, as Parvelo types into it.
+        # has the focus, as Parvelo types into it. Opened between two
+        # readings: keys already sent when the user opens a dialog go where
+        # the focus then is, on Windows as here.
+        editor_matches("readings typed before the dialog")
         dialog = app.dialog(lambda: key("ctrl+o"), "Notepad's Open dialog")
         held_from = editor.text()
         count = len(received(journal()))
         wait_for(lambda: len(received(journal())) >= count + 3 * RATE, 30, "readings meanwhile")
         shot(shots, "3-target-dialog")
         check(editor.text() == held_from, "Notepad took text while its dialog was open")
-        key("Escape")
-        wait_for(lambda: not window_name(dialog), 20, "the Open dialog to close")
+        for _ in range(3):  # the first may only close the name box's list
+            key("Escape")
+            try:
+                wait_for(lambda: not window_name(dialog), 3, "the Open dialog to close")
+                break
+            except AssertionError:
+                pass
+        check(not window_name(dialog), "the Open dialog did not close")
         editor_matches("held readings typed after the dialog closed")
         print(f"held while Notepad's dialog was open: "
               f"{len(received(journal())) - count} readings, typed once it closed")
@@ -282,8 +305,12 @@ def main():
         # cleared by the purge at open, as it belongs to nobody.
         check(len(missing) <= 1, f"readings sent but not journalled: {missing}")
         outcomes = {r[2]: r[3] for r in final if r[3] != "received"}
-        check(all(outcomes.get(r[2]) == "typed" for r in received(final)),
-              "a reading without a typed record in the journal")
+        cut = [r[2] for r in received(final) if outcomes.get(r[2]) == "cut"]
+        check(all(outcomes.get(r[2]) in ("typed", "cut") for r in received(final)),
+              "a reading without its outcome in the journal")
+        # Stop ends typing at once; at most the reading being typed at each
+        # of the two Stops is cut short.
+        check(len(cut) <= 2, f"more readings cut than Stops: {cut}")
         print(f"journal: {len(got)} readings received and typed, in order "
               f"(not sent while stopped: readings {numbers[0]}..{numbers[-1]} "
               f"minus {len(sent_while_open) - len(numbers) + len(missing)})")
