@@ -2,6 +2,7 @@
 
 #include "DiskFile.h"
 #include "IniText.h"
+#include "SettingsFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,11 +10,11 @@
 #include <QSettings>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 QSettings openStore() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, SettingsStore::AppName,
-                     SettingsStore::AppName);
+    return openSettingsFile(SettingsStore::AppName);
 }
 
 QString fullKey(const QString& section, const QString& key) {
@@ -53,7 +54,9 @@ AppError saveFailed(const QString& path, int error) {
     QString advice;
     switch (error) {
     case ENOSPC:
+#ifdef EDQUOT // not on Windows
     case EDQUOT:
+#endif
         advice = QStringLiteral("Free some space on that disk");
         break;
     case EACCES:
@@ -67,7 +70,7 @@ AppError saveFailed(const QString& path, int error) {
     return makeError(Err::SettingsWriteFailed,
                      QStringLiteral("The settings could not be saved to %1: %2. %3; the previous "
                                     "settings are kept.")
-                         .arg(path, qt_error_string(error), advice));
+                         .arg(path, QString::fromLocal8Bit(std::strerror(error)), advice));
 }
 } // namespace
 

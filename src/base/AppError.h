@@ -1,8 +1,9 @@
 #pragma once
 
 // The base folder: what every layer shares and that needs nothing of ours, the error
-// type with its numbers and the parsing of numbers from text. It includes only Qt Core
-// and the standard library.
+// type with its numbers, the parsing of numbers from text and the file calls that must
+// not lose data (SystemFile.h). It includes only Qt Core, the standard library and the
+// system's own headers.
 
 #include <QString>
 #include <optional>

@@ -1,15 +1,13 @@
 #include "Journal.h"
 
-#include <QFile>
+#include "base/SystemFile.h"
+
 #include <QStandardPaths>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -59,30 +57,6 @@ const char* eventName(Journal::Outcome outcome) {
     return names[int(outcome)];
 }
 
-// mkdir -p; folders it creates are private to the user.
-bool makeFolder(const QByteArray& path) {
-    for (qsizetype i = 1; i <= path.size(); ++i)
-        if ((i == path.size() || path[i] == '/') && ::mkdir(path.left(i).constData(), 0700) != 0 &&
-            errno != EEXIST)
-            return false;
-    return true;
-}
-
-// One write(2) per record, so a killed process never leaves half of one.
-// Returns the number of bytes written; fewer than all on failure (errno).
-qsizetype writeAll(int fd, const QByteArray& data) {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
-}
-
 int hexValue(char c) {
     static const char digits[] = "0123456789abcdef";
     const char* hit = c ? std::strchr(digits, std::tolower(uchar(c))) : nullptr;
@@ -106,13 +80,13 @@ Journal::~Journal() {
 }
 
 QString Journal::defaultFolder() {
-    // Honours $XDG_DATA_HOME, else ~/.local/share.
+    // Honours $XDG_DATA_HOME, else ~/.local/share; on Windows %LOCALAPPDATA%.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/Parvelo/journal");
 }
 
 QString Journal::received(const QDateTime& at, const QString& port, const QByteArray& line) {
-    const QString id = QStringLiteral("%1.%2").arg(::getpid()).arg(++m_seq);
+    const QString id = QStringLiteral("%1.%2").arg(SystemFile::processId()).arg(++m_seq);
     append(at, port, id, "received", line);
     return id;
 }
@@ -132,14 +106,15 @@ void Journal::append(const QDateTime& at, const QString& port, const QString& id
     const QString path = m_folder + '/' + at.date().toString(Qt::ISODate) + QStringLiteral(".tsv");
     if (path != m_openPath)
         closeFile(); // a new day, or the last write failed
-    if (m_fd < 0 && !openFor(path))
+    if (m_file == SystemFile::NoFile && !openFor(path))
         return;
     // After a torn record the next one starts on a line of its own.
     const QByteArray record = (m_torn ? "\n" : "") + timeText(at) + '\t' + escape(port.toUtf8()) +
                               '\t' + id.toUtf8() + '\t' + event + '\t' + escape(text) + '\n';
-    const qsizetype written = writeAll(m_fd, record);
-    if (written < record.size()) {
-        fail(path, errno);
+    // One write per record, so a killed process never leaves half of one.
+    qint64 written = 0;
+    if (const int error = SystemFile::write(m_file, record.constData(), record.size(), &written)) {
+        fail(path, error);
         m_torn = m_torn || written > 0;
         closeFile(); // reopened by the next record: the disk may have space again
         return;
@@ -153,14 +128,11 @@ void Journal::append(const QDateTime& at, const QString& port, const QString& id
 }
 
 bool Journal::openFor(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    if (!makeFolder(QFile::encodeName(m_folder))) {
-        fail(path, errno);
-        return false;
-    }
-    m_fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0) {
-        fail(path, errno);
+    int error = SystemFile::makeFolders(m_folder);
+    if (!error)
+        error = SystemFile::openAppend(path, &m_file);
+    if (error) {
+        fail(path, error);
         return false;
     }
     m_openPath = path;
@@ -169,16 +141,18 @@ bool Journal::openFor(const QString& path) {
 
 void Journal::closeFile() {
     sync();
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (m_file != SystemFile::NoFile)
+        SystemFile::close(m_file);
+    m_file = SystemFile::NoFile;
     m_openPath.clear();
 }
 
 void Journal::sync() {
     m_syncTimer.stop();
-    if (m_dirty && m_fd >= 0 && ::fdatasync(m_fd) != 0)
-        fail(m_openPath, errno);
+    if (m_dirty && m_file != SystemFile::NoFile) {
+        if (const int error = SystemFile::sync(m_file))
+            fail(m_openPath, error);
+    }
     m_dirty = false;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/AppError.h"
+#include "base/SystemFile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -66,9 +67,9 @@ private:
     void fail(const QString& path, int error);
 
     QString m_folder;
-    QString m_openPath; // of m_fd
+    QString m_openPath; // of m_file
     QString m_written;
-    int m_fd = -1;
+    SystemFile::Handle m_file = SystemFile::NoFile;
     quint64 m_seq = 0;
     bool m_dirty = false;
     bool m_torn = false;     // a record was cut short by a failed write

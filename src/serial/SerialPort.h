@@ -1,8 +1,9 @@
 #pragma once
 
 // The serial folder: the port (opening, reading, hang-up and error reports), its
-// settings text, parity marks and the list of devices. It includes base/ and Qt
-// SerialPort, and knows no window.
+// settings text, parity marks and the list of devices. It includes base/ and,
+// on Linux, Qt SerialPort, and knows no window. What differs between systems
+// is in posix/ and win/, one file per concern, chosen by the build.
 
 #include "ParityMarks.h"
 #include "SerialChoice.h"
@@ -15,7 +16,7 @@
 #include <deque>
 #include <functional>
 
-class QSerialPort;
+class SerialDevice;
 
 // The serial component: the properties CommPort, Settings, Handshaking,
 // InputLen, PortOpen, InBufferCount, Input and Output. A refused assignment returns
@@ -98,17 +99,16 @@ signals:
 
 private:
     void onReadyRead();
-    void onError(int error);
+    void onFault(int fault);
     // Emits failed: "disconnected" when the device node has gone, checked
     // again triesLeft times while a hung-up adapter may still be going.
     void reportFailure(const AppError& reason, int triesLeft, int opened);
     Failure openDevice(const QString& path);
     Failure applyToDevice();
-    void configureParityCheck();
     void takeBytes(const QByteArray& raw);
 
     PortResolver m_resolver;
-    QSerialPort* m_port = nullptr;
+    SerialDevice* m_port = nullptr;
     std::int16_t m_commPort = 1;
     SerialSettings m_settings;
     qint32 m_handshaking = 0;

@@ -2,9 +2,9 @@
 // their refusals, open and close, fetching, a hang-up, and who else may
 // use the device.
 #include "PtyPair.h"
-#include "serial/DeviceHolders.h"
 #include "serial/PortDirectory.h"
 #include "serial/SerialPort.h"
+#include "serial/posix/DeviceHolders.h"
 
 #include <QProcess>
 #include <QScopeGuard>

@@ -1,4 +1,4 @@
-#include "PortDirectory.h"
+#include "serial/PortDirectory.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,4 +70,12 @@ QString PortDirectory::deviceFor(int number) {
     if (number < 1 || number > devices.size())
         return {};
     return devices.at(number - 1);
+}
+
+QString PortDirectory::systemPath(const QString& name) {
+    // A bare name lives in /dev, as Qt takes it.
+    return name.startsWith('/') || name.startsWith(QLatin1String("./")) ||
+                   name.startsWith(QLatin1String("../"))
+               ? name
+               : QStringLiteral("/dev/") + name;
 }

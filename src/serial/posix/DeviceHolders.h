@@ -1,14 +1,10 @@
 #pragma once
 
+#include "serial/PortFailures.h"
+
 #include <QList>
 #include <QString>
 #include <optional>
-
-// A process that has a device.
-struct DeviceHolder {
-    qint64 pid = 0;
-    QString program; // its command name, as ps shows it
-};
 
 // Finds who else has a serial device: processes with a descriptor on it,
 // and the live owner of its lock file. The lock file alone is not enough:

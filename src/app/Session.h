@@ -1,0 +1,17 @@
+#pragma once
+
+#include <vector>
+
+class QWidget;
+
+// How the program takes its place in the user's session; one implementation
+// per system.
+namespace Session {
+// The arguments QApplication gets (argv with what this system adds). They
+// point into argv or into storage that lives as long as the program.
+std::vector<char*> qtArguments(int argc, char** argv);
+// Closes window the orderly way (settings saved, port closed, nothing
+// half-typed afterwards) when the session ends or the program is told to
+// stop.
+void closeWhenEnding(QWidget& window);
+} // namespace Session
