@@ -5,6 +5,10 @@
 #   tools/windows.sh        Qt (from its cache, or built), Parvelo, and the
 #                           folder build/win/Parvelo/
 #   tools/windows.sh qt     only Qt; prints its prefix
+#   tools/windows.sh --installer
+#                           the folder, then the setup program and a portable
+#                           zip of it (tools/windows-installer.sh; the folder
+#                           needs its manual)
 #
 # Qt is cached outside the repository, in
 #   ${XDG_CACHE_HOME:-~/.cache}/parvelo/qt6-win-<source version>-<key>/
@@ -183,3 +187,6 @@ if [ ! -f "$manual" ] && [ -z "${PARVELO_NO_MANUAL:-}" ]; then
 fi
 [ -f "$manual" ] && cp "$manual" "$out/"
 say "$out: $(du -sh "$out" | cut -f1), $(find "$out" -type f | wc -l) files"
+if [ "${1:-}" = --installer ]; then
+  "$top/tools/windows-installer.sh" "$out"
+fi
