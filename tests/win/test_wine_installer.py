@@ -23,40 +23,14 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from parvelo_session import check, find_window, sh, wait_for, window_name  # noqa: E402
+from wine_prefix import Wine  # noqa: E402
 
 TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
-WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Parvelo"
 SKIP = 77
 
 
-class Wine:
-    def __init__(self, workdir):
-        self.prefix = os.path.join(workdir, "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=", LANG="C.UTF-8")
-
-    def run(self, *args, timeout=120):
-        return subprocess.run([WINE, *args], env=self.env, timeout=timeout,
-                              capture_output=True, text=True, errors="replace")
-
-    def start(self, *args):
-        return subprocess.Popen([WINE, *args], env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-
-    def server(self, *args):
-        subprocess.run([WINESERVER, *args], env=self.env, timeout=120, check=False)
-
-    def drive_c(self, *parts):
-        return os.path.join(self.prefix, "drive_c", *parts)
-
-    def user_folder(self, *parts):
-        users = [u for u in glob.glob(self.drive_c("users", "*"))
-                 if os.path.basename(u) != "Public"]
-        check(len(users) == 1, f"one user folder in the prefix, found {users}")
-        return os.path.join(users[0], *parts)
-
+class InstallerWine(Wine):
     def uninstall_entry(self):
         """The uninstall key's values, or None when there is none."""
         r = self.run("reg", "query", UNINSTALL_KEY, timeout=60)
@@ -92,7 +66,7 @@ def main():
         return SKIP
     os.makedirs(shots, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix="parvelo-wine-setup-")
-    wine = Wine(workdir)
+    wine = InstallerWine(workdir)
     started = time.monotonic()
     try:
         # A copy: tools/test.sh lays the folder out without the manual, which

@@ -11,7 +11,6 @@ every reading; the settings survive a restart. Screenshots go to SHOTS.
 
 usage: test_wine_program.py PARVELO_FOLDER WINTEXT_EXE VINSTRUMENT SHOTS"""
 
-import glob
 import re
 import os
 import shutil
@@ -23,9 +22,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from parvelo_session import (check, find_window, key, read_journal, sh, twips,  # noqa: E402
                              wait_for, window_name, window_size)
+from wine_prefix import Wine  # noqa: E402
 
-WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
-WINESERVER = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
 # What the readings carry besides their number: the characters a keyboard
 # layout lacks and one that takes two UTF-16 units.
 TAIL = "\t23.5 °C\t5 µm ± 0.1 日本 \U0001D11E"
@@ -40,30 +38,6 @@ def windows_path(path):
 def ini_quoted(text):
     """A value as QSettings' INI reader takes it back."""
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-class Wine:
-    def __init__(self, workdir):
-        self.prefix = os.path.join(workdir, "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH="win64",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree=;mshtml=", LANG="C.UTF-8")
-
-    def run(self, *args, timeout=120):
-        return subprocess.run([WINE, *args], env=self.env, timeout=timeout,
-                              capture_output=True, text=True)
-
-    def start(self, *args):
-        return subprocess.Popen([WINE, *args], env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-
-    def server(self, *args):
-        subprocess.run([WINESERVER, *args], env=self.env, timeout=60, check=False)
-
-    def user_folder(self, *parts):
-        users = [u for u in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*"))
-                 if os.path.basename(u) != "Public"]
-        check(len(users) == 1, f"one user folder in the prefix, found {users}")
-        return os.path.join(users[0], *parts)
 
 
 class Editor:
