@@ -24,6 +24,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import calc_profile  # noqa: E402  (throw-away LibreOffice profile, cell read-back)
+import parvelo_session  # noqa: E402  (process groups of the targets)
 from parvelo_session import read_journal  # noqa: E402
 
 # Sensitive characters of instrument data: shifted symbols, repeated digits.
@@ -751,12 +752,7 @@ class Bench:
         work = tempfile.mkdtemp(prefix="calc.", dir=self.tmp)
         profile = calc_profile.make_profile(work)
         sheet = calc_profile.empty_sheet(work, profile)
-        script = os.path.join(work, "calc.sh")
-        with open(script, "w") as f:
-            f.write("#!/bin/sh\nexport SAL_USE_VCLPLUGIN=gen\n"
-                    "exec /usr/bin/localc --norestore -env:UserInstallation=%s %s\n" % (profile, sheet))
-        os.chmod(script, 0o755)
-        return work, profile, sheet, script
+        return work, profile, sheet, calc_profile.calc_target(work, profile, sheet)
 
     def calc_finish(self, name, work, profile, sheet, lines, t0, calc_wid, sent_at=None):
         """Ctrl+S goes behind every key already sent to Calc, so the moment
@@ -773,10 +769,13 @@ class Bench:
             raise NotMeasured("%s: Calc did not save within %.0f s" % (name, self.a.timeout))
         time.sleep(1.0)
         xdotool("key", "ctrl+q")
+        # calc.sh runs in a session of its own (Parvelo starts it so, and so
+        # does the anchor): its process group is this Calc and nothing else.
+        pgid = parvelo_session.read_pid(calc_profile.calc_pidfile(work))
         limit = now() + 60
-        while subprocess.run(["pgrep", "-f", work], capture_output=True).returncode == 0 and now() < limit:
+        while parvelo_session.group_members(pgid) and now() < limit:
             time.sleep(0.2)
-        subprocess.run(["pkill", "-f", work], capture_output=True)
+        calc_profile.end_calc(work)
         rows = calc_profile.read_cells(work, profile, sheet)
         got = "".join("\t".join(r) + "\r" for r in rows)
         expected = "".join(l + "\r" for l in lines)
@@ -796,7 +795,8 @@ class Bench:
 
     def anchor_into_calc(self, name, argv, lines):
         work, profile, sheet, script = self.calc_target()
-        calc = self.spawn([script], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        calc = self.spawn([script], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          start_new_session=True)
         wid = wait_window(name="sheet.ods", timeout=90)
         subprocess.run(["xdotool", "windowactivate", "--sync", wid], capture_output=True, timeout=10)
         time.sleep(4)  # let Calc finish loading
