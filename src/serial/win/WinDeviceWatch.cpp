@@ -1,0 +1,96 @@
+#include "serial/DeviceWatch.h"
+
+#include "serial/PortDirectory.h"
+
+#include <QTimer>
+#include <QWinEventNotifier>
+
+#include <windows.h>
+
+// Serial drivers list their ports under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+// while the device is there: a USB adapter's port leaves that key when it is
+// pulled out and comes back when it is plugged in. The watch waits on a
+// change notification of the key, so a long wait costs nothing. Windows
+// gives a port no name of its own beyond its number, so a port is known by
+// its number only and no stranger is ever reported.
+namespace {
+bool present(const QString& node) {
+    return PortDirectory::presentDevices().contains(node, Qt::CaseInsensitive);
+}
+} // namespace
+
+struct DeviceWatch::Private {
+    DeviceWatch* q = nullptr;
+    HKEY key = nullptr;
+    HANDLE changed = nullptr;
+    QWinEventNotifier* notifier = nullptr;
+    DeviceIdentity device;
+    bool goneSeen = false; // a port there when the watch began must go first
+    bool active = false;
+
+    // Asks for one notification of the next change to the key.
+    bool arm() {
+        if (!key && RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
+                                  KEY_NOTIFY | KEY_READ, &key) != ERROR_SUCCESS) {
+            key = nullptr;
+            return false;
+        }
+        return RegNotifyChangeKeyValue(key, FALSE,
+                                       REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed,
+                                       TRUE) == ERROR_SUCCESS;
+    }
+
+    void check() {
+        if (!active)
+            return;
+        if (!present(device.node)) {
+            goneSeen = true;
+        } else if (goneSeen) {
+            q->cancel();
+            emit q->back();
+            return;
+        }
+        arm();
+    }
+};
+
+DeviceWatch::DeviceWatch(QObject* parent) : QObject(parent), d(std::make_unique<Private>()) {
+    d->q = this;
+    d->changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    d->notifier = new QWinEventNotifier(d->changed, this);
+    d->notifier->setEnabled(false);
+    connect(d->notifier, &QWinEventNotifier::activated, this, [this] { d->check(); });
+}
+
+DeviceWatch::~DeviceWatch() {
+    cancel();
+    if (d->key)
+        RegCloseKey(d->key);
+    delete d->notifier;
+    if (d->changed)
+        CloseHandle(d->changed);
+}
+
+DeviceIdentity DeviceWatch::identify(const QString& node) {
+    return DeviceIdentity{node, {}};
+}
+
+void DeviceWatch::watch(const DeviceIdentity& device) {
+    cancel();
+    d->device = device;
+    d->goneSeen = !present(device.node);
+    d->active = true;
+    d->notifier->setEnabled(true);
+    // It may be back already; say so from the event loop, as later.
+    QTimer::singleShot(0, this, [this] { d->check(); });
+}
+
+void DeviceWatch::cancel() {
+    d->active = false;
+    d->notifier->setEnabled(false);
+    // Closing the key ends a pending notification.
+    if (d->key) {
+        RegCloseKey(d->key);
+        d->key = nullptr;
+    }
+}
