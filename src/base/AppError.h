@@ -49,9 +49,10 @@ constexpr int NoDisplay = 9103;
 // dialog of its own is open.
 constexpr int TargetStarting = 9104;
 constexpr int TargetBusy = 9105;
-// Typing paused before a key that must first be remapped: clients need a
-// moment to read the keys already sent. Type the rest a little later.
-constexpr int KeymapSettling = 9106;
+// Typing paused until the target has read the keys already sent (on X11
+// also before a key that must first be remapped). Type the rest a little
+// later.
+constexpr int TypingPaused = 9106;
 // Typing handed back to the event loop in the middle of a long text; type
 // the rest right after the waiting events.
 constexpr int TypingYielded = 9107;

@@ -399,7 +399,7 @@ void ReadingLoop::deliver() {
         scheduleDelivery(RetryMs);
         return;
     }
-    if (f && f->number == Err::KeymapSettling) {
+    if (f && f->number == Err::TypingPaused) {
         scheduleDelivery(SettleRetryMs); // the rest goes once the keyboard is quiet
         return;
     }

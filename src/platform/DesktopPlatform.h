@@ -46,7 +46,8 @@ public:
     // which it could move unseen; when it has left the window, typing stops
     // at once with Err::TargetNotFocused. It never blocks the caller for
     // long: after a moment of typing it returns Err::TypingYielded, and
-    // before a key that must wait for the keyboard map Err::KeymapSettling;
+    // while the target has still to read keys sent before (or a key must
+    // wait for the keyboard map) Err::TypingPaused;
     // either way, call again with the rest. *typed tells how many characters
     // (QChars) of text went out. Returns once the window system has taken
     // every event.

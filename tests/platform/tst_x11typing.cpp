@@ -157,9 +157,9 @@ private slots:
             int typed = 0;
             const Failure f = platform_->typeText(text.mid(done), &typed);
             done += typed;
-            if (!f || (f->number != Err::KeymapSettling && f->number != Err::TypingYielded))
+            if (!f || (f->number != Err::TypingPaused && f->number != Err::TypingYielded))
                 return f;
-            if (f->number == Err::KeymapSettling)
+            if (f->number == Err::TypingPaused)
                 QTest::qWait(20);
         }
     }

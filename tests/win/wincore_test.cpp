@@ -171,9 +171,9 @@ WinFailure typeAll(const std::function<WinFailure(const std::wstring&, size_t*)>
         size_t n = 0;
         WinFailure f = type(text.substr(*typed), &n);
         *typed += n;
-        if (!f || f->number != WinErr::TypingYielded)
+        if (!f || (f->number != WinErr::TypingYielded && f->number != WinErr::TypingPaused))
             return f;
-        pump(1);
+        pump(f->number == WinErr::TypingPaused ? 25 : 1);
     }
 }
 

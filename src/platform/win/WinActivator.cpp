@@ -39,16 +39,27 @@ long integrityOf(DWORD pid) {
     CloseHandle(process);
     return level;
 }
+
+constexpr DWORD MenuOrMoveFlags =
+    GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE;
+
+bool threadInfo(HWND window, GUITHREADINFO* info) {
+    info->cbSize = sizeof(*info);
+    return window && IsWindow(window) &&
+           GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), info);
+}
 } // namespace
+
+bool WinActivator::menuOrMove(HWND window) {
+    GUITHREADINFO info{};
+    return threadInfo(window, &info) && (info.flags & MenuOrMoveFlags);
+}
 
 bool WinActivator::hasFocus(HWND window) {
     if (!window || !IsWindow(window) || !foregroundIs(window))
         return false;
     GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
-        return false;
-    if (info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE))
+    if (!threadInfo(window, &info) || (info.flags & MenuOrMoveFlags))
         return false;
     // No focus at all: keys would go to the active window as system keys.
     return info.hwndFocus && (info.hwndFocus == window || IsChild(window, info.hwndFocus));

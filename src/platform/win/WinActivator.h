@@ -10,6 +10,10 @@ namespace WinActivator {
 // resize under way.
 bool hasFocus(HWND window);
 
+// The thread of window shows a menu (its own, a context menu or the system
+// menu) or moves or sizes a window.
+bool menuOrMove(HWND window);
+
 // Restores a minimised window and asks for the foreground. Windows refuses
 // a process that did not get the last input (the foreground lock), and says
 // so only by leaving the foreground where it was; so, in turn until one

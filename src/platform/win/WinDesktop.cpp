@@ -73,6 +73,21 @@ void WinDesktop::noteExit(WinTask& task) {
 }
 
 WinFailure WinDesktop::activate(std::int16_t taskId) {
+    WinFailure f = findAndFocus(taskId);
+    if (f) {
+        readiness_.interrupted();
+        return f;
+    }
+    if (!readiness_.ready(confirmed_)) {
+        const std::wstring title = WinWindows::titleOf(confirmed_);
+        confirmed_ = nullptr;
+        return WinError{WinErr::TargetNotFocused,
+                        "waiting for \"" + WinText::utf8(title) + "\" to take keys again"};
+    }
+    return std::nullopt;
+}
+
+WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
     confirmed_ = nullptr;
     WinTask* task = tasks_.find(taskId);
     if (!task)
@@ -129,6 +144,10 @@ WinFailure WinDesktop::notFocused(WinTask& task, const WinProcesses& processes) 
     // A dialog of the target in front of its main window: the user has to
     // answer it. Asking for the main window would only take the focus from
     // whatever the user is doing meanwhile.
+    // A menu of the target is open (or the user moves or sizes it): the
+    // user is choosing something; asking for the focus would close it.
+    if (WinActivator::menuOrMove(task.window))
+        return WinError{WinErr::TargetBusy, "the target has a menu open"};
     std::wstring title;
     if (WinWindows::blockingDialog(task, processes, &title))
         return WinError{WinErr::TargetBusy, title.empty() ? "the target shows a dialog"
@@ -159,9 +178,18 @@ WinFailure WinDesktop::type(const std::wstring& text, size_t* typed) {
     const HWND window = confirmed_;
     if (!window)
         return WinError{WinErr::TargetNotFocused, "the keyboard focus left the target window"};
+    // A new text waits until the target has read the keys of the last one;
+    // the rest of a text that yielded goes on at once.
+    if (!continuing_ && WinActivator::hasFocus(window) && !readiness_.caughtUp())
+        return WinError{WinErr::TypingPaused, "the target has not yet read the keys typed before"};
     WinFailure f = typer_.type(
         text, [window] { return WinActivator::hasFocus(window); }, typed);
-    if (f && f->number == WinErr::TargetNotFocused)
+    continuing_ = f && f->number == WinErr::TypingYielded;
+    if (*typed > 0)
+        readiness_.sent(window);
+    if (f && f->number == WinErr::TargetNotFocused) {
         confirmed_ = nullptr;
+        readiness_.interrupted();
+    }
     return f;
 }

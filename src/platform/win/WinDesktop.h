@@ -2,6 +2,7 @@
 
 #include "platform/win/WinError.h"
 #include "platform/win/WinKeyTyper.h"
+#include "platform/win/WinReadiness.h"
 #include "platform/win/WinTask.h"
 
 #include <windows.h>
@@ -24,13 +25,15 @@ public:
     // Starts the program at path without arguments and without waiting.
     // Returns a task number 1..32767, or 0 with *error set.
     std::int16_t launch(const std::wstring& path, WinError* error);
-    // nullopt: the task's main window holds the focus and type() may type.
+    // nullopt: the task's main window holds the focus, is ready for keys
+    // (WinReadiness) and type() may type.
     // NoTargetWindow: the program and its windows are gone, or it never
     // showed one. Other errors: ask again later (still starting, a dialog of
     // it is open, the focus was asked for).
     WinFailure activate(std::int16_t taskId);
     // Types into the window activate() last confirmed; stops with
-    // TargetNotFocused as soon as the focus has left it. *typed: UTF-16
+    // TargetNotFocused as soon as the focus has left it; TypingPaused while
+    // the target has still to read the keys of the last text. *typed: UTF-16
     // units of text that went out.
     WinFailure type(const std::wstring& text, size_t* typed);
 
@@ -39,10 +42,13 @@ public:
     WinKeyTyper& typer() { return typer_; }
 
 private:
+    WinFailure findAndFocus(std::int16_t taskId);
     WinFailure notFocused(WinTask& task, const class WinProcesses& processes);
     void noteExit(WinTask& task);
 
     WinTaskTable tasks_;
     WinKeyTyper typer_;
+    WinReadiness readiness_;
     HWND confirmed_ = nullptr;
+    bool continuing_ = false; // the last type() yielded in the middle of its text
 };

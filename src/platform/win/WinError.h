@@ -24,5 +24,6 @@ constexpr int TargetNotFocused = 9101;
 constexpr int KeystrokesFailed = 9102;
 constexpr int TargetStarting = 9104;
 constexpr int TargetBusy = 9105;
+constexpr int TypingPaused = 9106;
 constexpr int TypingYielded = 9107;
 } // namespace WinErr

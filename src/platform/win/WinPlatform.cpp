@@ -9,6 +9,7 @@ static_assert(WinErr::TargetNotFocused == Err::TargetNotFocused);
 static_assert(WinErr::KeystrokesFailed == Err::KeystrokesFailed);
 static_assert(WinErr::TargetStarting == Err::TargetStarting);
 static_assert(WinErr::TargetBusy == Err::TargetBusy);
+static_assert(WinErr::TypingPaused == Err::TypingPaused);
 static_assert(WinErr::TypingYielded == Err::TypingYielded);
 static_assert(sizeof(wchar_t) == sizeof(QChar), "UTF-16 on both sides: counts are QChars");
 

@@ -266,7 +266,7 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
         return makeError(Err::TypingYielded,
                          QStringLiteral("Typing paused to let the window answer."));
     if (settling && !error)
-        return makeError(Err::KeymapSettling,
+        return makeError(Err::TypingPaused,
                          QStringLiteral("A key is being remapped for a character the keyboard "
                                         "layout lacks."));
     if (error)

@@ -33,7 +33,7 @@ public:
     // with Err::TargetNotFocused. A character the layout lacks needs a
     // borrowed key, and a key is only remapped once the keyboard has been
     // quiet for the settle time; rather than wait, typing stops before it
-    // with Err::KeymapSettling: call again with the rest a little later.
+    // with Err::TypingPaused: call again with the rest a little later.
     // A call also returns after about BudgetMs, between two slices, with
     // Err::TypingYielded: call again with the rest once events are handled.
     // *typed: QChars of text that went out.
