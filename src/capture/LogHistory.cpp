@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -9,10 +10,14 @@
 LogHistory::LogHistory() = default;
 LogHistory::~LogHistory() = default;
 
-QByteArray LogHistory::bytesOf(const QString& text) {
+bool LogHistory::fitsNarrow(const QString& text) {
+    return QString::fromLocal8Bit(text.toLocal8Bit()) == text;
+}
+
+QByteArray LogHistory::bytesOf(const QString& text, bool narrow) {
     QString crlf = text;
     crlf.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return crlf.toLocal8Bit();
+    return narrow ? crlf.toLocal8Bit() : crlf.toUtf8();
 }
 
 void LogHistory::openSpool() {
@@ -45,7 +50,8 @@ bool LogHistory::spool(const QByteArray& bytes) {
 }
 
 void LogHistory::append(const QString& text) {
-    const QByteArray bytes = bytesOf(text);
+    m_fitsNarrow = m_fitsNarrow && fitsNarrow(text);
+    const QByteArray bytes = bytesOf(text, false);
     if (bytes.isEmpty())
         return;
     if (m_memory.isEmpty() && spool(bytes)) {
@@ -64,10 +70,18 @@ void LogHistory::clear() {
     m_memory.clear();
     m_memory.squeeze();
     m_size = 0;
+    m_fitsNarrow = true;
 }
 
-Failure LogHistory::writeTo(QIODevice& out) const {
+Failure LogHistory::writeTo(QIODevice& out, bool narrow) const {
     const auto failed = [&out] { return makeError(Err::PathFileAccess, out.errorString()); };
+    // Kept as UTF-8: for the narrow encoding each piece is converted on the
+    // way (the decoder keeps a character split between two pieces).
+    QStringDecoder fromUtf8(QStringConverter::Utf8);
+    const auto write = [&](const QByteArray& bytes) {
+        const QByteArray out8 = narrow ? QString(fromUtf8(bytes)).toLocal8Bit() : bytes;
+        return out.write(out8) == out8.size();
+    };
     if (m_spool) {
         const qint64 end = m_spool->pos();
         // Read through our own handle: the file has no name any more.
@@ -81,7 +95,7 @@ Failure LogHistory::writeTo(QIODevice& out) const {
                 m_spool->seek(end);
                 return makeError(Err::PathFileAccess, m_spool->errorString());
             }
-            if (out.write(chunk) != chunk.size()) {
+            if (!write(chunk)) {
                 m_spool->seek(end);
                 return failed();
             }
@@ -89,7 +103,7 @@ Failure LogHistory::writeTo(QIODevice& out) const {
         }
         m_spool->seek(end);
     }
-    if (!m_memory.isEmpty() && out.write(m_memory) != m_memory.size())
+    if (!m_memory.isEmpty() && !write(m_memory))
         return failed();
     return std::nullopt;
 }

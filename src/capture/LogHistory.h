@@ -10,10 +10,9 @@ class QFile;
 class QIODevice;
 
 // The part of the log that has scrolled out of the log box since Read Start,
-// kept as the bytes Log Save writes (the system's narrow encoding, CR LF line
-// ends). It goes to an unnamed file in the user's cache folder, so memory
-// stays flat over a run of weeks; when that file cannot be written the bytes
-// stay in memory instead, so nothing is lost.
+// kept as UTF-8 with CR LF line ends. It goes to an unnamed file in the user's cache folder, so
+// memory stays flat over a run of weeks; when that file cannot be written the bytes stay in memory
+// instead, so nothing is lost.
 class LogHistory {
 public:
     LogHistory();
@@ -27,11 +26,20 @@ public:
     // True while the history is on disk (false: in memory).
     bool isSpooled() const { return m_spool != nullptr; }
 
-    // Writes everything appended since the last clear() to out.
-    Failure writeTo(QIODevice& out) const;
+    // Every line appended since the last clear() can be written in the
+    // system's narrow encoding without loss.
+    bool fitsNarrow() const { return m_fitsNarrow; }
+    // Writes everything appended since the last clear() to out, in the
+    // narrow encoding or as UTF-8.
+    Failure writeTo(QIODevice& out, bool narrow = true) const;
 
-    // The bytes Log Save writes for text taken from the log box.
-    static QByteArray bytesOf(const QString& text);
+    // Log Save writes the log in the system's narrow encoding when every
+    // character of it fits, else (a Windows code page without "日本" or
+    // "µ") as UTF-8 after a byte order mark, which editors and spreadsheets
+    // read as such: a reading is never saved as "?".
+    static bool fitsNarrow(const QString& text);
+    // text with CR LF line ends, in the narrow encoding or as UTF-8.
+    static QByteArray bytesOf(const QString& text, bool narrow = true);
 
 private:
     void openSpool();
@@ -41,4 +49,5 @@ private:
     QByteArray m_memory; // used when the spool failed
     qint64 m_size = 0;
     bool m_spoolTried = false;
+    bool m_fitsNarrow = true;
 };

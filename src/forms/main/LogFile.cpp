@@ -17,16 +17,21 @@ AppError saveError(const QString& path, const QSaveFile& file) {
 } // namespace
 
 Failure writeLogFile(const QString& path, const QString& logText, const LogHistory* history) {
-    // toLocal8Bit is the narrow encoding of the system (UTF-8 on Linux).
-    const QByteArray bytes = logText.toLocal8Bit() + QByteArrayLiteral("\r\n");
+    // The system's narrow encoding (UTF-8 on Linux) when all of the log fits
+    // in it, else UTF-8 after a byte order mark (see LogHistory::fitsNarrow).
+    const bool narrow = LogHistory::fitsNarrow(logText) && (!history || history->fitsNarrow());
+    const QByteArray head = narrow ? QByteArray() : QByteArrayLiteral("\xEF\xBB\xBF");
+    const QByteArray bytes =
+        (narrow ? logText.toLocal8Bit() : logText.toUtf8()) + QByteArrayLiteral("\r\n");
     // A device or pipe is written to, never replaced by a regular file of the
     // same name: the atomic save renames over its target, and as root that
     // would swap /dev/full for a file.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile() && !target.isDir()) {
         QFile device(path);
-        if (!device.open(QIODevice::WriteOnly) || (history && history->writeTo(device)) ||
-            device.write(bytes) != bytes.size() || !device.flush())
+        if (!device.open(QIODevice::WriteOnly) || device.write(head) != head.size() ||
+            (history && history->writeTo(device, narrow)) || device.write(bytes) != bytes.size() ||
+            !device.flush())
             return makeError(Err::PathFileAccess,
                              QStringLiteral("The log could not be saved to %1: %2")
                                  .arg(path, device.errorString()));
@@ -35,7 +40,8 @@ Failure writeLogFile(const QString& path, const QString& logText, const LogHisto
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return saveError(path, file);
-    if ((history && history->writeTo(file)) || file.write(bytes) != bytes.size()) {
+    if (file.write(head) != head.size() || (history && history->writeTo(file, narrow)) ||
+        file.write(bytes) != bytes.size()) {
         const AppError error = saveError(path, file);
         file.cancelWriting();
         return error;
