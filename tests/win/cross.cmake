@@ -43,10 +43,9 @@ add_test(NAME win_adapter_compiles
 set_tests_properties(win_adapter_compiles PROPERTIES LABELS windows)
 
 # The whole program under Wine: the folder tools/windows.sh lays out (it
-# needs Qt for Windows, which that script builds or takes from its cache).
-# Registered once the folder is there: the test does not pass yet (a
-# reading typed while the target's menu is open goes into the menu), so
-# tools/test.sh does not build the folder yet. Screenshots go to build/win-e2e/.
+# needs Qt for Windows, which that script builds or takes from its cache;
+# tools/test.sh runs it before the tests). Registered once the folder is
+# there. Screenshots go to build/win-e2e/.
 set(win_folder ${CMAKE_BINARY_DIR}/win/Parvelo)
 if(EXISTS ${win_folder}/parvelo.exe)
   add_test(NAME win_program
