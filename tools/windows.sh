@@ -14,8 +14,8 @@
 #   ${XDG_CACHE_HOME:-~/.cache}/parvelo/qt6-win-<source version>-<key>/
 # where <key> is a hash of the source version, the compiler's package version
 # and the configure options, so a change to any of them builds a new one.
-# A missing Qt takes 16 to 22 minutes of two cores; it says so and shows its
-# progress. The cross-built Parvelo is in build/win-build/.
+# A missing Qt takes 16 to 32 minutes of two cores (35 minutes of CPU); it
+# says so and shows its progress. The cross-built Parvelo is in build/win-build/.
 #
 # The folder a user copies to a Windows PC (and the installer packs):
 #   build/win/Parvelo/
@@ -95,7 +95,7 @@ fetch_qt_source() {
 build_qt() {
   local work=$cache/work-$key start=$SECONDS
   rm -rf "$work" && mkdir -p "$work"
-  say "no Qt for Windows in $qt: building it (16 to 22 minutes on two cores)"
+  say "no Qt for Windows in $qt: building it (16 to 32 minutes on two cores)"
   say "fetching the qt6-base $qt_version source"
   fetch_qt_source "$work"
   local src
