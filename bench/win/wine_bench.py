@@ -194,7 +194,11 @@ class WineBench:
             return {"cps": cps, "wrong": wrong, "lines": len(returns)}
         crs = [int(line.split()[0]) for line in open(crlog)]
         k = min(len(crs), len(returns))
-        lat = sorted((returns[i] - crs[i]) / 1e6 for i in range(k))
+        in_order = [(returns[i] - crs[i]) / 1e6 for i in range(k)]
+        slow = [f"#{i + 1} {ms:.0f} ms" for i, ms in enumerate(in_order) if ms > 100]
+        if slow:
+            print(f"  {name}: lines over 100 ms: {', '.join(slow[:10])}")
+        lat = sorted(in_order)
         med, p99 = statistics.median(lat), lat[min(k - 1, int(round(0.99 * (k - 1))))]
         print(f"  {name}: {k} lines, {wrong} wrong chars: CR -> Return median {med:.2f} ms, "
               f"p99 {p99:.2f} ms, max {lat[-1]:.2f} ms")
