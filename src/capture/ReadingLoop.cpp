@@ -66,9 +66,14 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     connect(&m_deviceWatch, &DeviceWatch::stranger, this, [this](const QString& name) {
         const QString other = name.isEmpty() ? QStringLiteral("a device without a serial name")
                                              : QStringLiteral("another device (%1)").arg(name);
-        m_log.insert(logLine(QStringLiteral("%1 is now %2, not the adapter %3 that went away: it "
-                                            "is not opened. Still waiting; Stop ends the wait.")
-                                 .arg(m_device.node, other, m_device.name)));
+        m_log.insert(logLine(
+            m_device.name.isEmpty()
+                ? QStringLiteral("%1 is now another device, not the one that went away: it is "
+                                 "not opened. Still waiting; Stop ends the wait.")
+                      .arg(m_device.node)
+                : QStringLiteral("%1 is now %2, not the adapter %3 that went away: it is not "
+                                 "opened. Still waiting; Stop ends the wait.")
+                      .arg(m_device.node, other, m_device.name)));
         m_journal.portEvent(m_clock(), m_portLabel, "device other",
                             name.isEmpty() ? QStringLiteral("(no serial name)") : name);
         noteJournalFailure();

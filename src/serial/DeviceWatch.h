@@ -32,7 +32,8 @@ public:
 signals:
     void back();
     // Another device is at the node (name: its name, empty when it has
-    // none); it is left alone, and the watch goes on. Once per device.
+    // none, or when the node is a pseudo-terminal made anew); it is left
+    // alone, and the watch goes on. Once per device.
     void stranger(const QString& name);
 
 private:

@@ -50,6 +50,10 @@ Stamp stampOf(const QString& path) {
     return s;
 }
 
+bool isPseudoTerminal(const QString& node) {
+    return node.startsWith(QLatin1String("/dev/pts/")) && !QFileInfo(node).isSymLink();
+}
+
 // The nearest folder that exists on the way to path: the by-id folder
 // itself goes when its last adapter goes.
 QString existingFolder(QString path) {
@@ -89,6 +93,15 @@ struct DeviceWatch::Private {
         const Stamp now = stampOf(device.node);
         if (!now.present || now == before)
             return;
+        // A pseudo-terminal goes for good with the program that made it;
+        // the next one given its number belongs to another program (a
+        // device server restarted makes a new one: reach it by a link of
+        // its own, which is followed).
+        if (device.name.isEmpty() && isPseudoTerminal(device.node)) {
+            if (!std::exchange(toldUnnamed, true))
+                emit q->stranger(QString());
+            return;
+        }
         const QString name = device.name.isEmpty() ? QString() : identify(device.node).name;
         if (name == device.name) {
             q->cancel();

@@ -121,6 +121,11 @@ def case_hang_up(exe, workdir):
         serial.hang_up()
         wait_for(lambda: serial.slave_path not in app.open_fds(), 10, "port to close")
         wait_for(lambda: not os.path.exists(lock_file(serial)), 2, f"{lock_file(serial)} to go")
+        # The next pty made usually gets the freed number: another program's,
+        # so never opened, and nothing read from it typed.
+        master, slave = os.openpty()
+        reused = os.ttyname(slave) == serial.slave_path
+        os.write(master, b"9.9\r\n")
         time.sleep(0.5)
         cpu = idle_cpu(app)
         title = app.title()
@@ -134,9 +139,13 @@ def case_hang_up(exe, workdir):
         print(f"[hang-up] log: {lines!r}")
         waiting = (f"The device {serial.slave_path} was disconnected. Waiting for it to come "
                    "back since ")
-        check(len(lines) == 3 and lines[:2] == ["first", "[not typed] 12.3"]
-              and lines[2].startswith(waiting) and lines[2].endswith("; Stop ends the wait."),
-              f"log {lines!r}")
+        other = f"{serial.slave_path} is now another device, not the one that went away"
+        check(len(lines) == 3 + reused and lines[:2] == ["first", "[not typed] 12.3"]
+              and lines[2].startswith(waiting) and lines[2].endswith("; Stop ends the wait.")
+              and all(line.startswith(other) for line in lines[3:]), f"log {lines!r}")
+        check(serial.slave_path not in app.open_fds(), "the new pty was opened")
+        os.close(master)
+        os.close(slave)
         got = target.data()
         check(got == b"first\n", f"target got {got!r}: the partial line must not be typed")
         return f"hang-up mid-line: waits, port closed, CPU {cpu:.3f} s / {IDLE_WINDOW:.0f} s"
