@@ -8,6 +8,10 @@ only the stable readings may arrive, in order; the unstable ones are in the
 journal as skipped. Into LibreOffice Calc under a German locale, the same
 readings must land as numbers, not text.
 
+A two-channel thermometer sends "channel,reading" lines; Pick takes the
+reading and PerRow=3 puts three readings in a row of Calc, a line that is no
+reading taking no cell.
+
 usage: test_data_capture.py PARVELO_EXE VINSTRUMENT_EXE [case...]"""
 
 import os
@@ -136,15 +140,15 @@ def german_profile(workdir):
     return profile
 
 
-def cell_types(ods):
-    """(value type, value) of each non-empty cell of the first two columns, row by row."""
+def cell_types(ods, columns=2):
+    """(value type, value) of each non-empty cell of the first columns, row by row."""
     with zipfile.ZipFile(ods) as z:
         content = z.read("content.xml").decode()
     rows = []
     for row in re.findall(r"<table:table-row[^>]*>(.*?)</table:table-row>", content, re.S):
         cells = re.findall(r"<table:table-cell([^>]*?)(?:/>|>(.*?)</table:table-cell>)", row, re.S)
         typed = []
-        for attrs, body in cells[:2]:
+        for attrs, body in cells[:columns]:
             vtype = re.search(r'office:value-type="([^"]+)"', attrs)
             value = re.search(r'office:value="([^"]+)"', attrs)
             shown = re.sub(r"<[^>]+>", "", body or "")
@@ -181,12 +185,72 @@ def calc_case(exe, vinstrument, workdir):
     return f"{len(rows)} rows: numbers 100..{99 + len(rows)} with the unit beside each"
 
 
+THERMOMETER = ["1,+021.50 C", "2,+022.50 C", "ERR 2", "1,+021.60 C", "2,+022.60 C",
+               "1,+021.70 C", "2,-000.40 C", "1,+021.80 C"]
+
+
+class Thermometer:
+    """vinstrument --kind text: the THERMOMETER lines once Parvelo has opened the port."""
+
+    def __init__(self, vinstrument, workdir):
+        lines = os.path.join(workdir, "thermometer.txt")
+        with open(lines, "w") as f:
+            f.write("\n".join(THERMOMETER) + "\n")
+        self.proc = subprocess.Popen([vinstrument, "--kind", "text", lines, "--ending", "cr",
+                                      "--wait-open", "--hold"], stdout=subprocess.PIPE, text=True)
+        self.slave_path = self.proc.stdout.readline().strip()
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+def calc_rows_case(exe, vinstrument, workdir):
+    sh("setxkbmap", "us")
+    profile = make_profile(workdir)
+    sheet = empty_sheet(workdir, profile)
+    script = calc_target(workdir, profile, sheet)
+    thermometer = Thermometer(vinstrument, workdir)
+    # The settings file doubles a backslash.
+    data = {"Pick": r"^\\d+,(.+)", "NumberOnly": "1", "Decimal": ".", "PerRow": "3"}
+    app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir},
+                        "Data": data}, thermometer)
+    readings = len(THERMOMETER) - 1
+    try:
+        app.software_execution()
+        calc = find_window("sheet.ods", timeout=90)
+        wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= readings, 60,
+                 f"{readings} readings typed")
+        time.sleep(0.5)  # the target takes the last keys
+        app.focus()
+        app.click_stop()
+        wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
+        skipped = [r[4] for r in app.journal() if r[3] == "skipped"]
+        save_and_quit(calc, workdir)
+    finally:
+        app.close()
+        thermometer.stop()
+        end_calc(workdir)
+    cells = cell_types(sheet, 4)
+    rows = [[value for vtype, value in row if vtype] for row in cells]
+    want = [["21.5", "22.5", "21.6"], ["22.6", "21.7", "-0.4"], ["21.8"]]
+    check(rows == want, f"cells {cells}, want {want}")
+    check(all(vtype == "float" for row in cells for vtype, _ in row if vtype),
+          f"readings are numbers: {cells}")
+    check(len(skipped) == 1, f"skipped in the journal: {skipped}")
+    return f"{readings} readings in rows {rows}; \"ERR 2\" skipped"
+
+
 def main():
     exe, vinstrument = sys.argv[1], sys.argv[2]
     workdir = tempfile.mkdtemp(prefix="parvelo-data-")
     cases = [("xterm", lambda: xterm_case(exe, vinstrument, os.path.join(workdir, "x"))),
-             ("calc", lambda: calc_case(exe, vinstrument, os.path.join(workdir, "c")))]
-    for sub in ("x", "c"):
+             ("calc", lambda: calc_case(exe, vinstrument, os.path.join(workdir, "c"))),
+             ("calc_rows", lambda: calc_rows_case(exe, vinstrument, os.path.join(workdir, "r")))]
+    for sub in ("x", "c", "r"):
         os.makedirs(os.path.join(workdir, sub))
     return run_cases(cases, sys.argv[3:])
 
