@@ -90,6 +90,7 @@ void ReadingLoop::start() {
     m_longLineReported = false;
     m_garbleReported = false;
     m_requestBlockedReported = false;
+    m_recentOfThisRun = false;
     m_data = m_nextData;
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
@@ -255,6 +256,8 @@ void ReadingLoop::takeLine() {
     r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();
     const QString received = LineText::decode(r.raw, m_data.encoding);
+    if (!std::exchange(m_recentOfThisRun, true))
+        m_recent.clear();
     m_recent << received;
     if (m_recent.size() > RecentLines)
         m_recent.removeFirst();

@@ -77,8 +77,9 @@ public:
     int heldCount() const { return m_held.markedCount(); }
     QString heldReason() const { return m_heldReason; }
     const QByteArray& pendingLine() const { return m_assembler.pending(); }
-    // The last lines received (decoded, oldest first), kept after the run
-    // ends: what the Data dialog tries its settings on.
+    // The last lines received (decoded, oldest first): of this run once it
+    // has received one, else of the run before. What the Data dialog tries
+    // its settings on.
     QStringList recentLines() const { return m_recent; }
     static constexpr int RecentLines = 10;
 
@@ -168,6 +169,7 @@ private:
     int m_column = 0;
     bool m_rowLeftOpen = false;
     QStringList m_recent;
+    bool m_recentOfThisRun = false;
     bool m_requestBlockedReported = false;
     QElapsedTimer m_started; // the run
     QElapsedTimer m_waiting; // since the target first could not take keys

@@ -276,12 +276,13 @@ void TestReadingLoop::readingsFillRowsAndStopEndsTheRow() {
     QVERIFY(m_log.contains("[skipped] ERR\r\n"));
     m_state.StopFlag = false;
     m_loop->start();
+    // Until this run has a line, the last run's are what the dialog shows.
+    QCOMPARE(m_loop->recentLines().size(), 5);
     QVERIFY(m_pty->write("1,21.70\r\n"));
     QTRY_COMPARE(m_platform->text().count("08:09:10"), 5);
     QCOMPARE(m_platform->text(), QString("21.50\t08:09:10\t22.50\t08:09:10\t21.60\t08:09:10\r\n"
                                          "-0.40\t08:09:10\t\r\n21.70\t08:09:10\t"));
-    QCOMPARE(m_loop->recentLines(),
-             QStringList({"1,+21.50", "2,+22.50", "ERR", "1,+21.60", "2,-0.40", "1,21.70"}));
+    QCOMPARE(m_loop->recentLines(), QStringList({"1,21.70"}));
 }
 
 void TestReadingLoop::suspendedRunWaitsThenCatchesUp() {

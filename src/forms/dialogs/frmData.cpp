@@ -196,12 +196,17 @@ frmData::frmData(const DataSettings& current, Check check, const QStringList& re
     tblPreview->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblPreview->setSelectionMode(QAbstractItemView::NoSelection);
     tblPreview->setFocusPolicy(Qt::NoFocus);
-    tblPreview->setFixedHeight(tblPreview->fontMetrics().height() * 9);
+    // Six lines in view, the latest at the bottom; the rest scroll.
+    const int rowHeight = tblPreview->fontMetrics().height() + 6;
+    tblPreview->verticalHeader()->setDefaultSectionSize(rowHeight);
+    tblPreview->setFixedHeight(tblPreview->horizontalHeader()->sizeHint().height() + rowHeight * 6 +
+                               2 * tblPreview->frameWidth());
     tblPreview->setRowCount(int(m_received.size()));
     for (int i = 0; i < m_received.size(); ++i) {
         tblPreview->setItem(i, 0, new QTableWidgetItem(m_received[i]));
         tblPreview->setItem(i, 1, new QTableWidgetItem);
     }
+    tblPreview->scrollToBottom();
     txtSample = new QLineEdit(preview);
     txtSample->setPlaceholderText(m_received.isEmpty()
                                       ? QStringLiteral("no line received yet: type or paste one")
