@@ -182,11 +182,13 @@ std::optional<QString> DataOptions::shape(const QString& received, QString* why)
     for (qsizetype i = 0; i < values.size(); ++i) {
         const std::optional<NumberPick::Number> n = NumberPick::first(values[i]);
         if (!n)
-            return skip(values.size() == 1 ? QStringLiteral("no number in the line")
-                                           : QStringLiteral("no number in value %1 of %2, \"%3\"")
-                                                 .arg(i + 1)
-                                                 .arg(values.size())
-                                                 .arg(values[i]));
+            return skip(pick.pattern().isEmpty() ? QStringLiteral("no number in the line")
+                        : values.size() == 1
+                            ? QStringLiteral("no number in what Pick took, \"%1\"").arg(values[i])
+                            : QStringLiteral("no number in value %1 of %2, \"%3\"")
+                                  .arg(i + 1)
+                                  .arg(values.size())
+                                  .arg(values[i]));
         cells << NumberPick::withDecimal(n->value, decimal);
         if (unitColumn)
             cells << n->unit;

@@ -219,6 +219,10 @@ private slots:
                                                     << ""
                                                     << "ab , cd"
                                                     << "ab\tcd";
+        QTest::newRow("what Pick took has no number: skipped")
+            << "" << channel << "10."
+            << "CH1 OL"
+            << "skipped: no number in what Pick took, \"OL\"";
         QTest::newRow("no match: skipped") << ""
                                            << R"(^\d+,(.*))"
                                            << "10."
