@@ -10,7 +10,8 @@ readings must land as numbers, not text.
 
 A two-channel thermometer sends "channel,reading" lines; Pick takes the
 reading and PerRow=3 puts three readings in a row of Calc, a line that is no
-reading taking no cell.
+reading taking no cell, and a run stopped in the middle of a row leaves the
+next run a new row.
 
 usage: test_data_capture.py PARVELO_EXE VINSTRUMENT_EXE [case...]"""
 
@@ -26,7 +27,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(__file__))
 from calc_profile import (XCU, calc_target, empty_sheet, end_calc, make_profile,  # noqa: E402
                           save_and_quit)
-from parvelo_session import (CatTarget, Parvelo, check, find_window,  # noqa: E402
+from parvelo_session import (CatTarget, Parvelo, SerialLine, check, find_window,  # noqa: E402
                              run_cases, sh, wait_for)
 
 # The file holds the text the dialog would store: "\r" is backslash and r,
@@ -185,63 +186,52 @@ def calc_case(exe, vinstrument, workdir):
     return f"{len(rows)} rows: numbers 100..{99 + len(rows)} with the unit beside each"
 
 
-THERMOMETER = ["1,+021.50 C", "2,+022.50 C", "ERR 2", "1,+021.60 C", "2,+022.60 C",
-               "1,+021.70 C", "2,-000.40 C", "1,+021.80 C"]
+# Two runs of a two-channel thermometer; the first stops in the middle of a row.
+THERMOMETER = [["1,+021.50 C", "2,+022.50 C", "ERR 2", "1,+021.60 C", "2,+022.60 C"],
+               ["1,+021.70 C", "2,-000.40 C", "1,+021.80 C", "2,+021.90 C"]]
 
 
-class Thermometer:
-    """vinstrument --kind text: the THERMOMETER lines once Parvelo has opened the port."""
-
-    def __init__(self, vinstrument, workdir):
-        lines = os.path.join(workdir, "thermometer.txt")
-        with open(lines, "w") as f:
-            f.write("\n".join(THERMOMETER) + "\n")
-        self.proc = subprocess.Popen([vinstrument, "--kind", "text", lines, "--ending", "cr",
-                                      "--wait-open", "--hold"], stdout=subprocess.PIPE, text=True)
-        self.slave_path = self.proc.stdout.readline().strip()
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-
-
-def calc_rows_case(exe, vinstrument, workdir):
+def calc_rows_case(exe, workdir):
     sh("setxkbmap", "us")
     profile = make_profile(workdir)
     sheet = empty_sheet(workdir, profile)
     script = calc_target(workdir, profile, sheet)
-    thermometer = Thermometer(vinstrument, workdir)
+    thermometer = SerialLine()
     # The settings file doubles a backslash.
     data = {"Pick": r"^\\d+,(.+)", "NumberOnly": "1", "Decimal": ".", "PerRow": "3"}
     app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir},
                         "Data": data}, thermometer)
-    readings = len(THERMOMETER) - 1
+    typed = 0
     try:
         app.software_execution()
         calc = find_window("sheet.ods", timeout=90)
-        wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= readings, 60,
-                 f"{readings} readings typed")
-        time.sleep(0.5)  # the target takes the last keys
-        app.focus()
-        app.click_stop()
-        wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
+        for run, lines in enumerate(THERMOMETER):
+            if run:
+                app.focus()
+                app.click_read_start()
+                wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
+            for line in lines:
+                thermometer.send(line.encode() + b"\r\n")
+            typed += sum(not line.startswith("ERR") for line in lines)
+            wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= typed, 60,
+                     f"{typed} readings typed")
+            time.sleep(0.5)  # the target takes the last keys
+            app.focus()
+            app.click_stop()
+            wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
         skipped = [r[4] for r in app.journal() if r[3] == "skipped"]
         save_and_quit(calc, workdir)
     finally:
         app.close()
-        thermometer.stop()
         end_calc(workdir)
     cells = cell_types(sheet, 4)
     rows = [[value for vtype, value in row if vtype] for row in cells]
-    want = [["21.5", "22.5", "21.6"], ["22.6", "21.7", "-0.4"], ["21.8"]]
+    want = [["21.5", "22.5", "21.6"], ["22.6"], ["21.7", "-0.4", "21.8"], ["21.9"]]
     check(rows == want, f"cells {cells}, want {want}")
     check(all(vtype == "float" for row in cells for vtype, _ in row if vtype),
           f"readings are numbers: {cells}")
-    check(len(skipped) == 1, f"skipped in the journal: {skipped}")
-    return f"{readings} readings in rows {rows}; \"ERR 2\" skipped"
+    check(skipped == [b"does not match Pick"], f"skipped in the journal: {skipped}")
+    return f"{typed} readings in rows {rows}, Stop after the fourth; \"ERR 2\" skipped"
 
 
 def main():
@@ -249,7 +239,7 @@ def main():
     workdir = tempfile.mkdtemp(prefix="parvelo-data-")
     cases = [("xterm", lambda: xterm_case(exe, vinstrument, os.path.join(workdir, "x"))),
              ("calc", lambda: calc_case(exe, vinstrument, os.path.join(workdir, "c"))),
-             ("calc_rows", lambda: calc_rows_case(exe, vinstrument, os.path.join(workdir, "r")))]
+             ("calc_rows", lambda: calc_rows_case(exe, os.path.join(workdir, "r")))]
     for sub in ("x", "c", "r"):
         os.makedirs(os.path.join(workdir, sub))
     return run_cases(cases, sys.argv[3:])
