@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Takes the manual's screenshots: Parvelo's main window, its menus and every
-dialog, opened by their access keys as a user would, and the window during
-a run with a few readings. Runs inside tests/e2e/xsession.sh (Xvfb and
+dialog, opened by their access keys as a user would, the window during
+a run with a few readings, and the Data dialog's preview of a two-channel
+thermometer's lines. Runs inside tests/e2e/xsession.sh (Xvfb and
 openbox), with a throw-away settings folder, a pseudo-terminal as the
 instrument and an xterm as the target.
 
@@ -80,6 +81,40 @@ class Shooter:
         time.sleep(0.3)
 
 
+def data_preview(s, app, serial, target):
+    """A thermometer's lines in a second run, then the Data dialog set up by
+    keys: the channel preset, three readings a row, a line tried."""
+    app.click_read_start()
+    wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "the second run to start")
+    lines = [b"CH1 +021.50 C", b"CH2 +022.50 C", b"ERR 2", b"CH1 +021.60 C", b"CH2 +022.60 C"]
+    for line in lines:
+        serial.send(line + b"\r\n")
+    target.wait_data(lines[-1], 10)
+    app.focus()
+    app.click_stop()
+    wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "the second run to stop")
+    app.focus()
+    key("alt+d")
+    wid = wait_for(app._dialog, 10, "the Data dialog")
+    time.sleep(0.5)
+    # The preset list has the focus: open it, the last but one entry.
+    for k in ("alt+Down", "End", "Up", "Return"):
+        key(k)
+        time.sleep(0.3)
+    for _ in range(9):  # to Readings per row
+        key("Tab")
+    key("ctrl+a")
+    sh("xdotool", "type", "3")
+    for _ in range(3):  # to Try a line
+        key("Tab")
+    sh("xdotool", "type", "--delay", "10", "CH2 -000.40 C")
+    s.shoot("data-preview", only=wid)
+    key("Escape")
+    if app._dialog():
+        sh("wmctrl", "-i", "-c", hex(int(wid)), check=False)
+    wait_for(lambda: app._dialog() is None, 10, "the Data dialog to close")
+
+
 def main():
     exe, outdir = sys.argv[1], os.path.abspath(sys.argv[2])
     os.makedirs(outdir, exist_ok=True)
@@ -126,6 +161,7 @@ def main():
         s.shoot("main-reading", only=app.window)
         app.click_stop()
         wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "the run to stop")
+        data_preview(s, app, serial, target)
     finally:
         app.close()
         target.stop()

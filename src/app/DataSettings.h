@@ -12,6 +12,9 @@ struct DataSettings {
     QString NumberOnly = QStringLiteral("0");   // 1: the first number only
     QString Decimal = QStringLiteral("locale"); // ".", "," or "locale"
     QString UnitColumn = QStringLiteral("0");   // 1: TAB and the unit after it
+    QString Pick;                               // regular expression; empty: the whole line
+    QString After = QStringLiteral("Return");   // Return, Tab, Down, Right or None
+    QString PerRow = QStringLiteral("1");       // N >= 2: TAB between, Return after every N-th
     QString LineEnd = QStringLiteral("CR");     // CR, LF or Any
     QString Encoding = QStringLiteral("UTF-8"); // UTF-8, Latin-1, CP437, Shift-JIS
 };

@@ -49,6 +49,9 @@ StartupSettings SettingsSchema::load() const {
     d.NumberOnly = m_store.get(Data, "NumberOnly", defaults.NumberOnly);
     d.Decimal = m_store.get(Data, "Decimal", defaults.Decimal);
     d.UnitColumn = m_store.get(Data, "UnitColumn", defaults.UnitColumn);
+    d.Pick = m_store.get(Data, "Pick", defaults.Pick);
+    d.After = m_store.get(Data, "After", defaults.After);
+    d.PerRow = m_store.get(Data, "PerRow", defaults.PerRow);
     d.LineEnd = m_store.get(Data, "LineEnd", defaults.LineEnd);
     d.Encoding = m_store.get(Data, "Encoding", defaults.Encoding);
     return s;
@@ -61,6 +64,9 @@ Failure SettingsSchema::saveData(const DataSettings& v) {
                         {"NumberOnly", v.NumberOnly},
                         {"Decimal", v.Decimal},
                         {"UnitColumn", v.UnitColumn},
+                        {"Pick", v.Pick},
+                        {"After", v.After},
+                        {"PerRow", v.PerRow},
                         {"LineEnd", v.LineEnd},
                         {"Encoding", v.Encoding}});
 }

@@ -45,7 +45,8 @@ struct StartupSettings {
 //   [Properties] Settings, CommPort, Handshaking (written by the dialog's OK)
 //   [Ports]      ComN = device path (written by the user only)
 //   [Data]       Request, RequestEvery, Keep, NumberOnly, Decimal, UnitColumn,
-//                LineEnd, Encoding (written by the Data dialog's OK)
+//                Pick, After, PerRow, LineEnd, Encoding (written by the Data
+//                dialog's OK)
 class SettingsSchema {
 public:
     explicit SettingsSchema(SettingsStore& store) : m_store(store) {}

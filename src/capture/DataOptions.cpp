@@ -1,6 +1,7 @@
 #include "DataOptions.h"
 
 #include "NumberPick.h"
+#include "platform/KeyActions.h"
 
 #include <QLocale>
 
@@ -14,6 +15,21 @@ AppError invalid(const char* key, const QString& value, const QString& why) {
 int hexDigit(QChar c) {
     const int v = QStringLiteral("0123456789abcdef").indexOf(c.toLower());
     return c.unicode() < 128 ? v : -1;
+}
+
+std::optional<QString> regexError(const QRegularExpression& re) {
+    if (re.isValid())
+        return std::nullopt;
+    return QStringLiteral("is no regular expression (%1 at character %2)")
+        .arg(re.errorString())
+        .arg(re.patternErrorOffset() + 1);
+}
+
+const QStringList& afterKeys() {
+    static const QStringList keys = {QStringLiteral("Return"), QStringLiteral("Tab"),
+                                     QStringLiteral("Down"), QStringLiteral("Right"),
+                                     QStringLiteral("None")};
+    return keys;
 }
 
 std::optional<bool> flag(const QString& text) {
@@ -84,11 +100,23 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
     o.requestEveryMs = int(every * 1000 + 0.5);
 
     o.keep.setPattern(s.Keep);
-    if (!o.keep.isValid())
-        return fail("Keep", s.Keep,
-                    QStringLiteral("is no regular expression (%1 at character %2)")
-                        .arg(o.keep.errorString())
-                        .arg(o.keep.patternErrorOffset() + 1));
+    if (const auto bad = regexError(o.keep))
+        return fail("Keep", s.Keep, *bad);
+    o.pick.setPattern(s.Pick);
+    if (const auto bad = regexError(o.pick))
+        return fail("Pick", s.Pick, *bad);
+
+    if (!afterKeys().contains(s.After))
+        return fail("After", s.After,
+                    QStringLiteral("is none of Return, Tab, Down, Right and None"));
+    o.after = AfterKey(afterKeys().indexOf(s.After));
+    const int perRow = s.PerRow.trimmed().toInt(&ok);
+    if (!ok || perRow < 1 || perRow > MaxPerRow)
+        return fail("PerRow", s.PerRow,
+                    QStringLiteral("is no whole number from 1 to %1 (1: each reading as After "
+                                   "says)")
+                        .arg(MaxPerRow));
+    o.perRow = perRow;
 
     const auto numberOnly = flag(s.NumberOnly);
     const auto unitColumn = flag(s.UnitColumn);
@@ -123,20 +151,68 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
     return o;
 }
 
-std::optional<QString> DataOptions::shape(const QString& line, QString* why) const {
-    if (!keep.pattern().isEmpty() && !keep.match(line).hasMatch()) {
+std::optional<QString> DataOptions::shape(const QString& received, QString* why) const {
+    const auto skip = [why](const QString& because) {
         if (why)
-            *why = QStringLiteral("not kept by the filter");
+            *why = because;
         return std::nullopt;
+    };
+    // The arrow marks mean keys: never let a received byte press one.
+    QString line = received;
+    line.remove(QChar(KeyActions::DownMark)).remove(QChar(KeyActions::RightMark));
+    if (!keep.pattern().isEmpty() && !keep.match(line).hasMatch())
+        return skip(QStringLiteral("not kept by the filter"));
+
+    QStringList values;
+    if (pick.pattern().isEmpty()) {
+        values << line;
+    } else {
+        const QRegularExpressionMatch m = pick.match(line);
+        if (!m.hasMatch())
+            return skip(QStringLiteral("does not match Pick"));
+        if (pick.captureCount() == 0)
+            values << m.captured(0);
+        for (int g = 1; g <= pick.captureCount(); ++g)
+            values << m.captured(g);
     }
     if (!numberOnly)
-        return line;
-    const std::optional<NumberPick::Number> n = NumberPick::first(line);
-    if (!n) {
-        if (why)
-            *why = QStringLiteral("no number in the line");
-        return std::nullopt;
+        return values.join(QLatin1Char('\t'));
+
+    QStringList cells;
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const std::optional<NumberPick::Number> n = NumberPick::first(values[i]);
+        if (!n)
+            return skip(pick.pattern().isEmpty() ? QStringLiteral("no number in the line")
+                        : values.size() == 1
+                            ? QStringLiteral("no number in what Pick took, \"%1\"").arg(values[i])
+                            : QStringLiteral("no number in value %1 of %2, \"%3\"")
+                                  .arg(i + 1)
+                                  .arg(values.size())
+                                  .arg(values[i]));
+        cells << NumberPick::withDecimal(n->value, decimal);
+        if (unitColumn)
+            cells << n->unit;
     }
-    const QString value = NumberPick::withDecimal(n->value, decimal);
-    return unitColumn ? value + QLatin1Char('\t') + n->unit : value;
+    return cells.join(QLatin1Char('\t'));
+}
+
+QString DataOptions::keyAfter(int* column) const {
+    if (perRow >= 2) {
+        *column = (*column + 1) % perRow;
+        return *column == 0 ? QStringLiteral("\r\n") : QStringLiteral("\t");
+    }
+    *column = 0;
+    switch (after) {
+    case AfterKey::Return:
+        return QStringLiteral("\r\n");
+    case AfterKey::Tab:
+        return QStringLiteral("\t");
+    case AfterKey::Down:
+        return QString(QChar(KeyActions::DownMark));
+    case AfterKey::Right:
+        return QString(QChar(KeyActions::RightMark));
+    case AfterKey::None:
+        break;
+    }
+    return {};
 }

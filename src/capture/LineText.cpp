@@ -116,7 +116,7 @@ bool canDecode(Encoding encoding) {
 
 std::optional<QString> compose(const QString& data, const QString& insertDate,
                                std::int16_t insertTime, const QString& dateText,
-                               const QString& timeText, AppError* error) {
+                               const QString& timeText, AppError* error, const QString& end) {
     const auto dateBefore = NumberText::equals(insertDate, 1, error);
     if (!dateBefore)
         return std::nullopt;
@@ -131,6 +131,6 @@ std::optional<QString> compose(const QString& data, const QString& insertDate,
         line += tab + dateText;
     if (insertTime == 2)
         line += tab + timeText;
-    return line + QStringLiteral("\r\n");
+    return line + end;
 }
 } // namespace LineText

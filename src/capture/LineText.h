@@ -23,9 +23,11 @@ int utf8Length(const QByteArray& bytes, qsizetype i, char32_t* cp);
 bool canDecode(Encoding encoding);
 
 // The line to type and log: [date TAB][time TAB] data [TAB date][TAB time]
-// CR LF, by the two insertion modes. insertDate is the stored text of the
-// date mode, compared as a number; text that is not one gives an error.
+// end, by the two insertion modes; end is CR LF unless the Data settings
+// say another key. insertDate is the stored text of the date mode, compared
+// as a number; text that is not one gives an error.
 std::optional<QString> compose(const QString& data, const QString& insertDate,
                                std::int16_t insertTime, const QString& dateText,
-                               const QString& timeText, AppError* error);
+                               const QString& timeText, AppError* error,
+                               const QString& end = QStringLiteral("\r\n"));
 } // namespace LineText

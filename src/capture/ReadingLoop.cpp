@@ -95,6 +95,7 @@ void ReadingLoop::start() {
     m_longLineReported = false;
     m_garbleReported = false;
     m_requestBlockedReported = false;
+    m_recentOfThisRun = false;
     m_data = m_nextData;
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
@@ -173,6 +174,9 @@ void ReadingLoop::stop() {
 }
 
 void ReadingLoop::endRun(RunState state) {
+    if (m_column != 0)
+        m_rowLeftOpen = true;
+    m_column = 0;
     m_delivery.stop();
     m_launchWatch.stop();
     m_requestTimer.stop();
@@ -257,6 +261,11 @@ void ReadingLoop::takeLine() {
     r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();
     const QString received = LineText::decode(r.raw, m_data.encoding);
+    if (!std::exchange(m_recentOfThisRun, true))
+        m_recent.clear();
+    m_recent << received;
+    if (m_recent.size() > RecentLines)
+        m_recent.removeFirst();
     if (const auto garbled =
             GarbleCheck::garbled(r.raw, received, m_data.encoding, m_port.takeDamaged())) {
         refuseGarbled(r, received, *garbled);
@@ -269,15 +278,18 @@ void ReadingLoop::takeLine() {
         return;
     }
     AppError error;
+    int column = m_column;
+    const QString end = m_data.keyAfter(&column);
     const auto line = LineText::compose(*data, m_app.InsertDate, m_app.InsertTime,
                                         ConnectTime::dateText(r.receivedAt),
-                                        ConnectTime::timeText(r.receivedAt), &error);
+                                        ConnectTime::timeText(r.receivedAt), &error, end);
     if (!line) {
         r.text = *data;
         errorPath(error, false, &r);
         return;
     }
-    r.text = *line;
+    m_column = column;
+    r.text = std::exchange(m_rowLeftOpen, false) ? QStringLiteral("\r\n") + *line : *line;
     if (!m_held.push(r)) {
         if (!m_holdFullReported) {
             m_holdFullReported = true;

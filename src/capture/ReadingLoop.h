@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -76,6 +77,11 @@ public:
     int heldCount() const { return m_held.markedCount(); }
     QString heldReason() const { return m_heldReason; }
     const QByteArray& pendingLine() const { return m_assembler.pending(); }
+    // The last lines received (decoded, oldest first): of this run once it
+    // has received one, else of the run before. What the Data dialog tries
+    // its settings on.
+    QStringList recentLines() const { return m_recent; }
+    static constexpr int RecentLines = 10;
 
     // How long the target may take to take the focus before its readings
     // count as held.
@@ -158,6 +164,12 @@ private:
     QTimer m_requestTimer;
     DataOptions m_data;     // of this run
     DataOptions m_nextData; // from the next start
+    // Where in a row the next reading goes (PerRow); a row that a run left
+    // unfinished is ended with Return before the next reading.
+    int m_column = 0;
+    bool m_rowLeftOpen = false;
+    QStringList m_recent;
+    bool m_recentOfThisRun = false;
     bool m_requestBlockedReported = false;
     QElapsedTimer m_started; // the run
     QElapsedTimer m_waiting; // since the target first could not take keys

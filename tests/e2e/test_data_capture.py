@@ -8,6 +8,11 @@ only the stable readings may arrive, in order; the unstable ones are in the
 journal as skipped. Into LibreOffice Calc under a German locale, the same
 readings must land as numbers, not text.
 
+A two-channel thermometer sends "channel,reading" lines; Pick takes the
+reading and PerRow=3 puts three readings in a row of Calc, a line that is no
+reading taking no cell, and a run stopped in the middle of a row leaves the
+next run a new row.
+
 usage: test_data_capture.py PARVELO_EXE VINSTRUMENT_EXE [case...]"""
 
 import os
@@ -22,7 +27,7 @@ import zipfile
 sys.path.insert(0, os.path.dirname(__file__))
 from calc_profile import (XCU, calc_target, empty_sheet, end_calc, make_profile,  # noqa: E402
                           save_and_quit)
-from parvelo_session import (CatTarget, Parvelo, check, find_window,  # noqa: E402
+from parvelo_session import (CatTarget, Parvelo, SerialLine, check, find_window,  # noqa: E402
                              run_cases, sh, wait_for)
 
 # The file holds the text the dialog would store: "\r" is backslash and r,
@@ -136,15 +141,15 @@ def german_profile(workdir):
     return profile
 
 
-def cell_types(ods):
-    """(value type, value) of each non-empty cell of the first two columns, row by row."""
+def cell_types(ods, columns=2):
+    """(value type, value) of each non-empty cell of the first columns, row by row."""
     with zipfile.ZipFile(ods) as z:
         content = z.read("content.xml").decode()
     rows = []
     for row in re.findall(r"<table:table-row[^>]*>(.*?)</table:table-row>", content, re.S):
         cells = re.findall(r"<table:table-cell([^>]*?)(?:/>|>(.*?)</table:table-cell>)", row, re.S)
         typed = []
-        for attrs, body in cells[:2]:
+        for attrs, body in cells[:columns]:
             vtype = re.search(r'office:value-type="([^"]+)"', attrs)
             value = re.search(r'office:value="([^"]+)"', attrs)
             shown = re.sub(r"<[^>]+>", "", body or "")
@@ -181,12 +186,61 @@ def calc_case(exe, vinstrument, workdir):
     return f"{len(rows)} rows: numbers 100..{99 + len(rows)} with the unit beside each"
 
 
+# Two runs of a two-channel thermometer; the first stops in the middle of a row.
+THERMOMETER = [["1,+021.50 C", "2,+022.50 C", "ERR 2", "1,+021.60 C", "2,+022.60 C"],
+               ["1,+021.70 C", "2,-000.40 C", "1,+021.80 C", "2,+021.90 C"]]
+
+
+def calc_rows_case(exe, workdir):
+    sh("setxkbmap", "us")
+    profile = make_profile(workdir)
+    sheet = empty_sheet(workdir, profile)
+    script = calc_target(workdir, profile, sheet)
+    thermometer = SerialLine()
+    # The settings file doubles a backslash.
+    data = {"Pick": r"^\\d+,(.+)", "NumberOnly": "1", "Decimal": ".", "PerRow": "3"}
+    app = Parvelo(exe, {"Settings": {"ExeFileName": script, "OpenPathName": workdir},
+                        "Data": data}, thermometer)
+    typed = 0
+    try:
+        app.software_execution()
+        calc = find_window("sheet.ods", timeout=90)
+        for run, lines in enumerate(THERMOMETER):
+            if run:
+                app.focus()
+                app.click_read_start()
+                wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
+            for line in lines:
+                thermometer.send(line.encode() + b"\r\n")
+            typed += sum(not line.startswith("ERR") for line in lines)
+            wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= typed, 60,
+                     f"{typed} readings typed")
+            time.sleep(0.5)  # the target takes the last keys
+            app.focus()
+            app.click_stop()
+            wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
+        skipped = [r[4] for r in app.journal() if r[3] == "skipped"]
+        save_and_quit(calc, workdir)
+    finally:
+        app.close()
+        end_calc(workdir)
+    cells = cell_types(sheet, 4)
+    rows = [[value for vtype, value in row if vtype] for row in cells]
+    want = [["21.5", "22.5", "21.6"], ["22.6"], ["21.7", "-0.4", "21.8"], ["21.9"]]
+    check(rows == want, f"cells {cells}, want {want}")
+    check(all(vtype == "float" for row in cells for vtype, _ in row if vtype),
+          f"readings are numbers: {cells}")
+    check(skipped == [b"does not match Pick"], f"skipped in the journal: {skipped}")
+    return f"{typed} readings in rows {rows}, Stop after the fourth; \"ERR 2\" skipped"
+
+
 def main():
     exe, vinstrument = sys.argv[1], sys.argv[2]
     workdir = tempfile.mkdtemp(prefix="parvelo-data-")
     cases = [("xterm", lambda: xterm_case(exe, vinstrument, os.path.join(workdir, "x"))),
-             ("calc", lambda: calc_case(exe, vinstrument, os.path.join(workdir, "c")))]
-    for sub in ("x", "c"):
+             ("calc", lambda: calc_case(exe, vinstrument, os.path.join(workdir, "c"))),
+             ("calc_rows", lambda: calc_rows_case(exe, os.path.join(workdir, "r")))]
+    for sub in ("x", "c", "r"):
         os.makedirs(os.path.join(workdir, sub))
     return run_cases(cases, sys.argv[3:])
 

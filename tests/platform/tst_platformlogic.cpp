@@ -85,6 +85,9 @@ private slots:
                                      << "x";
         QTest::newRow("repeated kept") << "11"
                                        << "11";
+        QTest::newRow("arrow marks") << QString("1\x1e"
+                                                "2\x1f")
+                                     << QString::fromUtf8("1↓2→");
     }
     void lineEndsAndTabs() {
         QFETCH(QString, text);
@@ -93,6 +96,8 @@ private slots:
         for (const KeyAction& a : KeyActions::fromText(text))
             got += a.kind == KeyAction::Tab      ? QStringLiteral("T")
                    : a.kind == KeyAction::Return ? QStringLiteral("R")
+                   : a.kind == KeyAction::Down   ? QString::fromUtf8("↓")
+                   : a.kind == KeyAction::Right  ? QString::fromUtf8("→")
                                                  : QString::fromUcs4(&a.character, 1);
         QCOMPARE(got, expected);
     }

@@ -19,18 +19,25 @@
 
 namespace {
 // Lines as the reading loop hands them over, and what a raw tty gets for
-// them: the Return key sends CR.
+// them: the Return key sends CR, the arrow keys (the marks 0x1E and 0x1F)
+// their escape sequences.
 const QStringList kLines = {
     QStringLiteral("+%^~(){}[]\t11\t1.511\t100\r\n"),
     QStringLiteral("°µ±é\t日本語\t+12.5 g\r\n"),
     QStringLiteral("AbC xyz <>|@#$&*_=-'\"`;:,./?\\!\r\n"),
     QStringLiteral("1111\t0.0011\taaAA\r\n"),
+    QStringLiteral("2\x1e"
+                   "3\x1f"
+                   "4\r\n"),
 };
 
 QByteArray expectedBytes(const QStringList& lines) {
     QByteArray out;
     for (QString l : lines)
-        out += l.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).toUtf8();
+        out += l.replace(QStringLiteral("\r\n"), QStringLiteral("\r"))
+                   .replace(QChar(0x1e), QStringLiteral("\x1b[B"))
+                   .replace(QChar(0x1f), QStringLiteral("\x1b[C"))
+                   .toUtf8();
     return out;
 }
 } // namespace

@@ -1,5 +1,6 @@
 // What the Data settings do to each line: line ends, encodings, the request
-// escapes, the Keep filter and the number that is typed.
+// escapes, the Keep filter, the values Pick takes, the numbers that are
+// typed and the key after each reading.
 #include "capture/DataOptions.h"
 #include "capture/LineAssembler.h"
 #include "capture/LineText.h"
@@ -188,6 +189,105 @@ private slots:
                         &why));
     }
 
+    // Pick's groups are the values, each made a number on its own; a line
+    // Pick does not fit is skipped with the reason the journal gets.
+    void pick_data() {
+        QTest::addColumn<QString>("keep");
+        QTest::addColumn<QString>("pick");
+        QTest::addColumn<QString>("numberUnitDecimal"); // "" for as received, else "1", unit, sep
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("typed"); // or "skipped: why"
+        const QString channel = R"(^\s*[A-Za-z]*\d+\s*[,;:=\s]\s*(.+))";
+        QTest::newRow("group: channel, then the reading") << "" << channel << "10."
+                                                          << "CH2 -021.43 C"
+                                                          << "-21.43";
+        QTest::newRow("group: address with a sign right after the comma") << "" << channel << "10."
+                                                                          << "01,+1.5E-3"
+                                                                          << "1.5E-3";
+        QTest::newRow("no group: the whole match, as received") << ""
+                                                                << R"([-+]?\d+\.\d+)"
+                                                                << ""
+                                                                << "T=+21.43C"
+                                                                << "+21.43";
+        QTest::newRow("several values, each with unit and decimal comma") << ""
+                                                                          << "^(.*);(.*)$"
+                                                                          << "11,"
+                                                                          << "+21.5 C;-3.25 kPa"
+                                                                          << "21,5\tC\t-3,25\tkPa";
+        QTest::newRow("several values as received") << ""
+                                                    << R"((\w+)\s*,\s*(\w+))"
+                                                    << ""
+                                                    << "ab , cd"
+                                                    << "ab\tcd";
+        QTest::newRow("what Pick took has no number: skipped")
+            << "" << channel << "10."
+            << "CH1 OL"
+            << "skipped: no number in what Pick took, \"OL\"";
+        QTest::newRow("no match: skipped") << ""
+                                           << R"(^\d+,(.*))"
+                                           << "10."
+                                           << "OVER"
+                                           << "skipped: does not match Pick";
+        QTest::newRow("a value without a number: skipped")
+            << ""
+            << "^(.*),(.*)$"
+            << "10."
+            << "21.5,OL"
+            << "skipped: no number in value 2 of 2, \"OL\"";
+        QTest::newRow("Keep decides first") << "^T"
+                                            << "(.*)"
+                                            << ""
+                                            << "X 1"
+                                            << "skipped: not kept by the filter";
+        QTest::newRow("received arrow marks press nothing") << ""
+                                                            << ""
+                                                            << ""
+                                                            << "1\x1e"
+                                                               "2\x1f"
+                                                               "3"
+                                                            << "123";
+    }
+    void pick() {
+        QFETCH(QString, keep);
+        QFETCH(QString, pick);
+        QFETCH(QString, numberUnitDecimal);
+        QFETCH(QString, line);
+        QFETCH(QString, typed);
+        DataSettings s;
+        s.Keep = keep;
+        s.Pick = pick;
+        if (!numberUnitDecimal.isEmpty()) {
+            s.NumberOnly = "1";
+            s.UnitColumn = numberUnitDecimal.mid(1, 1);
+            s.Decimal = numberUnitDecimal.mid(2, 1);
+        }
+        QString why;
+        const std::optional<QString> got = options(s).shape(line, &why);
+        QCOMPARE(got.value_or("skipped: " + why), typed);
+    }
+
+    // The key after each reading: After alone, or PerRow's TABs and the
+    // Return that ends a row.
+    void keysAfterReadings() {
+        const auto keys = [](const char* after, const char* perRow, int readings) {
+            DataSettings s;
+            s.After = after;
+            s.PerRow = perRow;
+            const DataOptions o = options(s);
+            QStringList out;
+            int column = 0;
+            for (int i = 0; i < readings; ++i)
+                out << o.keyAfter(&column);
+            return out.join('|');
+        };
+        QCOMPARE(keys("Return", "1", 2), QString("\r\n|\r\n"));
+        QCOMPARE(keys("Tab", "1", 2), QString("\t|\t"));
+        QCOMPARE(keys("Down", "1", 1), QString("\x1e"));
+        QCOMPARE(keys("Right", "1", 1), QString("\x1f"));
+        QCOMPARE(keys("None", "1", 2), QString("|"));
+        QCOMPARE(keys("Down", "3", 7), QString("\t|\t|\r\n|\t|\t|\r\n|\t"));
+    }
+
     void invalidSettingsSayWhichAndWhat() {
         const auto error = [](void (*set)(DataSettings&)) {
             DataSettings s;
@@ -202,6 +302,12 @@ private slots:
         QVERIFY(error([](DataSettings& s) { s.Encoding = "EBCDIC"; }).contains("Open Data"));
         QVERIFY(error([](DataSettings& s) { s.Request = "\\z"; }).contains("Request"));
         QVERIFY(error([](DataSettings& s) { s.RequestEvery = "0,5"; }).isEmpty());
+        QVERIFY(error([](DataSettings& s) { s.Pick = "(\\d+"; })
+                    .contains("Pick \"(\\d+\" is no "
+                              "regular expression"));
+        QVERIFY(error([](DataSettings& s) { s.After = "Enter"; }).contains("After"));
+        QVERIFY(error([](DataSettings& s) { s.PerRow = "0"; }).contains("PerRow"));
+        QVERIFY(error([](DataSettings& s) { s.PerRow = "2.5"; }).contains("1 to 256"));
     }
 };
 

@@ -27,6 +27,7 @@ private slots:
     void aReadingThatCannotBeTypedIsFoundInABatch();
     void aLineWithoutItsEndIsDroppedAndToldOnce();
     void stopWithPartialLineTypesNothing();
+    void readingsFillRowsAndStopEndsTheRow();
     void suspendedRunWaitsThenCatchesUp();
     void portThatCannotOpenGoesToTheErrorPath();
     void activationFailureTypesAndLogsNothing();
@@ -253,6 +254,35 @@ void TestReadingLoop::stopWithPartialLineTypesNothing() {
     m_loop->start();
     QVERIFY(m_pty->write("new\r"));
     QTRY_COMPARE(m_platform->typed, QStringList({"new\r\n"}));
+}
+
+// Two channels, the reading after the channel, three to a row with the time
+// after each; a line Pick does not fit takes no cell. Stop in the middle of
+// a row ends it, so the next run starts a new row.
+void TestReadingLoop::readingsFillRowsAndStopEndsTheRow() {
+    DataSettings s;
+    s.Pick = R"(^\d+,(.*))";
+    s.NumberOnly = "1";
+    s.Decimal = ".";
+    s.PerRow = "3";
+    AppError error;
+    m_loop->setDataOptions(*DataOptions::from(s, &error));
+    m_state.InsertTime = 2;
+    m_loop->start();
+    QVERIFY(m_pty->write("1,+21.50\r\n2,+22.50\r\nERR\r\n1,+21.60\r\n2,-0.40\r\n"));
+    QTRY_COMPARE(m_platform->text().count("08:09:10"), 4);
+    m_state.StopFlag = true;
+    m_loop->stop();
+    QVERIFY(m_log.contains("[skipped] ERR\r\n"));
+    m_state.StopFlag = false;
+    m_loop->start();
+    // Until this run has a line, the last run's are what the dialog shows.
+    QCOMPARE(m_loop->recentLines().size(), 5);
+    QVERIFY(m_pty->write("1,21.70\r\n"));
+    QTRY_COMPARE(m_platform->text().count("08:09:10"), 5);
+    QCOMPARE(m_platform->text(), QString("21.50\t08:09:10\t22.50\t08:09:10\t21.60\t08:09:10\r\n"
+                                         "-0.40\t08:09:10\t\r\n21.70\t08:09:10\t"));
+    QCOMPARE(m_loop->recentLines(), QStringList({"1,21.70"}));
 }
 
 void TestReadingLoop::suspendedRunWaitsThenCatchesUp() {

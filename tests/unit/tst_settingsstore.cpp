@@ -90,6 +90,16 @@ void TestSettingsStore::schemaRoundTripReportsDamagedNumbers() {
     QCOMPARE(s.serialSettings, QString("4800,o,7,2"));
     QCOMPARE(*s.commPort.value, std::int16_t(12));
     QCOMPARE(*s.handshaking.value, 3);
+    // Every [Data] key is written and read back.
+    DataSettings d;
+    d.Pick = R"(^\d+,(.*))";
+    d.After = "Down";
+    d.PerRow = "3";
+    d.Keep = "^S S ";
+    QVERIFY(!schema.saveData(d));
+    const DataSettings back = schema.load().data;
+    QCOMPARE(back.Pick + back.After + back.PerRow + back.Keep + back.LineEnd,
+             d.Pick + d.After + d.PerRow + d.Keep + d.LineEnd);
 
     QVERIFY(!store.set("Settings", "InsertTime", "later"));
     QVERIFY(!store.set("Properties", "CommPort", "70000"));

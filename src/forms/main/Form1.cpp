@@ -470,7 +470,7 @@ void Form1::mnuData_Click() {
                 return std::nullopt;
             return error;
         },
-        this);
+        m_loop->recentLines(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     m_data = dialog.settings();

@@ -21,6 +21,13 @@ void stroke(std::vector<INPUT>& out, WORD vk) {
     out.push_back(key(vk, scan, KEYEVENTF_KEYUP));
 }
 
+// The arrow keys of the navigation block, not the keypad's.
+void arrowStroke(std::vector<INPUT>& out, WORD vk) {
+    const WORD scan = WORD(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    out.push_back(key(vk, scan, KEYEVENTF_EXTENDEDKEY));
+    out.push_back(key(vk, scan, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP));
+}
+
 void unicodeStroke(std::vector<INPUT>& out, wchar_t unit) {
     out.push_back(key(0, WORD(unit), KEYEVENTF_UNICODE));
     out.push_back(key(0, WORD(unit), KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
@@ -54,6 +61,8 @@ std::vector<INPUT> WinKeyTyper::plan(const std::wstring& text, size_t begin, int
             stroke(out, VK_RETURN);
             if (i + 1 < text.size() && text[i + 1] == L'\n')
                 ++i;
+        } else if (c == L'\x1E' || c == L'\x1F') { // the marks of KeyActions
+            arrowStroke(out, c == L'\x1E' ? VK_DOWN : VK_RIGHT);
         } else if (pair) {
             unicodeStroke(out, c);
             unicodeStroke(out, text[i + 1]);

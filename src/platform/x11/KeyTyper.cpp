@@ -81,6 +81,10 @@ std::optional<KeyPosition> KeyTyper::locateMapped(const KeyAction& action) const
         return keymap_.tabKey();
     case KeyAction::Return:
         return keymap_.returnKey();
+    case KeyAction::Down:
+        return keymap_.downKey();
+    case KeyAction::Right:
+        return keymap_.rightKey();
     case KeyAction::Character:
         break;
     }

@@ -86,6 +86,8 @@ void XkbKeymap::buildIndex() {
     index_.clear();
     tab_.reset();
     return_.reset();
+    down_.reset();
+    right_.reset();
     XkbDescPtr xkb = desc_;
     for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
         const int g = effectiveGroup(xkb, kc, group_);
@@ -123,6 +125,10 @@ void XkbKeymap::buildIndex() {
                 tab_ = pos;
             if (ks == XK_Return && pos.modifiers == 0 && !return_)
                 return_ = pos;
+            if (ks == XK_Down && pos.modifiers == 0 && !down_)
+                down_ = pos;
+            if (ks == XK_Right && pos.modifiers == 0 && !right_)
+                right_ = pos;
             if (isKeypad(ks))
                 continue;
             const char32_t c = Keysyms::characterOf(ks);

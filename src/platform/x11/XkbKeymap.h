@@ -32,6 +32,8 @@ public:
     void ignoreKeys(const std::vector<std::uint8_t>& keycodes);
     std::optional<KeyPosition> tabKey() const { return tab_; }
     std::optional<KeyPosition> returnKey() const { return return_; }
+    std::optional<KeyPosition> downKey() const { return down_; }
+    std::optional<KeyPosition> rightKey() const { return right_; }
 
     std::uint8_t shiftKeycode() const { return shiftKeycode_; }
     std::uint8_t level3Keycode() const { return level3Keycode_; }
@@ -54,4 +56,6 @@ private:
     std::vector<bool> ignored_ = std::vector<bool>(256, false);
     std::optional<KeyPosition> tab_;
     std::optional<KeyPosition> return_;
+    std::optional<KeyPosition> down_;
+    std::optional<KeyPosition> right_;
 };
