@@ -166,6 +166,7 @@ void ReadingLoop::stop() {
     // whole line that has arrived, to be typed at the next start.
     m_port.readWaiting();
     pump(PumpAll);
+    endDeviceWait(QStringLiteral("Stop"));
     endRun(RunState::Stopped);
     if (!m_held.isEmpty())
         hold(QStringLiteral("the run was stopped; Read Start types them first"));
@@ -187,7 +188,21 @@ void ReadingLoop::endRun(RunState state) {
     m_platform.endTyping();
 }
 
+void ReadingLoop::endDeviceWait(const QString& by) {
+    if (m_state != RunState::WaitingForDevice)
+        return;
+    // The record of the gap ends even when the device never came back.
+    const QDateTime now = m_clock();
+    m_journal.portEvent(now, m_portLabel, "device not back",
+                        QStringLiteral("%1 after %2 s away (from %3)")
+                            .arg(by)
+                            .arg(m_away.elapsed() / 1000.0, 0, 'f', 1)
+                            .arg(m_wentAway.toString(Qt::ISODateWithMs)));
+    noteJournalFailure();
+}
+
 void ReadingLoop::abandon() {
+    endDeviceWait(QStringLiteral("Parvelo was closed"));
     endRun(RunState::Stopped);
     for (Reading& r : m_held.all())
         m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::NotTyped,

@@ -130,6 +130,8 @@ private:
     void endRun(RunState state);
     void errorPath(const AppError& error, bool targetGone = false, Reading* failed = nullptr);
     // The device went away: wait for it instead of ending the run.
+    // Journals the end of a wait for the device that did not come back.
+    void endDeviceWait(const QString& by);
     void waitForDevice(const AppError& why);
     void reopenDevice();
     // Readings are held because the target cannot take keys (whether or not

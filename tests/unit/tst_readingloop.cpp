@@ -412,6 +412,11 @@ void TestReadingLoop::hangUpWaitsForTheSameDevice() {
     m_loop->stop();
     QCOMPARE(m_loop->state(), RunState::Stopped);
     QCOMPARE(halted.count(), 0);
+    QCOMPARE(journal()
+                 .filter(QRegularExpression("^device not back Stop after [0-9.]+ s away "
+                                            "\\(from "))
+                 .size(),
+             1);
 }
 
 QTEST_GUILESS_MAIN(TestReadingLoop)
