@@ -75,10 +75,10 @@ def cell_text(answer):
     return value.replace(".", ",") + "\t" + unit
 
 
-def stop_run(app):
-    """Stops once READINGS readings are typed; the balance has gone silent."""
-    wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= READINGS, 30,
-             f"{READINGS} readings typed")
+def stop_run(app, readings=READINGS, timeout=30):
+    """Stops once that many readings are typed; the instrument has gone silent."""
+    wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= readings, timeout,
+             f"{readings} readings typed")
     time.sleep(0.5)  # the target takes the last keys
     app.focus()
     app.click_stop()
@@ -213,12 +213,7 @@ def calc_rows_case(exe, workdir):
             for line in lines:
                 thermometer.send(line.encode() + b"\r\n")
             typed += sum(not line.startswith("ERR") for line in lines)
-            wait_for(lambda: sum(r[3] == "typed" for r in app.journal()) >= typed, 60,
-                     f"{typed} readings typed")
-            time.sleep(0.5)  # the target takes the last keys
-            app.focus()
-            app.click_stop()
-            wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
+            stop_run(app, typed, 60)
         skipped = [r[4] for r in app.journal() if r[3] == "skipped"]
         save_and_quit(calc, workdir)
     finally:
