@@ -14,10 +14,10 @@ bool LogHistory::fitsNarrow(const QString& text) {
     return QString::fromLocal8Bit(text.toLocal8Bit()) == text;
 }
 
-QByteArray LogHistory::bytesOf(const QString& text, bool narrow) {
+QByteArray LogHistory::bytesOf(const QString& text) {
     QString crlf = text;
     crlf.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return narrow ? crlf.toLocal8Bit() : crlf.toUtf8();
+    return crlf.toUtf8();
 }
 
 void LogHistory::openSpool() {
@@ -51,7 +51,7 @@ bool LogHistory::spool(const QByteArray& bytes) {
 
 void LogHistory::append(const QString& text) {
     m_fitsNarrow = m_fitsNarrow && fitsNarrow(text);
-    const QByteArray bytes = bytesOf(text, false);
+    const QByteArray bytes = bytesOf(text);
     if (bytes.isEmpty())
         return;
     if (m_memory.isEmpty() && spool(bytes)) {

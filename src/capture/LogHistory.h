@@ -31,17 +31,17 @@ public:
     bool fitsNarrow() const { return m_fitsNarrow; }
     // Writes everything appended since the last clear() to out, in the
     // narrow encoding or as UTF-8.
-    Failure writeTo(QIODevice& out, bool narrow = true) const;
+    Failure writeTo(QIODevice& out, bool narrow) const;
 
     // Log Save writes the log in the system's narrow encoding when every
     // character of it fits, else (a Windows code page without "日本" or
     // "µ") as UTF-8 after a byte order mark, which editors and spreadsheets
     // read as such: a reading is never saved as "?".
     static bool fitsNarrow(const QString& text);
-    // text with CR LF line ends, in the narrow encoding or as UTF-8.
-    static QByteArray bytesOf(const QString& text, bool narrow = true);
 
 private:
+    // text as kept: UTF-8, CR LF line ends.
+    static QByteArray bytesOf(const QString& text);
     void openSpool();
     bool spool(const QByteArray& bytes);
 

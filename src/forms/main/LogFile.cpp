@@ -23,15 +23,17 @@ Failure writeLogFile(const QString& path, const QString& logText, const LogHisto
     const QByteArray head = narrow ? QByteArray() : QByteArrayLiteral("\xEF\xBB\xBF");
     const QByteArray bytes =
         (narrow ? logText.toLocal8Bit() : logText.toUtf8()) + QByteArrayLiteral("\r\n");
+    const auto writeAll = [&](QIODevice& out) {
+        return out.write(head) == head.size() && !(history && history->writeTo(out, narrow)) &&
+               out.write(bytes) == bytes.size();
+    };
     // A device or pipe is written to, never replaced by a regular file of the
     // same name: the atomic save renames over its target, and as root that
     // would swap /dev/full for a file.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile() && !target.isDir()) {
         QFile device(path);
-        if (!device.open(QIODevice::WriteOnly) || device.write(head) != head.size() ||
-            (history && history->writeTo(device, narrow)) || device.write(bytes) != bytes.size() ||
-            !device.flush())
+        if (!device.open(QIODevice::WriteOnly) || !writeAll(device) || !device.flush())
             return makeError(Err::PathFileAccess,
                              QStringLiteral("The log could not be saved to %1: %2")
                                  .arg(path, device.errorString()));
@@ -40,8 +42,7 @@ Failure writeLogFile(const QString& path, const QString& logText, const LogHisto
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return saveError(path, file);
-    if (file.write(head) != head.size() || (history && history->writeTo(file, narrow)) ||
-        file.write(bytes) != bytes.size()) {
+    if (!writeAll(file)) {
         const AppError error = saveError(path, file);
         file.cancelWriting();
         return error;

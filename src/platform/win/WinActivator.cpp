@@ -50,6 +50,11 @@ bool threadInfo(HWND window, GUITHREADINFO* info) {
 }
 } // namespace
 
+HWND WinActivator::focusOf(HWND window) {
+    GUITHREADINFO info{};
+    return threadInfo(window, &info) ? info.hwndFocus : nullptr;
+}
+
 bool WinActivator::menuOrMove(HWND window) {
     GUITHREADINFO info{};
     return threadInfo(window, &info) && (info.flags & MenuOrMoveFlags);

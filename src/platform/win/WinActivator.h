@@ -10,6 +10,9 @@ namespace WinActivator {
 // resize under way.
 bool hasFocus(HWND window);
 
+// The window that has the keyboard focus in window's thread, or nullptr.
+HWND focusOf(HWND window);
+
 // The thread of window shows a menu (its own, a context menu or the system
 // menu) or moves or sizes a window.
 bool menuOrMove(HWND window);

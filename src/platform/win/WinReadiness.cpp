@@ -1,5 +1,7 @@
 #include "platform/win/WinReadiness.h"
 
+#include "platform/win/WinActivator.h"
+
 bool WinReadiness::ready(HWND window) {
     if (window != window_) {
         window_ = window;
@@ -20,11 +22,9 @@ bool WinReadiness::ready(HWND window) {
 }
 
 void WinReadiness::sent(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    HWND focus = window;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
-        focus = info.hwndFocus;
+    HWND focus = WinActivator::focusOf(window);
+    if (!focus)
+        focus = window;
     const RECT pixel{0, 0, 1, 1};
     painted_ = InvalidateRect(focus, &pixel, FALSE) ? focus : nullptr;
     markedAt_ = GetTickCount64();
