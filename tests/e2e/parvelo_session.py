@@ -409,6 +409,13 @@ class Parvelo:
                 return wid
         return None
 
+    def windows(self):
+        """Parvelo's visible windows and their titles, and which is active:
+        what a failed click is explained by."""
+        r = sh("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), check=False)
+        active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
+        return {"visible": [(w, window_name(w)) for w in r.stdout.split()], "active": active}
+
     def title(self):
         return window_name(self.window)
 

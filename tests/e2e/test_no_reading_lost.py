@@ -140,7 +140,12 @@ def case_click_elsewhere(exe, workdir, on_stop):
             cut = [x for x in log if x.startswith("[cut after ")]
             print(f"    [{label}] log: {len(log)} lines; {cut[0][:60] if cut else 'no cut'}")
             app.click_read_start()
-            wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
+            try:
+                wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "Read Start")
+            except AssertionError:
+                screenshot(workdir, "read-start-missed")
+                print(f"    Read Start missed: {app.windows()!r}, main window {app.window}")
+                raise
         got = target.wait_data(expected, 30)
         check(got == expected, f"target holds {len(got)} bytes, expected {len(expected)}; "
               f"first difference at {next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))}")
