@@ -94,6 +94,8 @@ private slots:
         dlg.applyPreset(int(names.indexOf("Several readings in one line")));
         dlg.txtSample->setText("+21.4 C; -3.5 C");
         QCOMPARE(dlg.lblSample->text(), "21.4" + tab + "-3.5" + ret);
+        dlg.txtSample->setText("T1=21.4 T2=22.1");
+        QCOMPARE(dlg.lblSample->text(), "21.4" + tab + "22.1" + ret);
         dlg.applyPreset(int(names.indexOf("A channel or address, then the reading")));
         QCOMPARE(typed(1), "22.10" + ret);
         QVERIFY(answerBoxes([&] { QTest::mouseClick(dlg.Command1, Qt::LeftButton); }).isEmpty());

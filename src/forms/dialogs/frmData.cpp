@@ -50,12 +50,13 @@ const std::vector<Preset>& presets() {
         // digits, a separator, then the reading.
         {"A channel or address, then the reading",
          preset("", "0", "", false, "CR", R"(^\s*[A-Za-z]*\d+\s*[,;:=\s]\s*(.+))")},
-        // "21.43,22.10", "+21.4 C; -3.5 C": the first two numbers; another
-        // \D+?(...) group takes a third.
+        // "21.43,22.10", "+21.4 C; -3.5 C", "T1=21.4 T2=22.1": the first two
+        // numbers that stand alone (the 1 of "T1" names a channel); another
+        // .+?(...) group takes a third.
         {"Several readings in one line",
-         preset(
-             "", "0", "", false, "CR",
-             R"(([-+]?\d+(?:[.,]\d+)?(?:[eE][-+]?\d+)?)\D+?([-+]?\d+(?:[.,]\d+)?(?:[eE][-+]?\d+)?))")},
+         preset("", "0", "", false, "CR",
+                R"((?<![\w.,])([-+]?\d+(?:[.,]\d+)?(?:[eE][-+]?\d+)?).+?)"
+                R"((?<![\w.,])([-+]?\d+(?:[.,]\d+)?(?:[eE][-+]?\d+)?))")},
     };
     return list;
 }
