@@ -108,6 +108,27 @@ def key(*keys, window=None):
     sh(*args, *keys)
 
 
+def held_inputs():
+    """The modifiers and mouse buttons the X server has down now."""
+    import ctypes
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    dpy = x.XOpenDisplay(None)
+    if not dpy:
+        return "no display"
+    win, child = ctypes.c_ulong(), ctypes.c_ulong()
+    ints = [ctypes.c_int() for _ in range(4)]
+    mask = ctypes.c_uint()
+    x.XQueryPointer(ctypes.c_void_p(dpy), x.XDefaultRootWindow(dpy), ctypes.byref(win),
+                    ctypes.byref(child), *[ctypes.byref(i) for i in ints], ctypes.byref(mask))
+    x.XCloseDisplay(ctypes.c_void_p(dpy))
+    names = ["Shift", "Lock", "Control", "Alt", "Mod2", "Mod3", "Mod4", "Mod5",
+             "Button1", "Button2", "Button3", "Button4", "Button5"]
+    return [n for i, n in enumerate(names) if mask.value & (1 << i)]
+
+
 def twips(value):
     """Pixels for a length in twips, as the program lays out its windows."""
     return (value + 7) // 15
@@ -410,11 +431,13 @@ class Parvelo:
         return None
 
     def windows(self):
-        """Parvelo's visible windows and their titles, and which is active:
-        what a failed click is explained by."""
+        """Parvelo's visible windows and their titles, which is active, and
+        the modifiers and buttons held down: what a failed click is
+        explained by (a held Alt makes a click the window manager's)."""
         r = sh("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), check=False)
         active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
-        return {"visible": [(w, window_name(w)) for w in r.stdout.split()], "active": active}
+        return {"visible": [(w, window_name(w)) for w in r.stdout.split()], "active": active,
+                "held": held_inputs()}
 
     def title(self):
         return window_name(self.window)
