@@ -145,6 +145,10 @@ def case_click_elsewhere(exe, workdir, on_stop):
             except AssertionError:
                 screenshot(workdir, "read-start-missed")
                 print(f"    Read Start missed: {app.windows()!r}, main window {app.window}")
+                if app.title() == "Parvelo[Stop]":  # a start that failed says why in the log
+                    tail = [x[:100] for x in split_log(
+                        app.save_log(os.path.join(workdir, "log-missed.txt")))[-4:]]
+                    print(f"    log ends {tail!r}")
                 raise
         got = target.wait_data(expected, 30)
         check(got == expected, f"target holds {len(got)} bytes, expected {len(expected)}; "
