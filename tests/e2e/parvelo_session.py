@@ -108,8 +108,10 @@ def key(*keys, window=None):
     sh(*args, *keys)
 
 
-def held_inputs():
-    """The modifiers and mouse buttons the X server has down now."""
+def pointer_state():
+    """What the X server says of the pointer now: the modifiers and mouse
+    buttons held down, and the windows under it, outermost (the window
+    manager's frame) first."""
     import ctypes
     x = ctypes.CDLL("libX11.so.6")
     x.XOpenDisplay.restype = ctypes.c_void_p
@@ -117,16 +119,20 @@ def held_inputs():
     x.XDefaultRootWindow.restype = ctypes.c_ulong
     dpy = x.XOpenDisplay(None)
     if not dpy:
-        return "no display"
-    win, child = ctypes.c_ulong(), ctypes.c_ulong()
+        return [], []
+    win, child = ctypes.c_ulong(x.XDefaultRootWindow(dpy)), ctypes.c_ulong()
     ints = [ctypes.c_int() for _ in range(4)]
     mask = ctypes.c_uint()
-    x.XQueryPointer(ctypes.c_void_p(dpy), x.XDefaultRootWindow(dpy), ctypes.byref(win),
-                    ctypes.byref(child), *[ctypes.byref(i) for i in ints], ctypes.byref(mask))
+    under = []
+    while x.XQueryPointer(ctypes.c_void_p(dpy), win, ctypes.byref(ctypes.c_ulong()),
+                          ctypes.byref(child), *[ctypes.byref(i) for i in ints],
+                          ctypes.byref(mask)) and child.value:
+        under.append(child.value)
+        win = ctypes.c_ulong(child.value)
     x.XCloseDisplay(ctypes.c_void_p(dpy))
     names = ["Shift", "Lock", "Control", "Alt", "Mod2", "Mod3", "Mod4", "Mod5",
              "Button1", "Button2", "Button3", "Button4", "Button5"]
-    return [n for i, n in enumerate(names) if mask.value & (1 << i)]
+    return [n for i, n in enumerate(names) if mask.value & (1 << i)], under
 
 
 def twips(value):
@@ -397,7 +403,13 @@ class Parvelo:
         menu_bar = size[1] - twips(3495 - 315) - twips(315)
         x = twips(left_twips)
         y = menu_bar + twips(top_twips) + twips(615) // 2
-        sh("xdotool", "mousemove", "--window", self.window, str(x), str(y), "click", "1")
+        sh("xdotool", "mousemove", "--window", self.window, str(x), str(y))
+        # As a user does, click once the window is under the pointer: a
+        # dialog's frame outlives the dialog until the window manager gets
+        # to it, and a click on the frame never reaches the window.
+        wait_for(lambda: int(self.window) in pointer_state()[1], 10,
+                 "the main window under the pointer")
+        sh("xdotool", "click", "1")
 
     def click_log(self):
         """A click into the log: takes the focus and changes nothing."""
@@ -437,7 +449,7 @@ class Parvelo:
         r = sh("xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), check=False)
         active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
         return {"visible": [(w, window_name(w)) for w in r.stdout.split()], "active": active,
-                "held": held_inputs()}
+                "held": pointer_state()[0]}
 
     def title(self):
         return window_name(self.window)
