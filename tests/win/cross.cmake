@@ -53,8 +53,8 @@ if(EXISTS ${win_folder}/parvelo.exe)
             python3 ${CMAKE_CURRENT_LIST_DIR}/test_wine_program.py ${win_folder}
             ${CMAKE_BINARY_DIR}/wincore/wintext.exe $<TARGET_FILE:vinstrument>
             ${CMAKE_BINARY_DIR}/win-e2e)
-  # Alone: beside two other Wine prefixes on two cores, Notepad read its keys
-  # so slowly that a click on Stop found two readings unread, and Wine drops
+  # Alone: beside another Wine test on two cores, Notepad read its keys so
+  # slowly that a click on Stop found two readings unread, and Wine drops
   # what a window has not read when it loses the activation.
   set_tests_properties(win_program PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE LABELS windows)
 endif()
