@@ -89,14 +89,19 @@ class Program:
         action()
         return wait_for(opened, 20, what)
 
-    def click(self, top_twips, left_twips=4920 + 1695 // 2):
-        """Read Start (top 600) or Stop (1560), placed by the twip layout
-        below everything above the client area (caption and menu bar)."""
+    def aim(self, top_twips, left_twips=4920 + 1695 // 2):
+        """Raises the window and puts the pointer on Read Start (top 600) or
+        Stop (1560), placed by the twip layout below everything above the
+        client area (caption and menu bar)."""
         sh("xdotool", "windowraise", self.window, check=False)
         w, h = window_size(self.window)
         above = h - twips(3495 - 315) - twips(315)
         sh("xdotool", "mousemove", "--window", self.window, str(twips(left_twips)),
-           str(above + twips(top_twips) + twips(615) // 2), "click", "1")
+           str(above + twips(top_twips) + twips(615) // 2))
+
+    def click(self, top_twips, left_twips=4920 + 1695 // 2):
+        self.aim(top_twips, left_twips)
+        sh("xdotool", "click", "1")
 
     def software_execution(self):
         self.focus()
@@ -241,8 +246,11 @@ def main():
         # click on Stop, and one typed before the click reached Parvelo, may
         # be cut short in Notepad.
         def stop():
+            # Counted from the click itself: readings typed while the window
+            # was raised and the pointer placed are not Stop's to hold back.
+            app.aim(1560)
             typed_before = [r[2] for r in journal() if r[3] == "typed"]
-            app.click(1560)
+            sh("xdotool", "click", "1")
             wait_for(lambda: app.title() == "Parvelo[Stop]", 20, "Stop")
             meanwhile = [r[2] for r in journal() if r[3] == "typed"][len(typed_before):]
             check(len(meanwhile) <= 1, f"typed after the click on Stop: {meanwhile}")
