@@ -3,6 +3,8 @@ pseudo-terminal standing in for the serial line, Parvelo started on the
 current display and driven with real key presses through xdotool."""
 
 import configparser
+import ctypes
+import functools
 import os
 import pty
 import signal
@@ -108,22 +110,26 @@ def key(*keys, window=None):
     sh(*args, *keys)
 
 
+@functools.lru_cache(maxsize=None)
+def _xlib():
+    """libX11 through ctypes, set up once. A window may go while a tree is
+    walked (a closing dialog's frame): Xlib's default error handler would end
+    the test for that, so errors are ignored and the walk just stops."""
+    x = ctypes.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.ignore_errors = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(
+        lambda display, event: 0)
+    x.XSetErrorHandler(x.ignore_errors)
+    return x
+
+
 def pointer_state():
     """What the X server says of the pointer now: the modifiers and mouse
     buttons held down, and the windows under it, outermost (the window
     manager's frame) first."""
-    import ctypes
-    x = ctypes.CDLL("libX11.so.6")
-    # A window of the tree may go while it is walked (a closing dialog's
-    # frame): Xlib's default handler would end the test for that.
-    global _ignore_x_errors
-    if "_ignore_x_errors" not in globals():
-        _ignore_x_errors = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(
-            lambda display, event: 0)
-        x.XSetErrorHandler(_ignore_x_errors)
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x = _xlib()
     dpy = x.XOpenDisplay(None)
     if not dpy:
         return [], []
