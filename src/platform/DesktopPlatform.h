@@ -55,6 +55,9 @@ public:
 
     // The title of the window activate() last confirmed.
     virtual QString targetTitle() { return {}; }
+    // Its class (WM_CLASS instance and class on X11, the window class on
+    // Windows), to tell which program it is; empty when unknown.
+    virtual QString targetClass() { return {}; }
 
     // Gets ready to type before the first line arrives (e.g. maps the keys
     // that most lines need), so that the first lines are not held up.

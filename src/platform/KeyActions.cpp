@@ -25,8 +25,12 @@ std::vector<KeyAction> KeyActions::fromText(const QString& text, std::vector<int
                 ++end;
             }
             actions.push_back({KeyAction::Return, 0});
-        } else if (c == KeyActions::DownMark || c == KeyActions::RightMark) {
-            actions.push_back({c == KeyActions::DownMark ? KeyAction::Down : KeyAction::Right, 0});
+        } else if (c == KeyActions::DownMark) {
+            actions.push_back({KeyAction::Down, 0});
+        } else if (c == KeyActions::RightMark) {
+            actions.push_back({KeyAction::Right, 0});
+        } else if (c == KeyActions::DeleteMark) {
+            actions.push_back({KeyAction::Delete, 0});
         } else if (isControl(c) || (c >= 0xd800 && c <= 0xdfff) || c > 0x10ffff) {
             // toUcs4() turns an unpaired surrogate into U+FFFD already; the
             // range check keeps that true for any other source of text.

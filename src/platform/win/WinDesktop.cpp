@@ -172,6 +172,14 @@ std::wstring WinDesktop::targetTitle() {
     return confirmed_ ? WinWindows::titleOf(confirmed_) : std::wstring();
 }
 
+std::wstring WinDesktop::targetClass() {
+    if (!confirmed_)
+        return {};
+    wchar_t name[256];
+    const int n = GetClassNameW(confirmed_, name, 256);
+    return n > 0 ? std::wstring(name, size_t(n)) : std::wstring();
+}
+
 WinFailure WinDesktop::type(const std::wstring& text, size_t* typed) {
     *typed = 0;
     // The focus may have moved since activate(): never type elsewhere.

@@ -39,6 +39,8 @@ public:
 
     HWND confirmedWindow() const { return confirmed_; }
     std::wstring targetTitle();
+    // The window class of the confirmed window ("XLMAIN" for Excel).
+    std::wstring targetClass();
     WinKeyTyper& typer() { return typer_; }
 
 private:

@@ -21,8 +21,8 @@ void stroke(std::vector<INPUT>& out, WORD vk) {
     out.push_back(key(vk, scan, KEYEVENTF_KEYUP));
 }
 
-// The arrow keys of the navigation block, not the keypad's.
-void arrowStroke(std::vector<INPUT>& out, WORD vk) {
+// Delete and the arrow keys of the navigation block, not the keypad's.
+void navigationStroke(std::vector<INPUT>& out, WORD vk) {
     const WORD scan = WORD(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     out.push_back(key(vk, scan, KEYEVENTF_EXTENDEDKEY));
     out.push_back(key(vk, scan, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP));
@@ -61,8 +61,8 @@ std::vector<INPUT> WinKeyTyper::plan(const std::wstring& text, size_t begin, int
             stroke(out, VK_RETURN);
             if (i + 1 < text.size() && text[i + 1] == L'\n')
                 ++i;
-        } else if (c == L'\x1E' || c == L'\x1F') { // the marks of KeyActions
-            arrowStroke(out, c == L'\x1E' ? VK_DOWN : VK_RIGHT);
+        } else if (c == L'\x1D' || c == L'\x1E' || c == L'\x1F') { // the marks of KeyActions
+            navigationStroke(out, c == L'\x1D' ? VK_DELETE : c == L'\x1E' ? VK_DOWN : VK_RIGHT);
         } else if (pair) {
             unicodeStroke(out, c);
             unicodeStroke(out, text[i + 1]);

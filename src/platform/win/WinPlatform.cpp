@@ -47,6 +47,10 @@ QString WinPlatform::targetTitle() {
     return QString::fromStdWString(desktop_.targetTitle());
 }
 
+QString WinPlatform::targetClass() {
+    return QString::fromStdWString(desktop_.targetClass());
+}
+
 std::unique_ptr<DesktopPlatform> createDesktopPlatform() {
     return std::make_unique<WinPlatform>();
 }

@@ -11,6 +11,7 @@ public:
     Failure activate(std::int16_t taskId) override;
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
+    QString targetClass() override;
 
 private:
     WinDesktop desktop_;

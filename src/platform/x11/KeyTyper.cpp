@@ -85,6 +85,8 @@ std::optional<KeyPosition> KeyTyper::locateMapped(const KeyAction& action) const
         return keymap_.downKey();
     case KeyAction::Right:
         return keymap_.rightKey();
+    case KeyAction::Delete:
+        return keymap_.deleteKey();
     case KeyAction::Character:
         break;
     }

@@ -248,6 +248,18 @@ QString X11Platform::targetTitle() {
     return title_;
 }
 
+QString X11Platform::targetClass() {
+    // A window's class does not change: read once per window.
+    if (confirmed_ != classWindow_) {
+        const WindowCandidate c = confirmed_ ? finder_.describe(confirmed_) : WindowCandidate{};
+        class_ = c.wmInstance.isEmpty() && c.wmClass.isEmpty()
+                     ? QString()
+                     : c.wmInstance + QLatin1Char(' ') + c.wmClass;
+        classWindow_ = confirmed_;
+    }
+    return class_;
+}
+
 Failure X11Platform::typeText(const QString& text, int* typed) {
     if (typed)
         *typed = 0;

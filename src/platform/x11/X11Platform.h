@@ -26,6 +26,7 @@ public:
     Failure checkLaunched(std::int16_t taskId) override;
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
+    QString targetClass() override;
     void prepareTyping() override { typer_.prepare(); }
     void endTyping() override { typer_.giveBackKeys(); }
     QString sessionWarning() const override { return {}; }
@@ -61,5 +62,7 @@ private:
     unsigned long titleWindow_ = 0;
     std::int64_t titleReadAtMs_ = 0;
     QString title_;
+    unsigned long classWindow_ = 0;
+    QString class_;
     bool waylandSession_ = false;
 };

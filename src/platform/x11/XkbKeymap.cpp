@@ -129,6 +129,8 @@ void XkbKeymap::buildIndex() {
                 down_ = pos;
             if (ks == XK_Right && pos.modifiers == 0 && !right_)
                 right_ = pos;
+            if (ks == XK_Delete && pos.modifiers == 0 && !delete_)
+                delete_ = pos;
             if (isKeypad(ks))
                 continue;
             const char32_t c = Keysyms::characterOf(ks);

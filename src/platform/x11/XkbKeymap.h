@@ -34,6 +34,7 @@ public:
     std::optional<KeyPosition> returnKey() const { return return_; }
     std::optional<KeyPosition> downKey() const { return down_; }
     std::optional<KeyPosition> rightKey() const { return right_; }
+    std::optional<KeyPosition> deleteKey() const { return delete_; }
 
     std::uint8_t shiftKeycode() const { return shiftKeycode_; }
     std::uint8_t level3Keycode() const { return level3Keycode_; }
@@ -58,4 +59,5 @@ private:
     std::optional<KeyPosition> return_;
     std::optional<KeyPosition> down_;
     std::optional<KeyPosition> right_;
+    std::optional<KeyPosition> delete_;
 };
