@@ -157,9 +157,11 @@ std::optional<QString> DataOptions::shape(const QString& received, QString* why)
             *why = because;
         return std::nullopt;
     };
-    // The arrow marks mean keys: never let a received byte press one.
+    // The key marks mean keys: never let a received byte press one.
     QString line = received;
-    line.remove(QChar(KeyActions::DownMark)).remove(QChar(KeyActions::RightMark));
+    line.remove(QChar(KeyActions::DownMark))
+        .remove(QChar(KeyActions::RightMark))
+        .remove(QChar(KeyActions::DeleteMark));
     if (!keep.pattern().isEmpty() && !keep.match(line).hasMatch())
         return skip(QStringLiteral("not kept by the filter"));
 

@@ -7,11 +7,18 @@
 
 // One received line on its way to the target.
 struct Reading {
-    QString id;              // in the journal
-    QByteArray raw;          // as received, without the CR
-    QString text;            // composed: date and time inserted, CR LF at the end
-    QDateTime receivedAt;    // the date and time in text are these
-    int typedChars = 0;      // of text, already typed (a line cut short)
+    QString id;           // in the journal
+    QByteArray raw;       // as received, without the CR
+    QString text;         // composed: date and time inserted, CR LF at the end
+    qsizetype dataAt = 0; // where in text the data is
+    qsizetype dataLength = 0;
+    QDateTime receivedAt; // the date and time in text are these
+    // What is typed: text, as the target needs it (a spreadsheet's cells);
+    // made when the target is known, before the first key of the reading.
+    QString keys;
+    bool planned = false;
+    QString shownInCell;     // what the target shows instead of the data, if known
+    int typedChars = 0;      // of keys, already typed (a line cut short)
     bool markedHeld = false; // the log and the journal say it is held
 
     // The composed line without its CR LF, as the log shows it.

@@ -116,7 +116,8 @@ bool canDecode(Encoding encoding) {
 
 std::optional<QString> compose(const QString& data, const QString& insertDate,
                                std::int16_t insertTime, const QString& dateText,
-                               const QString& timeText, AppError* error, const QString& end) {
+                               const QString& timeText, AppError* error, const QString& end,
+                               qsizetype* dataAt) {
     const auto dateBefore = NumberText::equals(insertDate, 1, error);
     if (!dateBefore)
         return std::nullopt;
@@ -127,6 +128,8 @@ std::optional<QString> compose(const QString& data, const QString& insertDate,
         line = timeText + tab + line;
     if (*dateBefore)
         line = dateText + tab + line;
+    if (dataAt)
+        *dataAt = line.size() - data.size();
     if (dateAfter)
         line += tab + dateText;
     if (insertTime == 2)

@@ -25,9 +25,11 @@ bool canDecode(Encoding encoding);
 // The line to type and log: [date TAB][time TAB] data [TAB date][TAB time]
 // end, by the two insertion modes; end is CR LF unless the Data settings
 // say another key. insertDate is the stored text of the date mode, compared
-// as a number; text that is not one gives an error.
+// as a number; text that is not one gives an error. *dataAt, if given,
+// receives where in the line the data begins.
 std::optional<QString> compose(const QString& data, const QString& insertDate,
                                std::int16_t insertTime, const QString& dateText,
                                const QString& timeText, AppError* error,
-                               const QString& end = QStringLiteral("\r\n"));
+                               const QString& end = QStringLiteral("\r\n"),
+                               qsizetype* dataAt = nullptr);
 } // namespace LineText

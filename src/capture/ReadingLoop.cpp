@@ -5,6 +5,7 @@
 #include "LineText.h"
 #include "app/AppState.h"
 #include "platform/DesktopPlatform.h"
+#include "platform/KeyActions.h"
 #include "serial/SerialPort.h"
 
 #include <algorithm>
@@ -97,6 +98,7 @@ void ReadingLoop::start() {
     m_requestBlockedReported = false;
     m_recentOfThisRun = false;
     m_data = m_nextData;
+    m_sheet.startRun();
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
     m_portLabel = QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
@@ -295,16 +297,20 @@ void ReadingLoop::takeLine() {
     AppError error;
     int column = m_column;
     const QString end = m_data.keyAfter(&column);
+    qsizetype dataAt = 0;
     const auto line = LineText::compose(*data, m_app.InsertDate, m_app.InsertTime,
                                         ConnectTime::dateText(r.receivedAt),
-                                        ConnectTime::timeText(r.receivedAt), &error, end);
+                                        ConnectTime::timeText(r.receivedAt), &error, end, &dataAt);
     if (!line) {
         r.text = *data;
         errorPath(error, false, &r);
         return;
     }
     m_column = column;
-    r.text = std::exchange(m_rowLeftOpen, false) ? QStringLiteral("\r\n") + *line : *line;
+    const bool endRow = std::exchange(m_rowLeftOpen, false);
+    r.text = endRow ? QStringLiteral("\r\n") + *line : *line;
+    r.dataAt = dataAt + (endRow ? 2 : 0);
+    r.dataLength = data->size();
     if (!m_held.push(r)) {
         if (!m_holdFullReported) {
             m_holdFullReported = true;
@@ -371,6 +377,7 @@ void ReadingLoop::deliver() {
         if (m_state == RunState::Holding)
             setState(RunState::Reading);
     }
+    planKeys();
     // Readings waiting together are typed in one go: the fixed cost of a
     // call (focus checks, keyboard state, round trips) is paid once for all.
     // After a failure they go one by one, to tell which reading failed.
@@ -378,9 +385,11 @@ void ReadingLoop::deliver() {
     std::vector<qsizetype> ends; // of each reading in text
     for (const Reading& r : m_held.all()) {
         if (!ends.empty() && (m_oneByOne || int(ends.size()) == BatchLines ||
-                              text.size() + r.text.size() - r.typedChars > BatchChars))
+                              text.size() + r.keys.size() - r.typedChars > BatchChars))
             break;
-        text += QStringView(r.text).mid(r.typedChars);
+        if (!r.planned)
+            break; // planned in the next call
+        text += QStringView(r.keys).mid(r.typedChars);
         ends.push_back(text.size());
     }
     m_oneByOne = false;
@@ -406,8 +415,15 @@ void ReadingLoop::deliver() {
             r.typedChars += int(std::max<qsizetype>(0, typed - start));
             break;
         }
-        m_log.insert(logLine(r.shown()));
-        m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed, title);
+        if (r.shownInCell.isEmpty()) {
+            m_log.insert(logLine(r.shown()));
+            m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed, title);
+        } else {
+            const QString shows = QStringLiteral("the cell shows \"%1\"").arg(r.shownInCell);
+            m_log.insert(logLine(r.shown() + QStringLiteral(" [") + shows + QLatin1Char(']')));
+            m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed,
+                              title + QStringLiteral("; ") + shows);
+        }
         heldTyped = heldTyped || r.markedHeld;
         m_held.pop();
         start = end;
@@ -417,9 +433,15 @@ void ReadingLoop::deliver() {
         emit heldChanged();
     if (f && f->number == Err::TargetNotFocused) {
         Reading& r = m_held.front();
+        // Cut right after a cell's text: the Delete that ends the cell is
+        // not typed later, as the user may have left the cell meanwhile,
+        // and Delete would clear the one the cursor is on then.
+        if (r.typedChars > 0 && r.typedChars < r.keys.size() &&
+            r.keys.at(r.typedChars) == QChar(KeyActions::DeleteMark))
+            ++r.typedChars;
         if (r.typedChars > 0) {
             const QString where =
-                QStringLiteral("after %1 of %2 characters").arg(r.typedChars).arg(r.text.size());
+                QStringLiteral("after %1 of %2 characters").arg(r.typedChars).arg(r.keys.size());
             m_log.insert(
                 logLine(QStringLiteral("[cut %1; the rest is held] ").arg(where) + r.shown()));
             m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Cut,
@@ -453,6 +475,32 @@ void ReadingLoop::deliver() {
     }
     if (!m_held.isEmpty())
         scheduleDelivery(0);
+}
+
+void ReadingLoop::planKeys() {
+    if (!m_sheet.known()) {
+        m_sheet.learn(SpreadsheetEntry::recognise(m_app.ExeFileName, m_platform.targetClass(),
+                                                  m_platform.targetTitle()));
+        if (m_sheet.sheet() != Spreadsheet::None)
+            m_log.insert(logLine(QStringLiteral("The target is %1, a spreadsheet: each reading "
+                                                "goes into its cell as data, never as a "
+                                                "formula.")
+                                     .arg(SpreadsheetEntry::nameOf(m_sheet.sheet()))));
+    }
+    int count = 0;
+    for (Reading& r : m_held.all()) {
+        if (++count > BatchLines)
+            break;
+        if (r.planned)
+            continue;
+        QStringList notes;
+        const SpreadsheetEntry::Keys k = m_sheet.plan(r.text, r.dataAt, r.dataLength, &notes);
+        r.keys = k.keys;
+        r.shownInCell = k.shown;
+        r.planned = true;
+        for (const QString& note : notes)
+            m_log.insert(logLine(note));
+    }
 }
 
 void ReadingLoop::waitForTarget(const AppError& why) {

@@ -8,6 +8,7 @@
 #include "DataOptions.h"
 #include "HeldReadings.h"
 #include "LineAssembler.h"
+#include "SpreadsheetEntry.h"
 #include "base/AppError.h"
 #include "serial/DeviceWatch.h"
 
@@ -142,6 +143,9 @@ private:
     void watchLaunch();
     void sendRequest();
     void skipped(const Reading& reading, const QString& text, const QString& why);
+    // Learns which program the confirmed target is, once a run, and makes
+    // the keys of the readings about to be typed.
+    void planKeys();
 
     SerialPort& m_port;
     DesktopPlatform& m_platform;
@@ -170,6 +174,7 @@ private:
     // unfinished is ended with Return before the next reading.
     int m_column = 0;
     bool m_rowLeftOpen = false;
+    SpreadsheetEntry m_sheet;
     QStringList m_recent;
     bool m_recentOfThisRun = false;
     bool m_requestBlockedReported = false;

@@ -39,6 +39,7 @@ public:
         return std::nullopt;
     }
     QString targetTitle() override { return "target"; }
+    QString targetClass() override { return windowClass; }
 
     // Everything typed, however the calls split it.
     QString text() const { return typed.join(QString()); }
@@ -50,5 +51,6 @@ public:
     std::optional<AppError> activateError;
     std::optional<AppError> typeError;
     int cutAfter = -1;
+    QString windowClass;
     QString refuse;
 };

@@ -1,9 +1,12 @@
 // Line logic: framing of received bytes, composition with date and time,
-// decoding, telling noise from text, and the connection-time display.
+// decoding, telling noise from text, the connection-time display, and the
+// keys that put a reading into a spreadsheet as data.
 #include "capture/ConnectTime.h"
 #include "capture/GarbleCheck.h"
 #include "capture/LineAssembler.h"
 #include "capture/LineText.h"
+#include "capture/SpreadsheetEntry.h"
+#include "platform/KeyActions.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -34,6 +37,9 @@ private slots:
     void garbled_data();
     void garbled();
     void connectTimeFormat();
+    void spreadsheetKeys_data();
+    void spreadsheetKeys();
+    void spreadsheetRecognised();
     void insertedTexts();
 };
 
@@ -236,6 +242,64 @@ void TestLineLogic::insertedTexts() {
     const QDateTime t(QDate(2026, 3, 4), QTime(5, 6, 7));
     QCOMPARE(ConnectTime::dateText(t), QString("2026-03-04"));
     QCOMPARE(ConnectTime::timeText(t), QString("05:06:07"));
+}
+
+void TestLineLogic::spreadsheetKeys_data() {
+    QTest::addColumn<int>("sheet");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("dataAt");
+    QTest::addColumn<int>("dataLength");
+    QTest::addColumn<QString>("keys"); // "#" stands for Delete
+    const int calc = int(Spreadsheet::LibreOfficeCalc), gnumeric = int(Spreadsheet::Gnumeric);
+    QTest::newRow("calc: a number with a unit stays") << calc << "-3.5 C\r\n"
+                                                      << 0 << 6 << "-3.5 C#\r\n";
+    QTest::newRow("calc: a formula is text") << calc << "=1+1\r\n" << 0 << 4 << "'=1+1#\r\n";
+    QTest::newRow("calc: a sign and a reference") << calc << "-12 A1\r\n"
+                                                  << 0 << 6 << "'-12 A1#\r\n";
+    QTest::newRow("calc: a plain number") << calc << "+0012.345\r\n" << 0 << 9 << "+0012.345#\r\n";
+    QTest::newRow("calc: plain text") << calc << "ok 23.5\r\n" << 0 << 7 << "ok 23.5#\r\n";
+    QTest::newRow("gnumeric: text") << gnumeric << "ok 23.5\r\n" << 0 << 7 << "'ok 23.5#\r\n";
+    QTest::newRow("gnumeric: a number") << gnumeric << "12.50\r\n" << 0 << 5 << "12.50#\r\n";
+    QTest::newRow("gnumeric: date and time stay dates")
+        << gnumeric << "2026-12-08\t-3.5 C\t12:00:00\r\n"
+        << 11 << 6 << "2026-12-08#\t'-3.5 C#\t12:00:00#\r\n";
+    QTest::newRow("excel: two cells of data")
+        << int(Spreadsheet::Excel) << "a\t5\x1e" << 0 << 3 << "'a#\t5#\x1e";
+    QTest::newRow("no Delete into a cell that got no key") << gnumeric << "\r\n\tx\r\n"
+                                                           << 3 << 1 << "\r\n\t'x#\r\n";
+    QTest::newRow("no Delete without a key after") << gnumeric << "x" << 0 << 1 << "'x";
+    QTest::newRow("not a spreadsheet") << int(Spreadsheet::None) << "=1+1\r\n"
+                                       << 0 << 4 << "=1+1\r\n";
+}
+
+void TestLineLogic::spreadsheetKeys() {
+    QFETCH(int, sheet);
+    QFETCH(QString, line);
+    QFETCH(int, dataAt);
+    QFETCH(int, dataLength);
+    QFETCH(QString, keys);
+    const SpreadsheetEntry::Keys k =
+        SpreadsheetEntry::keysFor(Spreadsheet(sheet), line, dataAt, dataLength);
+    QCOMPARE(k.keys, QString(keys).replace('#', QChar(KeyActions::DeleteMark)));
+    // What Calc shows differs from the data only by its apostrophe.
+    QCOMPARE(k.shown.isEmpty(), !(sheet == int(Spreadsheet::LibreOfficeCalc) && keys[0] == '\''));
+}
+
+void TestLineLogic::spreadsheetRecognised() {
+    // The window decides when it says; the program only when it does not.
+    QCOMPARE(SpreadsheetEntry::recognise("/usr/bin/soffice", "libreoffice-calc libreoffice-calc",
+                                         "sheet.ods - LibreOffice Calc"),
+             Spreadsheet::LibreOfficeCalc);
+    QCOMPARE(SpreadsheetEntry::recognise("/usr/bin/localc", "libreoffice-writer libreoffice-writer",
+                                         "a.odt - LibreOffice Writer"),
+             Spreadsheet::None);
+    QCOMPARE(SpreadsheetEntry::recognise("calc.sh", "gnumeric Gnumeric", "x"),
+             Spreadsheet::Gnumeric);
+    QCOMPARE(SpreadsheetEntry::recognise("C:\\Office\\EXCEL.EXE", "", ""), Spreadsheet::Excel);
+    QCOMPARE(SpreadsheetEntry::recognise("C:\\x\\app.exe", "XLMAIN", "Book1 - Excel"),
+             Spreadsheet::Excel);
+    QCOMPARE(SpreadsheetEntry::recognise("/usr/bin/xterm", "xterm XTerm", "xterm"),
+             Spreadsheet::None);
 }
 
 QTEST_GUILESS_MAIN(TestLineLogic)

@@ -6,6 +6,7 @@
 #include "app/AppState.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
+#include "platform/KeyActions.h"
 #include "serial/SerialPort.h"
 
 #include <QSignalSpy>
@@ -22,6 +23,7 @@ private slots:
     void insertionModesApplyFromTheNextLine();
     void heldWhileTheTargetCannotTakeKeys();
     void lineCutByAFocusChangeIsFinishedLater();
+    void spreadsheetCellCutAfterItsTextGetsNoDelete();
     void journalThatCannotBeWrittenIsReportedOnce();
     void aFullHoldRefusesReadingsVisibly();
     void aReadingThatCannotBeTypedIsFoundInABatch();
@@ -178,6 +180,21 @@ void TestReadingLoop::lineCutByAFocusChangeIsFinishedLater() {
     QVERIFY(m_log.endsWith("123456789\r\nnext\r\n"));
     QVERIFY(journal().contains(
         "cut after 4 of 11 characters: the keyboard focus left the target window"));
+}
+
+void TestReadingLoop::spreadsheetCellCutAfterItsTextGetsNoDelete() {
+    m_platform->windowClass = "libreoffice-calc libreoffice-calc";
+    m_loop->start();
+    // The focus goes right after "'=1+1": the user may have left the cell
+    // meanwhile, so Delete (which would clear the cell under the cursor) is
+    // not sent with the rest.
+    m_platform->cutAfter = 5;
+    QVERIFY(m_pty->write("=1+1\r\n-3.5 C\r\n"));
+    const QString del(QChar(KeyActions::DeleteMark));
+    QTRY_COMPARE(m_platform->text(), "'=1+1\r\n-3.5 C" + del + "\r\n");
+    QVERIFY(m_log.contains("=1+1 [the cell shows \"'=1+1\"]\r\n-3.5 C\r\n"));
+    QVERIFY(m_log.contains("LibreOffice Calc shows the apostrophe"));
+    QVERIFY(journal().contains("typed target; the cell shows \"'=1+1\""));
 }
 
 void TestReadingLoop::journalThatCannotBeWrittenIsReportedOnce() {
