@@ -66,7 +66,7 @@ class Program:
             self.doc = os.path.join(self.work, "sheet.ods")
             shutil.copy(self.root + "/sheet.ods", self.doc)
             self.window = "sheet.ods"
-            command = (f"export SAL_USE_VCLPLUGIN=gen\nexec localc --norestore "
+            command = (f"exec localc --norestore "
                        f"-env:UserInstallation={self.profile} {self.doc} >/dev/null 2>&1\n")
         elif self.name == "gnumeric":
             self.doc = os.path.join(self.work, "sheet.gnumeric")

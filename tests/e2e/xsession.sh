@@ -10,6 +10,11 @@ set -u
 
 usage() { echo "usage: $0 [--no-wm] CMD ARGS..." >&2; exit 2; }
 
+# A D-Bus session of its own, as every desktop session has: programs that
+# find none (LibreOffice's gtk3 plugin, GTK's accessibility) behave otherwise.
+. "$(dirname "$0")/session-common.sh"
+session_own_bus "$0" "$@"
+
 with_wm=1
 if [ "${1:-}" = "--no-wm" ]; then
     with_wm=0
@@ -25,7 +30,6 @@ if [ $with_wm = 1 ] && ! command -v openbox >/dev/null 2>&1; then
     exit 127
 fi
 
-. "$(dirname "$0")/session-common.sh"
 session_begin xsession
 
 # Xvfb writes the display number it chose to the fd once it accepts clients.
