@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -194,6 +195,54 @@ private slots:
         killTarget(t);
         QCOMPARE(got, expected);
         setLayout("us");
+    }
+
+    // Random text of every kind through the borrowed keys, as a noisy line
+    // brings it: Latin-1 capitals and small letters, controls (never typed),
+    // Greek, Cyrillic, CJK, characters beyond the 16-bit plane. Each remap
+    // batch mixes keys that held one character with keys that held two.
+    // PARVELO_RANDOM_TYPING_SECS sets how long (default 15 s).
+    void randomTextThroughBorrowedKeys() {
+        const int seconds = qEnvironmentVariableIntValue("PARVELO_RANDOM_TYPING_SECS");
+        const Target t = makeTarget();
+        const std::int16_t id = launchAndActivate(t);
+        QVERIFY(id > 0);
+        QRandomGenerator random(7);
+        const auto pick = [&random]() -> char32_t {
+            static const std::pair<char32_t, char32_t> ranges[] = {
+                {0x21, 0x7e},     {0xa1, 0xff},     {0x80, 0x9f},
+                {0x01, 0x1c},     {0x391, 0x3c9},   {0x410, 0x44f},
+                {0x4e00, 0x4e80}, {0xff61, 0xff9f}, {0x1f600, 0x1f64f}};
+            const auto& [lo, hi] = ranges[random.bounded(int(std::size(ranges)))];
+            const char32_t c = lo + random.bounded(hi - lo + 1);
+            // TAB, LF and CR are keys of their own, not noise.
+            return c == '\t' || c == '\n' || c == '\r' ? char32_t(0x07) : c;
+        };
+        QByteArray expected;
+        QElapsedTimer clock;
+        clock.start();
+        int lines = 0;
+        while (clock.elapsed() < 1000 * (seconds > 0 ? seconds : 15)) {
+            QString line;
+            for (int n = 1 + random.bounded(30); n > 0; --n) {
+                const char32_t c = pick();
+                line += QString::fromUcs4(&c, 1);
+                if (c >= 0x20 && !(c >= 0x7f && c <= 0x9f))
+                    expected += QString::fromUcs4(&c, 1).toUtf8();
+            }
+            line += QStringLiteral("\r\n");
+            expected += '\r';
+            const Failure a = activateSoon(id);
+            QVERIFY2(!a, a ? qPrintable(a->message) : "");
+            const Failure f = typeAll(line);
+            QVERIFY2(!f, f ? qPrintable(f->message) : "");
+            ++lines;
+        }
+        const QByteArray got = waitForBytes(t.output, expected.size(), 30000);
+        killTarget(t);
+        platform_->endTyping();
+        qInfo("%d random lines, %lld bytes", lines, qlonglong(expected.size()));
+        QCOMPARE(got, expected);
     }
 
     void heldShiftDoesNotChangeText() {

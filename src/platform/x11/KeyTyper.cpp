@@ -365,7 +365,12 @@ void KeyTyper::changeKeys(const std::vector<std::pair<std::uint8_t, unsigned lon
     // One request for all the keys costs every client one reload.
     if (connection_.hasXkb() && keys.size() > 1) {
         XGrabServer(dpy); // the keys between ours are sent back as they are
-        XkbDescPtr xkb = XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+        // With the key actions: XkbChangeTypesOfKey moves a key's actions
+        // when its width changes (a key the core request below left two
+        // symbols wide), and reads them through the server map, which
+        // XkbGetMap leaves null unless the actions are asked for.
+        XkbDescPtr xkb =
+            XkbGetMap(dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbKeyActionsMask, XkbUseCoreKbd);
         if (xkb) {
             XkbMapChangesRec changes{};
             int first = 255, last = 0;
