@@ -11,7 +11,13 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    if (const std::string problem = Session::displayProblem(); !problem.empty()) {
+        std::fputs(problem.c_str(), stderr);
+        return 1;
+    }
     std::vector<char*> args = Session::qtArguments(argc, argv);
     int count = int(args.size());
     args.push_back(nullptr);

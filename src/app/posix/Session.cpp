@@ -3,6 +3,8 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
+#include <X11/Xlib.h>
+
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,6 +33,28 @@ std::vector<char*> qtArguments(int argc, char** argv) {
         args.insert(args.begin() + 1, {platformOption, xcb});
     }
     return args;
+}
+
+std::string displayProblem() {
+    const QByteArray x11 = qgetenv("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (x11.isEmpty() && !wayland)
+        return "Parvelo: there is no display here (neither DISPLAY nor WAYLAND_DISPLAY is set),\n"
+               "so Parvelo cannot show its window. Start it from a desktop session (a terminal\n"
+               "or the menu of the desktop), or over SSH with X forwarding (ssh -X).\n";
+    if (x11.isEmpty())
+        return {}; // a Wayland desktop without XWayland: Qt's Wayland plugin
+    Display* display = XOpenDisplay(x11.constData());
+    if (display) {
+        XCloseDisplay(display);
+        return {};
+    }
+    if (wayland)
+        return {};
+    return "Parvelo: the display " + x11.toStdString() +
+           " cannot be opened (it has ended, or this user may not use it),\n"
+           "so Parvelo cannot show its window. Start it from a desktop session, where\n"
+           "DISPLAY names the screen in front of you.\n";
 }
 
 // A session that ends (SIGHUP), or a plain kill or Ctrl+C.

@@ -37,6 +37,11 @@ std::vector<char*> qtArguments(int argc, char** argv) {
     return std::vector<char*>(argv, argv + argc);
 }
 
+// A Windows session always has its desktop.
+std::string displayProblem() {
+    return {};
+}
+
 // Log-off and shut-down reach a window program as a question to the
 // session, a console it was started from as a console event; taskkill
 // without /F asks the window itself, which closes the orderly way anyway.
