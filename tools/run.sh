@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, builds and starts Parvelo on the current display.
+# Installs what building and running need, builds and starts Parvelo on the
+# current display.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/build.sh"
+"$top/tools/build.sh" --program
 exec "$top/build/parvelo" "$@"

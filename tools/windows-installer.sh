@@ -26,7 +26,7 @@ say() { printf '%s\n' "windows-installer.sh: $*" >&2; }
   { say "$folder has no \"Parvelo Manual.pdf\": build it with tools/manual.sh, then run tools/windows.sh"; exit 1; }
 folder=$(cd "$folder" && pwd)
 out=$(mkdir -p "${out:-$folder/..}" && cd "${out:-$folder/..}" && pwd)
-"$top/tools/install-deps.sh"
+"$top/tools/install-deps.sh" --tests
 
 version=$(sed -n 's/^project(Parvelo VERSION \([0-9.]*\) .*/\1/p' "$top/CMakeLists.txt")
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { say "no version in CMakeLists.txt's project()"; exit 1; }

@@ -32,7 +32,7 @@ cxx=$triple-g++-posix
 toolchain=$top/cmake/mingw-w64-x86_64.cmake
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/parvelo
 
-"$top/tools/install-deps.sh"
+"$top/tools/install-deps.sh" --tests
 
 say() { printf '%s\n' "windows.sh: $*" >&2; }
 minutes() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }

@@ -12,7 +12,7 @@ seconds=${FUZZ_SECONDS:-20}
 cmake=${CMAKE:-cmake}
 
 for tool in clang clang++; do
-    command -v "$tool" >/dev/null || { echo "run-fuzzers: $tool not installed (tools/packages.txt)" >&2; exit 1; }
+    command -v "$tool" >/dev/null || { echo "run-fuzzers: $tool not installed (tools/packages-test.txt)" >&2; exit 1; }
 done
 
 mkdir -p "$build"
