@@ -245,6 +245,24 @@ private slots:
         QCOMPARE(got, expected);
     }
 
+    // Held readings go out as one text. Letters have no twin keys, so each
+    // doubled letter waits a moment, and a slice of keys ends after a few
+    // such waits: the next slice must begin where that one ended.
+    void manyRepeatedKeysInOneText() {
+        const Target t = makeTarget();
+        const std::int16_t id = launchAndActivate(t);
+        QVERIFY(id > 0);
+        QStringList lines;
+        for (int i = 0; i < 12; ++i)
+            lines << QStringLiteral("bookkeeper %1 committee\r\n").arg(i);
+        const Failure f = typeAll(lines.join(QString()));
+        QVERIFY2(!f, f ? qPrintable(f->message) : "");
+        const QByteArray expected = expectedBytes(lines);
+        const QByteArray got = waitForBytes(t.output, expected.size());
+        killTarget(t);
+        QCOMPARE(got, expected);
+    }
+
     void heldShiftDoesNotChangeText() {
         const Target t = makeTarget();
         const std::int16_t id = launchAndActivate(t);

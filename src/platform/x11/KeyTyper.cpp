@@ -218,10 +218,11 @@ Failure KeyTyper::type(const QString& text, const std::function<bool()>& focusHe
         const std::vector<Keystroke> strokes = KeystrokePlan::strokes(positions, previousKeycode_);
         // One stroke per action of the batch, so strokes[i] types action
         // batchStart + i.
-        for (std::size_t i = 0; i < strokes.size() && !focusLost && !yielded; i += SliceKeys) {
+        for (std::size_t i = 0, end = 0; i < strokes.size() && !focusLost && !yielded; i = end) {
             // A slice ends at SliceKeys keys, or earlier when its pauses
-            // between repeated keys would keep the server busy for long.
-            std::size_t end = i;
+            // between repeated keys would keep the server busy for long;
+            // the next one begins where it ended.
+            end = i;
             for (int pauses = 0; end < strokes.size() && end < i + SliceKeys; ++end) {
                 pauses += strokes[end].gapBefore ? 1 : 0;
                 if (pauses > SlicePauses)
