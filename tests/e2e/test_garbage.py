@@ -7,7 +7,12 @@ serial line and a click on Stop while slow text is typed.
    reading. Nothing of the noise reaches the target, the log says once what
    to check, every noise line is journalled as received and not typed, and
    the reading arrives exactly. A click on Stop then ends the run.
-2. stop: long lines of accented, Greek and Japanese characters, each needing
+2. wrong speed: 45 s of raw random bytes (CR and LF among them, so short
+   lines of noise pass as readings and are typed through many borrowed
+   keys), written as a device at a wrong speed delivers them: no crash, no
+   control byte reaches the target, a real click on Stop stops the run
+   within 2 s, and after Read Start a reading arrives exactly.
+3. stop: long lines of accented, Greek and Japanese characters, each needing
    dozens of borrowed keys; a real click on Stop (an X button press and
    release) in the middle stops the run within 0.5 s, and nothing is typed
    after it.
@@ -134,6 +139,37 @@ def case_garbage(exe, workdir):
         target.stop()
 
 
+def case_wrong_speed(exe, workdir):
+    app, serial, target = start_run(exe, workdir, {})
+    try:
+        rng = random.Random(7)
+        started = time.monotonic()
+        for i in range(450):  # 1,152 bytes every 0.1 s
+            serial.send(bytes(rng.getrandbits(8) for _ in range(1152)))
+            delay = started + (i + 1) * 0.1 - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            check(app.proc.poll() is None, f"Parvelo ended ({app.proc.returncode}) after "
+                  f"{time.monotonic() - started:.0f} s of noise")
+        caption, quiet = click_stop_timed(app, target)
+        check(caption < 2.0, f"Stop took {caption:.2f} s")
+        app.click_read_start()
+        serial.send("\r\n+0012.5 g °C\r\n".encode())
+        tail = "+0012.5 g °C\n".encode()
+        wait_for(lambda: target.data().endswith(tail), 240, "the reading after the noise")
+        check(app.proc.poll() is None, f"Parvelo ended ({app.proc.returncode})")
+        data = target.data().decode("utf-8", errors="replace")
+        controls = sorted({hex(ord(c)) for c in data
+                           if (ord(c) < 0x20 and c not in "\t\n") or 0x7f <= ord(c) <= 0x9f})
+        check(not controls, f"control characters reached the target: {controls}")
+        typed = data.count("\n")
+        return (f"45 s of noise, {typed} lines of it typed, no control character; Stop in "
+                f"{caption:.2f} s; the reading after it exact")
+    finally:
+        app.close()
+        target.stop()
+
+
 # Characters no US keymap has: each needs a borrowed key.
 HEAVY = ("àáâãäåæçèéêëìíîïñòóôõöøùúûüýÿ°µ±§¶©®¼½¾¿¡ÀÁÂÃÄÅÆÇÈÉ"
          "αβγδεζηθλμπστφψωΩΣΔ日本語温度計測定値重量長さ時間")
@@ -170,6 +206,7 @@ def main():
     sh("setxkbmap", "us")
     cases = [
         ("garbage", lambda: case_garbage(exe, workdir)),
+        ("wrong_speed", lambda: case_wrong_speed(exe, workdir)),
         ("stop", lambda: case_stop(exe, workdir)),
     ]
     return run_cases(cases, sys.argv[2:])
