@@ -16,6 +16,9 @@ struct AppState {
     // text that is not a number fails there, not at start-up.
     QString InsertDate = QStringLiteral("0");
     std::int16_t InsertTime = 0;
+    // The settings profile chosen on the command line (--profile NAME), so
+    // that each instrument's Parvelo keeps its own; empty: the usual file.
+    QString Profile;
 
     static AppState& instance();
 };

@@ -1,5 +1,6 @@
 #include "SettingsStore.h"
 
+#include "AppState.h"
 #include "DiskFile.h"
 #include "IniText.h"
 #include "SettingsFile.h"
@@ -14,7 +15,9 @@
 
 namespace {
 QSettings openStore() {
-    return openSettingsFile(SettingsStore::AppName);
+    const QString& profile = AppState::instance().Profile;
+    const QString app = QString::fromLatin1(SettingsStore::AppName);
+    return openSettingsFile(app, profile.isEmpty() ? app : app + QLatin1Char('-') + profile);
 }
 
 QString fullKey(const QString& section, const QString& key) {

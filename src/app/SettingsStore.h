@@ -8,8 +8,9 @@
 
 // Per-user store of text values addressed by section and key, under the
 // application name "Parvelo". On Linux this is the INI file
-// $XDG_CONFIG_HOME/Parvelo/Parvelo.conf. Which keys exist, and what they
-// hold, is SettingsSchema's business.
+// $XDG_CONFIG_HOME/Parvelo/Parvelo.conf; with a profile (one Parvelo per
+// instrument), Parvelo-<profile>.conf beside it. Which keys exist, and what
+// they hold, is SettingsSchema's business.
 //
 // QSettings reads the file; writes are ours: QSettings renames a file over
 // the old one even when writing it failed (a full disk left it empty), so

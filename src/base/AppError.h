@@ -56,6 +56,12 @@ constexpr int TypingPaused = 9106;
 // Typing handed back to the event loop in the middle of a long text; type
 // the rest right after the waiting events.
 constexpr int TypingYielded = 9107;
+// Another program holds the keyboard (a locked screen, an open menu): keys
+// would go to it, whatever has the focus.
+constexpr int KeyboardHeld = 9108;
+// Another Parvelo on this desktop is typing into its own target: wait for
+// the turn.
+constexpr int OtherTyping = 9109;
 // The Data settings: a stored value that cannot be used.
 constexpr int DataSettingInvalid = 9301;
 // Journal of received readings.

@@ -8,6 +8,8 @@
 #include "platform/KeyActions.h"
 #include "serial/SerialPort.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <utility>
 
@@ -187,6 +189,7 @@ void ReadingLoop::endRun(RunState state) {
     m_deviceWatch.cancel();
     setState(state);
     m_port.setPortOpen(false);
+    m_platform.endTurn();
     m_platform.endTyping();
 }
 
@@ -215,7 +218,9 @@ void ReadingLoop::abandon() {
 
 void ReadingLoop::setSuspended(bool suspended) {
     m_suspended = suspended;
-    if (!suspended)
+    if (suspended)
+        m_platform.endTurn();
+    else
         scheduleDelivery(0);
 }
 
@@ -365,8 +370,14 @@ void ReadingLoop::deliver() {
             errorPath(*f, true);
         else
             waitForTarget(*f);
+        // The turn is kept while the focus is on its way: another Parvelo
+        // would take the focus for its own target, and back and forth.
+        if (targetHeld() || !isRunning())
+            m_platform.endTurn();
         return;
     }
+    // Whatever the typing does, the turn ends with it.
+    const auto endTurn = qScopeGuard([this] { m_platform.endTurn(); });
     m_waiting.invalidate();
     if (targetHeld()) {
         m_log.insert(logLine(QStringLiteral("The target takes keys again: typing the %1 held "
@@ -509,7 +520,7 @@ void ReadingLoop::waitForTarget(const AppError& why) {
     // Starting programs and dialogs take seconds at least: say so at once.
     // A focus that is only slow to move gets a moment first.
     if (targetHeld() || why.number == Err::TargetBusy || why.number == Err::TargetStarting ||
-        m_waiting.elapsed() >= GraceMs)
+        why.number == Err::KeyboardHeld || m_waiting.elapsed() >= GraceMs)
         hold(why.message);
     scheduleDelivery(targetHeld() ? RetryMs : QuickRetryMs);
 }

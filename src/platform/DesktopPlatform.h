@@ -53,6 +53,11 @@ public:
     // every event.
     virtual Failure typeText(const QString& text, int* typed = nullptr) = 0;
 
+    // A Parvelo per instrument on one desktop: an activate() that is refused
+    // with Err::OtherTyping waits for its turn; any other leaves this process
+    // the turn (keys on their way keep it) until endTurn().
+    virtual void endTurn() {}
+
     // The title of the window activate() last confirmed.
     virtual QString targetTitle() { return {}; }
     // Its class (WM_CLASS instance and class on X11, the window class on

@@ -375,12 +375,15 @@ class PluggableLine(SerialLine):
 
 
 class Parvelo:
-    def __init__(self, exe, settings: dict, serial: SerialLine):
-        self.config = tempfile.mkdtemp(prefix="parvelo-e2e-")
-        os.makedirs(os.path.join(self.config, "Parvelo"))
+    def __init__(self, exe, settings: dict, serial: SerialLine, profile=None, config=None):
+        """profile: started with --profile, its settings in a file of their
+        own; config: a settings folder shared with another instance."""
+        self.profile = profile
+        self.config = config or tempfile.mkdtemp(prefix="parvelo-e2e-")
+        os.makedirs(os.path.join(self.config, "Parvelo"), exist_ok=True)
         settings = dict(settings)
         settings.setdefault("Ports", {})["Com1"] = serial.slave_path
-        with open(os.path.join(self.config, "Parvelo", "Parvelo.conf"), "w") as f:
+        with open(self.settings_file, "w") as f:
             for section, values in settings.items():
                 f.write(f"[{section}]\n")
                 for k, v in values.items():
@@ -389,12 +392,19 @@ class Parvelo:
         env = dict(os.environ, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.config,
                    LANG="C.UTF-8")
         env.update(getattr(serial, "environment", dict)())
-        self.proc = subprocess.Popen([exe], env=env)
-        self.window = find_window("^Parvelo$")
+        self.proc = subprocess.Popen([exe] + (["--profile", profile] if profile else []), env=env)
+        self.window = wait_for(self._main_window, 20, "window ^Parvelo$")
+
+    def _main_window(self):
+        r = sh("xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.proc.pid), "--name",
+               "^Parvelo$", check=False)
+        ids = r.stdout.split()
+        return ids[-1] if ids else None
 
     @property
     def settings_file(self):
-        return os.path.join(self.config, "Parvelo", "Parvelo.conf")
+        name = f"Parvelo-{self.profile}.conf" if self.profile else "Parvelo.conf"
+        return os.path.join(self.config, "Parvelo", name)
 
     def stored_settings(self):
         """The settings file as sections of text values (quotes removed)."""

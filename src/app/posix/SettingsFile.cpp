@@ -1,5 +1,5 @@
 #include "app/SettingsFile.h"
 
-QSettings openSettingsFile(const QString& appName) {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, appName, appName);
+QSettings openSettingsFile(const QString& folder, const QString& name) {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, folder, name);
 }

@@ -5,7 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
-QSettings openSettingsFile(const QString& appName) {
+QSettings openSettingsFile(const QString& folderName, const QString& name) {
     // A file rather than the registry: the same text as on Linux, which a
     // user can read, copy to another PC and edit with the README's advice.
     // Roaming, so that it follows the user as Windows settings do.
@@ -16,5 +16,6 @@ QSettings openSettingsFile(const QString& appName) {
     CoTaskMemFree(path);
     if (folder.isEmpty())
         folder = QDir::homePath() + QStringLiteral("/AppData/Roaming");
-    return QSettings(QStringLiteral("%1/%2/%2.conf").arg(folder, appName), QSettings::IniFormat);
+    return QSettings(QStringLiteral("%1/%2/%3.conf").arg(folder, folderName, name),
+                     QSettings::IniFormat);
 }

@@ -32,6 +32,9 @@ std::int16_t WinPlatform::launch(const QString& path, AppError* error) {
 }
 
 Failure WinPlatform::activate(std::int16_t taskId) {
+    if (!turn_.take())
+        return makeError(Err::OtherTyping,
+                         QStringLiteral("another Parvelo is typing into its own target"));
     return toFailure(desktop_.activate(taskId));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DesktopPlatform.h"
+#include "platform/TypingTurn.h"
 #include "platform/win/WinDesktop.h"
 
 // DesktopPlatform on Windows: the Win32 core, with Qt strings and AppError.
@@ -12,7 +13,9 @@ public:
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
     QString targetClass() override;
+    void endTurn() override { turn_.release(); }
 
 private:
     WinDesktop desktop_;
+    TypingTurn turn_;
 };

@@ -71,6 +71,49 @@ bool WindowActivator::buttonHeld() {
     return mask & (Button1Mask | Button2Mask | Button3Mask | Button4Mask | Button5Mask);
 }
 
+QString WindowActivator::grabbedBy() {
+    // X has no request that tells about another client's grab: grab the
+    // pointer for an instant and see whether that is refused. Screen lockers
+    // and menus grab pointer and keyboard together. A pointer grab sends the
+    // window under the pointer only crossing events; a keyboard grab would
+    // take the focus from the target for that instant.
+    Display* dpy = connection_.display();
+    const Window root = connection_.root();
+    const int result =
+        XGrabPointer(dpy, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    if (result == GrabSuccess) {
+        XUngrabPointer(dpy, CurrentTime);
+        XFlush(dpy);
+        return {};
+    }
+    if (result != AlreadyGrabbed && result != GrabFrozen)
+        return {};
+    if (buttonHeld())
+        return QStringLiteral("a mouse button is held down");
+    // A locker covers the whole screen with a window of its own on top.
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    bool locked = false;
+    XWindowAttributes screen{};
+    if (XGetWindowAttributes(dpy, root, &screen) &&
+        XQueryTree(dpy, root, &rootReturn, &parent, &children, &count)) {
+        for (unsigned int i = count; i-- > 0;) {
+            XWindowAttributes a{};
+            if (!XGetWindowAttributes(dpy, children[i], &a) || a.map_state != IsViewable)
+                continue;
+            locked = a.override_redirect && a.x <= 0 && a.y <= 0 && a.x + a.width >= screen.width &&
+                     a.y + a.height >= screen.height;
+            break; // only the topmost window counts
+        }
+    }
+    if (children)
+        XFree(children);
+    connection_.syncAndTakeError();
+    return locked ? QStringLiteral("the screen is locked")
+                  : QStringLiteral("another program holds the keyboard (an open menu, a drag)");
+}
+
 void WindowActivator::request(unsigned long window) {
     Display* dpy = connection_.display();
     if (finder_.supportsActiveWindowMessage()) {

@@ -2,6 +2,8 @@
 
 #include "base/AppError.h"
 
+#include <QString>
+
 class X11Connection;
 class WindowFinder;
 
@@ -21,6 +23,11 @@ public:
     bool buttonHeld();
     // The focus is on window or on one of its descendants.
     bool hasFocus(unsigned long window);
+    // Why keys would not reach the focus now: another client holds an active
+    // grab (a screen locker, an open menu of another program, a drag), and
+    // the X server hands every key to it whatever has the focus. Empty when
+    // none does.
+    QString grabbedBy();
     // A current server timestamp (from a PropertyNotify on a window of ours).
     unsigned long serverTime();
 

@@ -148,6 +148,9 @@ bool X11Platform::settled(Task& task, unsigned long window, const ProcessTree& t
 
 Failure X11Platform::activate(std::int16_t taskId) {
     confirmed_ = 0;
+    if (!turn_.take())
+        return makeError(Err::OtherTyping,
+                         QStringLiteral("another Parvelo is typing into its own target"));
     Task* task = tasks_.find(taskId);
     if (!task)
         return makeError(Err::NoTargetWindow,
@@ -158,6 +161,8 @@ Failure X11Platform::activate(std::int16_t taskId) {
     if (task->window && task->settle.isReady(task->window) && activator_.hasFocus(task->window) &&
         !connection_->wasDestroyed(task->window, task->windowToken) &&
         finder_.isUsable(task->window)) {
+        if (const QString holder = activator_.grabbedBy(); !holder.isEmpty())
+            return makeError(Err::KeyboardHeld, holder);
         confirm(*task);
         return std::nullopt;
     }
@@ -203,6 +208,8 @@ Failure X11Platform::activate(std::int16_t taskId) {
                 ? QStringLiteral("waiting for the window of \"%1\" to finish opening")
                       .arg(task->path)
                 : QStringLiteral("waiting for \"%1\" to finish opening").arg(look.title));
+    if (const QString holder = activator_.grabbedBy(); !holder.isEmpty())
+        return makeError(Err::KeyboardHeld, holder);
     confirm(*task);
     return std::nullopt;
 }
@@ -266,17 +273,30 @@ Failure X11Platform::typeText(const QString& text, int* typed) {
     // The focus may have moved since activate(): never type elsewhere.
     // At every slice of keys: the focus is still on the window, and it is
     // still the same window (a closed window's id is soon handed out again).
+    // And no other program has grabbed the keyboard (a screen locker starting,
+    // a menu opening): looked at every GrabCheckMs, as each look costs the
+    // window under the pointer a pair of crossing events.
     const unsigned long window = confirmed_;
     const unsigned token = confirmedToken_;
+    QString holder;
+    std::int64_t grabCheckedMs = monotonicMs(); // by activate()
     const auto stillThere = [&] {
-        return activator_.hasFocus(window) && !connection_->wasDestroyed(window, token);
+        if (!activator_.hasFocus(window) || connection_->wasDestroyed(window, token))
+            return false;
+        if (monotonicMs() - grabCheckedMs < GrabCheckMs)
+            return true;
+        grabCheckedMs = monotonicMs();
+        holder = activator_.grabbedBy();
+        return holder.isEmpty();
     };
     const Failure f =
         window ? typer_.type(text, stillThere, typed) : makeError(Err::TargetNotFocused, QString());
     if (f && f->number == Err::TargetNotFocused) {
         confirmed_ = 0;
         return makeError(Err::TargetNotFocused,
-                         QStringLiteral("the keyboard focus left the target window"));
+                         holder.isEmpty()
+                             ? QStringLiteral("the keyboard focus left the target window")
+                             : holder);
     }
     return f;
 }

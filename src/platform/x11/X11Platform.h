@@ -4,6 +4,7 @@
 // Linux process lookups it needs (/proc). It includes base/ and platform/.
 
 #include "platform/DesktopPlatform.h"
+#include "platform/TypingTurn.h"
 #include "platform/x11/KeyTyper.h"
 #include "platform/x11/TaskTable.h"
 #include "platform/x11/WindowActivator.h"
@@ -29,6 +30,7 @@ public:
     QString targetClass() override;
     void prepareTyping() override { typer_.prepare(); }
     void endTyping() override { typer_.giveBackKeys(); }
+    void endTurn() override { turn_.release(); }
     QString sessionWarning() const override { return {}; }
 
     KeyTyper& typer() { return typer_; }
@@ -36,6 +38,8 @@ public:
     unsigned long confirmedWindow() const { return confirmed_; }
 
 private:
+    // How often typing looks whether another program grabbed the keyboard.
+    static constexpr std::int64_t GrabCheckMs = 100;
     void learnFamily(Task& task, const ProcessTree& tree);
     // Reaps the started process once it has ended, and notes its status.
     void noteExit(Task& task);
@@ -56,6 +60,7 @@ private:
     WindowFinder finder_;
     WindowActivator activator_;
     KeyTyper typer_;
+    TypingTurn turn_;
     TaskTable tasks_;
     unsigned long confirmed_ = 0;
     unsigned confirmedToken_ = 0; // its X11Connection::watch() token

@@ -1,0 +1,91 @@
+#include "platform/TypingTurn.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Two lock files per display in the user's runtime folder: the turn itself
+// (exclusive), and the waiters (each holds it shared while it waits, so that
+// the one giving the turn back can see that someone waits).
+struct TypingTurn::Handles {
+    int turn = -1;
+    int waiters = -1;
+};
+
+namespace {
+std::int64_t nowMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+int openLock(const QString& path) {
+    return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+QString lockFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir(runtime).exists())
+        return runtime;
+    const QString folder = QDir::tempPath() + QStringLiteral("/parvelo-%1").arg(::getuid());
+    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    return folder;
+}
+} // namespace
+
+TypingTurn::TypingTurn(const QString& desktop) : handles_(std::make_unique<Handles>()) {
+    QString name = desktop.isEmpty() ? qEnvironmentVariable("DISPLAY") : desktop;
+    for (QChar& c : name)
+        if (!c.isLetterOrNumber() && c != '.' && c != '-')
+            c = '_';
+    const QString base = lockFolder() + QStringLiteral("/parvelo-typing-") + name;
+    handles_->turn = openLock(base + QStringLiteral(".turn"));
+    handles_->waiters = openLock(base + QStringLiteral(".waiters"));
+}
+
+TypingTurn::~TypingTurn() {
+    for (int fd : {handles_->turn, handles_->waiters})
+        if (fd >= 0)
+            ::close(fd); // gives back what this process held
+}
+
+bool TypingTurn::take() {
+    if (held_)
+        return true;
+    if (handles_->turn < 0) // no lock file (a read-only folder): no turns to take
+        return held_ = true;
+    if (nowMs() < politeUntilMs_)
+        return false;
+    if (::flock(handles_->turn, LOCK_EX | LOCK_NB) == 0) {
+        held_ = true;
+        if (waiting_ && handles_->waiters >= 0)
+            ::flock(handles_->waiters, LOCK_UN);
+        waiting_ = false;
+        return true;
+    }
+    if (!waiting_ && handles_->waiters >= 0)
+        waiting_ = ::flock(handles_->waiters, LOCK_SH | LOCK_NB) == 0;
+    return false;
+}
+
+void TypingTurn::release() {
+    if (!held_)
+        return;
+    held_ = false;
+    if (handles_->turn < 0)
+        return;
+    ::flock(handles_->turn, LOCK_UN);
+    // Someone waits when the waiters' file cannot be had alone.
+    if (handles_->waiters >= 0) {
+        if (::flock(handles_->waiters, LOCK_EX | LOCK_NB) == 0)
+            ::flock(handles_->waiters, LOCK_UN);
+        else
+            politeUntilMs_ = nowMs() + YieldMs;
+    }
+}
