@@ -70,6 +70,18 @@ bool WinActivator::hasFocus(HWND window) {
     return info.hwndFocus && (info.hwndFocus == window || IsChild(window, info.hwndFocus));
 }
 
+std::string WinActivator::keyboardHolder() {
+    HDESK desk = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
+    if (!desk)
+        return "the screen is locked, or a security prompt is open";
+    wchar_t name[64] = {};
+    DWORD needed = 0;
+    const bool other = GetUserObjectInformationW(desk, UOI_NAME, name, sizeof name, &needed) &&
+                       _wcsicmp(name, L"Default") != 0;
+    CloseDesktop(desk);
+    return other ? "the screen is locked, or a security prompt is open" : std::string();
+}
+
 bool WinActivator::buttonHeld() {
     for (int button : {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON, VK_XBUTTON1, VK_XBUTTON2})
         if (GetAsyncKeyState(button) & 0x8000)

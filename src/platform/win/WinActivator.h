@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Brings a window to the front and tells whether it holds the keyboard
 // focus. Never waits: the caller asks hasFocus() again later.
 namespace WinActivator {
@@ -28,6 +30,11 @@ bool request(HWND window);
 
 // A mouse button is down: the user is in the middle of a click or a drag.
 bool buttonHeld();
+
+// Why keys would not reach any window of ours: the input goes to another
+// desktop (the lock screen, a UAC prompt: the secure desktop, which no
+// ordinary program may open). Empty when the keyboard is the desktop's.
+std::string keyboardHolder();
 
 // Windows drops input sent to a process of higher integrity (one running as
 // administrator when we do not), and SendInput does not say so. True when

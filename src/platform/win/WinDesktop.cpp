@@ -78,6 +78,11 @@ WinFailure WinDesktop::activate(std::int16_t taskId) {
         readiness_.interrupted();
         return f;
     }
+    if (const std::string holder = WinActivator::keyboardHolder(); !holder.empty()) {
+        confirmed_ = nullptr;
+        readiness_.interrupted();
+        return WinError{WinErr::KeyboardHeld, holder};
+    }
     if (!readiness_.ready(confirmed_)) {
         const std::wstring title = WinWindows::titleOf(confirmed_);
         confirmed_ = nullptr;
@@ -190,8 +195,16 @@ WinFailure WinDesktop::type(const std::wstring& text, size_t* typed) {
     // the rest of a text that yielded goes on at once.
     if (!continuing_ && WinActivator::hasFocus(window) && !readiness_.caughtUp())
         return WinError{WinErr::TypingPaused, "the target has not yet read the keys typed before"};
+    std::string holder;
     WinFailure f = typer_.type(
-        text, [window] { return WinActivator::hasFocus(window); }, typed);
+        text,
+        [window, &holder] {
+            holder = WinActivator::keyboardHolder();
+            return holder.empty() && WinActivator::hasFocus(window);
+        },
+        typed);
+    if (f && f->number == WinErr::TargetNotFocused && !holder.empty())
+        f->text = holder;
     continuing_ = f && f->number == WinErr::TypingYielded;
     if (*typed > 0)
         readiness_.sent(window);

@@ -26,4 +26,5 @@ constexpr int TargetStarting = 9104;
 constexpr int TargetBusy = 9105;
 constexpr int TypingPaused = 9106;
 constexpr int TypingYielded = 9107;
+constexpr int KeyboardHeld = 9108;
 } // namespace WinErr

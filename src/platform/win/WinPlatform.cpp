@@ -11,6 +11,7 @@ static_assert(WinErr::TargetStarting == Err::TargetStarting);
 static_assert(WinErr::TargetBusy == Err::TargetBusy);
 static_assert(WinErr::TypingPaused == Err::TypingPaused);
 static_assert(WinErr::TypingYielded == Err::TypingYielded);
+static_assert(WinErr::KeyboardHeld == Err::KeyboardHeld);
 static_assert(sizeof(wchar_t) == sizeof(QChar), "UTF-16 on both sides: counts are QChars");
 
 namespace {
