@@ -6,6 +6,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <unistd.h>
+
 WindowActivator::WindowActivator(X11Connection& connection, WindowFinder& finder)
     : connection_(connection), finder_(finder) {}
 
@@ -72,13 +74,34 @@ bool WindowActivator::buttonHeld() {
 }
 
 QString WindowActivator::grabbedBy() {
-    // X has no request that tells about another client's grab: grab the
-    // pointer for an instant and see whether that is refused. Screen lockers
-    // and menus grab pointer and keyboard together. A pointer grab sends the
-    // window under the pointer only crossing events; a keyboard grab would
-    // take the focus from the target for that instant.
+    // X has no request that tells about another client's grab. Those that
+    // hold one while the user sees it (a screen locker, a menu) show an
+    // override-redirect window on top of everything: only then is the grab
+    // itself tried, for an instant, since a pointer grab takes whatever the
+    // user clicks in that instant and sends crossing events.
     Display* dpy = connection_.display();
     const Window root = connection_.root();
+    Window rootReturn = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    XWindowAttributes screen{};
+    XWindowAttributes top{};
+    Window topWindow = 0;
+    if (XGetWindowAttributes(dpy, root, &screen) &&
+        XQueryTree(dpy, root, &rootReturn, &parent, &children, &count)) {
+        for (unsigned int i = count; i-- > 0;) {
+            if (XGetWindowAttributes(dpy, children[i], &top) && top.map_state == IsViewable) {
+                topWindow = children[i];
+                break; // only the topmost window counts
+            }
+        }
+    }
+    if (children)
+        XFree(children);
+    connection_.syncAndTakeError();
+    if (!topWindow || !top.override_redirect ||
+        finder_.describe(topWindow).pid == ::getpid()) // our own tooltip or menu
+        return {};
     const int result =
         XGrabPointer(dpy, root, False, 0, GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
     if (result == GrabSuccess) {
@@ -90,26 +113,9 @@ QString WindowActivator::grabbedBy() {
         return {};
     if (buttonHeld())
         return QStringLiteral("a mouse button is held down");
-    // A locker covers the whole screen with a window of its own on top.
-    Window rootReturn = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    bool locked = false;
-    XWindowAttributes screen{};
-    if (XGetWindowAttributes(dpy, root, &screen) &&
-        XQueryTree(dpy, root, &rootReturn, &parent, &children, &count)) {
-        for (unsigned int i = count; i-- > 0;) {
-            XWindowAttributes a{};
-            if (!XGetWindowAttributes(dpy, children[i], &a) || a.map_state != IsViewable)
-                continue;
-            locked = a.override_redirect && a.x <= 0 && a.y <= 0 && a.x + a.width >= screen.width &&
-                     a.y + a.height >= screen.height;
-            break; // only the topmost window counts
-        }
-    }
-    if (children)
-        XFree(children);
-    connection_.syncAndTakeError();
+    // A locker covers the whole screen.
+    const bool locked = top.x <= 0 && top.y <= 0 && top.x + top.width >= screen.width &&
+                        top.y + top.height >= screen.height;
     return locked ? QStringLiteral("the screen is locked")
                   : QStringLiteral("another program holds the keyboard (an open menu, a drag)");
 }

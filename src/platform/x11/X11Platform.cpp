@@ -274,8 +274,8 @@ Failure X11Platform::typeText(const QString& text, int* typed) {
     // At every slice of keys: the focus is still on the window, and it is
     // still the same window (a closed window's id is soon handed out again).
     // And no other program has grabbed the keyboard (a screen locker starting,
-    // a menu opening): looked at every GrabCheckMs, as each look costs the
-    // window under the pointer a pair of crossing events.
+    // a menu opening): looked at every GrabCheckMs, as each look costs a few
+    // round trips.
     const unsigned long window = confirmed_;
     const unsigned token = confirmedToken_;
     QString holder;
