@@ -27,6 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
+import x11state  # noqa: E402
 from parvelo_session import (  # noqa: E402
     CatTarget, Parvelo, SerialLine, check, run_cases, sh, twips, wait_for, window_size)
 
@@ -144,8 +145,13 @@ def case_wrong_speed(exe, workdir):
     try:
         rng = random.Random(7)
         started = time.monotonic()
+        answers = []
         for i in range(450):  # 1,152 bytes every 0.1 s
             serial.send(bytes(rng.getrandbits(8) for _ in range(1152)))
+            if i % 20 == 10:  # the window answers throughout
+                answers.append(x11state.ping(app.window, 5.0))
+                check(answers[-1] is not None and answers[-1] < 1.0,
+                      f"the window took {answers[-1]} s to answer after {i / 10:.0f} s of noise")
             delay = started + (i + 1) * 0.1 - time.monotonic()
             if delay > 0:
                 time.sleep(delay)
@@ -163,8 +169,9 @@ def case_wrong_speed(exe, workdir):
                            if (ord(c) < 0x20 and c not in "\t\n") or 0x7f <= ord(c) <= 0x9f})
         check(not controls, f"control characters reached the target: {controls}")
         typed = data.count("\n")
-        return (f"45 s of noise, {typed} lines of it typed, no control character; Stop in "
-                f"{caption:.2f} s; the reading after it exact")
+        return (f"45 s of noise, {typed} lines of it typed, no control character; the window "
+                f"answered within {max(answers):.2f} s; Stop in {caption:.2f} s; the reading "
+                "after it exact")
     finally:
         app.close()
         target.stop()

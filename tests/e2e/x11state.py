@@ -3,6 +3,7 @@ tools): the keysym on each keycode, and which modifier keys are down."""
 
 import ctypes
 import ctypes.util
+import time
 
 _x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
 _x11.XOpenDisplay.restype = ctypes.c_void_p
@@ -65,3 +66,63 @@ def modifiers_down():
         _x11.XFreeModifiermap(mods)
         raw = bytes(state)
         return sorted(k for k in codes if raw[k // 8] & (1 << (k % 8)))
+
+
+class _ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class _Event(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("xclient", _ClientMessage), ("pad", ctypes.c_long * 24)]
+
+
+_x11.XDefaultRootWindow.restype = ctypes.c_ulong
+_x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+_x11.XInternAtom.restype = ctypes.c_ulong
+_x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+_x11.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+_x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                            ctypes.POINTER(_Event)]
+_x11.XFlush.argtypes = [ctypes.c_void_p]
+_x11.XPending.argtypes = [ctypes.c_void_p]
+_x11.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.POINTER(_Event)]
+
+_CLIENT_MESSAGE = 33
+_STRUCTURE_NOTIFY = (1 << 17) | (1 << 19)  # StructureNotify, SubstructureNotify
+_stamp = [1000]
+
+
+def ping(window, timeout):
+    """Seconds until the program that owns window answers a _NET_WM_PING
+    (a window manager's "are you alive?", answered by its event loop), or
+    None when it does not answer within timeout."""
+    with _Display() as dpy:
+        root = _x11.XDefaultRootWindow(dpy)
+        _x11.XSelectInput(dpy, root, _STRUCTURE_NOTIFY)  # the answer goes to the root
+        protocols = _x11.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+        net_wm_ping = _x11.XInternAtom(dpy, b"_NET_WM_PING", 0)
+        _stamp[0] += 1
+        event = _Event()
+        event.xclient.type = _CLIENT_MESSAGE
+        event.xclient.window = int(window)
+        event.xclient.message_type = protocols
+        event.xclient.format = 32
+        event.xclient.data[0] = net_wm_ping
+        event.xclient.data[1] = _stamp[0]
+        event.xclient.data[2] = int(window)
+        started = time.monotonic()
+        _x11.XSendEvent(dpy, int(window), 0, 0, ctypes.byref(event))
+        _x11.XFlush(dpy)
+        while time.monotonic() - started < timeout:
+            while _x11.XPending(dpy):
+                got = _Event()
+                _x11.XNextEvent(dpy, ctypes.byref(got))
+                c = got.xclient
+                if (got.type == _CLIENT_MESSAGE and c.data[0] == net_wm_ping
+                        and c.data[1] == _stamp[0]):
+                    return time.monotonic() - started
+            time.sleep(0.005)
+        return None
