@@ -39,10 +39,12 @@ def case_crash(exe, workdir):
         app.close()
         target.stop()
     borrowed = sum(1 for k, sym in x11state.keymap().items() if sym != before[k])
+    check(borrowed > 0, "the kill left no borrowed key: nothing to mend")
     # A kill between pressing Shift and releasing it leaves it down (2 of
-    # 33 kills did); press it as that instance would have left it.
+    # 33 kills did), too rarely to wait for: the test presses it as that
+    # instance would have left it, and only checks that it is down.
     sh("xdotool", "keydown", "Shift_L")
-    check(borrowed > 0 and x11state.modifiers_down(), "the kill left nothing to mend")
+    check(x11state.modifiers_down(), "the Shift pressed for the test is not down")
 
     # The next start, before any run: the keyboard is as it was.
     app = Parvelo(exe, {}, SerialLine())
@@ -58,7 +60,8 @@ def case_crash(exe, workdir):
     finally:
         app.close()
         target.stop()
-    return f"{borrowed} borrowed keys and a held Shift put back by the next start"
+    return (f"{borrowed} borrowed keys left by the kill, and a Shift held as a kill may leave "
+            "it, put back by the next start")
 
 
 def case_stop_gives_keys_back(exe, workdir):

@@ -170,9 +170,10 @@ def case_target_closed(exe, workdir):
         wait_for(lambda: not pid_alive(target_pid), 10, "target xterm to end")
         sh("xdotool", "windowactivate", "--sync", second.window, check=False)
         time.sleep(0.3)
-        focused = sh("xdotool", "getwindowfocus", check=False).stdout.strip()
-        print(f"[target closed] target xterm ended; focus on {focused} (second is "
-              f"{second.window})")
+        active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
+        # Otherwise "the second window got nothing" would prove nothing.
+        check(active == second.window, f"the focus is on {active}, not on the second xterm "
+              f"({second.window})")
         serial.send(b"must not arrive\r\n")
         cpu = check_halted_by_error(app, serial, workdir, "target-closed", ["before close"],
                                     lambda m: "window" in m.lower(), ["must not arrive"])
@@ -267,6 +268,13 @@ class SteadyWriter(threading.Thread):
         self.join(5)
 
 
+def stable_data(target, quiet=0.3):
+    """The target's data once it has not changed for quiet seconds, else None."""
+    data = target.data()
+    time.sleep(quiet)
+    return data if target.data() == data else None
+
+
 def check_whole_lines(target, sent, label):
     data = target.data()
     check(data == b"" or data.endswith(b"\n"), f"[{label}] half-typed line at the end: "
@@ -303,7 +311,11 @@ def case_exit(exe, workdir, how):
             # File is disabled during a run, so Exit is reached through Stop.
             app.click_stop()
             wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
+            # The reading in progress at the click is finished; then nothing.
+            at_stop = wait_for(lambda: stable_data(target), 5, "the target to be quiet")
             time.sleep(0.5)  # lines keep coming and must not be typed now
+            check(target.data() == at_stop, f"[{how}] typed after Stop: "
+                  f"{target.data()[len(at_stop):][:60]!r}")
             app.focus()
             sh("xdotool", "key", "--clearmodifiers", "alt+f")
             time.sleep(0.4)

@@ -26,7 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
     CatTarget, Parvelo, SerialLine, check, end_group, end_process_group, group_members, run_cases,
-    target_script, wait_for)
+    sh, target_script, wait_for)
 from test_xterm_capture import LINES  # noqa: E402
 from calc_profile import make_profile  # noqa: E402
 
@@ -65,6 +65,11 @@ def case_xterm_behind_foot(exe, workdir):
         target.wait_ready()
         wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         foot, foot_out, before = start_native(workdir)
+        # The native window has the focus, or "nothing in it" proves nothing:
+        # then no X11 window is active.
+        active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
+        check(active in ("", "0"),
+              f"X11 window {active} has the focus, not {NATIVE}")
         sent = "".join(line + "\r\n" for line in LINES)
         serial.send(sent.encode())
         expected = "".join(line + "\n" for line in LINES).encode()

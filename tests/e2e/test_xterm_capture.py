@@ -97,6 +97,11 @@ def second_window_gets_nothing(app, serial, second_out):
     sh("xdotool", "windowactivate", "--sync", second, check=False)
     wait_for(lambda: os.path.exists(second_out), 10, "second xterm")
     time.sleep(0.3)
+    # Otherwise "nothing arrived there" would prove nothing.
+    active = sh("xdotool", "getactivewindow", check=False).stdout.strip()
+    if active != second:
+        print(f"the second xterm ({second}) does not have the focus ({active})")
+        return False
     serial.send(b"must not arrive\r\n")
     wait_for(lambda: serial.slave_path not in app.open_fds(), 10, "port to close")
     time.sleep(0.5)
