@@ -24,22 +24,33 @@ def check(condition, message):
         raise Failed(message)
 
 
+class Skipped(Exception):
+    """A case that cannot run here, with the reason."""
+
+
 def run_cases(cases, only):
     """Runs (name, function) cases, those named in only if any; a failed
-    case does not stop the others. Returns the exit status."""
-    failures = 0
+    case does not stop the others. Returns the exit status: 1 when one
+    failed, 77 (skipped, for CTest) when every case that ran was skipped."""
+    failures = passes = skips = 0
     for name, run in cases:
         if only and name not in only:
             continue
         started = time.monotonic()
         try:
             print(f"PASS {name}: {run()} ({time.monotonic() - started:.1f} s)")
+            passes += 1
+        except Skipped as e:
+            skips += 1
+            print(f"SKIP {name}: {e}")
         except Exception as e:  # noqa: BLE001
             failures += 1
             if not isinstance(e, Failed):
                 traceback.print_exc()
             print(f"FAIL {name}: {e} ({time.monotonic() - started:.1f} s)")
-    return 1 if failures else 0
+    if failures:
+        return 1
+    return 77 if skips and not passes else 0
 
 
 def unescape(text: bytes) -> bytes:

@@ -15,7 +15,7 @@ import time
 from urllib.parse import unquote
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parvelo_session import (Parvelo, SerialLine, check, key, run_cases, sh,  # noqa: E402
+from parvelo_session import (Parvelo, SerialLine, Skipped, check, key, run_cases, sh,  # noqa: E402
                              wait_for)
 
 INSTALLED = "/usr/share/doc/parvelo/Parvelo Manual.pdf"
@@ -80,7 +80,7 @@ def main():
 
     def missing():
         if os.path.exists(INSTALLED):
-            return "skipped: the package's manual is installed on this machine"
+            raise Skipped("the package's manual is installed on this machine")
         app = start(bin_dir + os.pathsep + os.environ["PATH"])
         try:
             os.path.exists(opened) and os.remove(opened)
