@@ -10,8 +10,8 @@ import subprocess
 import sys
 
 
-def run(exe, env):
-    p = subprocess.run([exe], env=env, capture_output=True, text=True, timeout=20)
+def run(exe, env, args=()):
+    p = subprocess.run([exe, *args], env=env, capture_output=True, text=True, timeout=20)
     return p.returncode, p.stderr
 
 
@@ -31,7 +31,12 @@ def main():
                 and "platform plugin" not in err)
         print(f"{'PASS' if good else 'FAIL'} {name}: status {status}, {err.strip()!r}")
         failed += not good
-    return 1 if failed else 0
+    # A profile names a settings file: a name that would leave the folder is
+    # refused before anything is read or written.
+    status, err = run(exe, base, ["--profile", "../elsewhere"])
+    good = status == 2 and "cannot name a profile" in err
+    print(f"{'PASS' if good else 'FAIL'} profile name: status {status}, {err.strip()!r}")
+    return 1 if failed or not good else 0
 
 
 if __name__ == "__main__":
