@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -32,5 +33,5 @@ private:
     std::unique_ptr<Handles> handles_;
     bool held_ = false;
     bool waiting_ = false;
-    std::int64_t politeUntilMs_ = 0;
+    QDeadlineTimer polite_; // expired: take() may try
 };

@@ -1,7 +1,5 @@
 #include "platform/TypingTurn.h"
 
-#include <QElapsedTimer>
-
 #include <windows.h>
 
 // A mutex for the turn and a semaphore that counts the waiters, both named
@@ -11,15 +9,6 @@ struct TypingTurn::Handles {
     HANDLE turn = nullptr;
     HANDLE waiters = nullptr;
 };
-
-namespace {
-std::int64_t nowMs() {
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-} // namespace
 
 TypingTurn::TypingTurn(const QString&) : handles_(std::make_unique<Handles>()) {
     handles_->turn = CreateMutexW(nullptr, FALSE, L"Local\\Parvelo.TypingTurn");
@@ -40,7 +29,7 @@ bool TypingTurn::take() {
         return true;
     if (!handles_->turn)
         return held_ = true;
-    if (nowMs() < politeUntilMs_)
+    if (!polite_.hasExpired())
         return false;
     const DWORD got = WaitForSingleObject(handles_->turn, 0);
     if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) {
@@ -65,6 +54,6 @@ void TypingTurn::release() {
     // Someone waits when the count is above zero: take one and put it back.
     if (handles_->waiters && WaitForSingleObject(handles_->waiters, 0) == WAIT_OBJECT_0) {
         ReleaseSemaphore(handles_->waiters, 1, nullptr);
-        politeUntilMs_ = nowMs() + YieldMs;
+        polite_.setRemainingTime(YieldMs);
     }
 }

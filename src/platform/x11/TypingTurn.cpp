@@ -1,7 +1,6 @@
 #include "platform/TypingTurn.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <fcntl.h>
@@ -18,13 +17,6 @@ struct TypingTurn::Handles {
 };
 
 namespace {
-std::int64_t nowMs() {
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-
 int openLock(const QString& path) {
     return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 }
@@ -60,7 +52,7 @@ bool TypingTurn::take() {
         return true;
     if (handles_->turn < 0) // no lock file (a read-only folder): no turns to take
         return held_ = true;
-    if (nowMs() < politeUntilMs_)
+    if (!polite_.hasExpired())
         return false;
     if (::flock(handles_->turn, LOCK_EX | LOCK_NB) == 0) {
         held_ = true;
@@ -86,6 +78,6 @@ void TypingTurn::release() {
         if (::flock(handles_->waiters, LOCK_EX | LOCK_NB) == 0)
             ::flock(handles_->waiters, LOCK_UN);
         else
-            politeUntilMs_ = nowMs() + YieldMs;
+            polite_.setRemainingTime(YieldMs);
     }
 }
