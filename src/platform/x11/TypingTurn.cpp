@@ -18,15 +18,22 @@ struct TypingTurn::Handles {
 
 namespace {
 int openLock(const QString& path) {
-    return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                  0600);
 }
 
+// The user's runtime folder, else one of our own in /tmp; empty when the
+// one in /tmp belongs to someone else, who could then hold the turn.
 QString lockFolder() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(runtime).exists())
         return runtime;
     const QString folder = QDir::tempPath() + QStringLiteral("/parvelo-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    const QByteArray path = QFile::encodeName(folder);
+    ::mkdir(path.constData(), 0700);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        return {};
     return folder;
 }
 } // namespace
@@ -36,7 +43,10 @@ TypingTurn::TypingTurn(const QString& desktop) : handles_(std::make_unique<Handl
     for (QChar& c : name)
         if (!c.isLetterOrNumber() && c != '.' && c != '-')
             c = '_';
-    const QString base = lockFolder() + QStringLiteral("/parvelo-typing-") + name;
+    const QString folder = lockFolder();
+    if (folder.isEmpty())
+        return; // no turns to take: typing goes on as with one Parvelo
+    const QString base = folder + QStringLiteral("/parvelo-typing-") + name;
     handles_->turn = openLock(base + QStringLiteral(".turn"));
     handles_->waiters = openLock(base + QStringLiteral(".waiters"));
 }
