@@ -522,7 +522,8 @@ void ReadingLoop::waitForTarget(const AppError& why) {
     if (targetHeld() || why.number == Err::TargetBusy || why.number == Err::TargetStarting ||
         why.number == Err::KeyboardHeld || m_waiting.elapsed() >= GraceMs)
         hold(why.message);
-    scheduleDelivery(targetHeld() ? RetryMs : QuickRetryMs);
+    // Another Parvelo leaves the turn for a moment only: look for it often.
+    scheduleDelivery(targetHeld() && why.number != Err::OtherTyping ? RetryMs : QuickRetryMs);
 }
 
 bool ReadingLoop::targetHeld() const {

@@ -29,9 +29,9 @@ bool TypingTurn::take() {
         return true;
     if (!handles_->turn)
         return held_ = true;
-    if (!polite_.hasExpired())
-        return false;
-    const DWORD got = WaitForSingleObject(handles_->turn, 0);
+    // While it leaves the turn to another, it counts as waiting itself, so
+    // that the other leaves it the next turn in return.
+    const DWORD got = polite_.hasExpired() ? WaitForSingleObject(handles_->turn, 0) : WAIT_TIMEOUT;
     if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) {
         held_ = true;
         if (waiting_ && handles_->waiters)

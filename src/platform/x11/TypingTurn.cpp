@@ -62,9 +62,9 @@ bool TypingTurn::take() {
         return true;
     if (handles_->turn < 0) // no lock file (a read-only folder): no turns to take
         return held_ = true;
-    if (!polite_.hasExpired())
-        return false;
-    if (::flock(handles_->turn, LOCK_EX | LOCK_NB) == 0) {
+    // While it leaves the turn to another, it counts as waiting itself, so
+    // that the other leaves it the next turn in return.
+    if (polite_.hasExpired() && ::flock(handles_->turn, LOCK_EX | LOCK_NB) == 0) {
         held_ = true;
         if (waiting_ && handles_->waiters >= 0)
             ::flock(handles_->waiters, LOCK_UN);
