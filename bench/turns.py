@@ -13,7 +13,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "e2e"))
-from parvelo_session import CatTarget, Parvelo, SerialLine, wait_for  # noqa: E402
+from parvelo_session import CatTarget, SerialLine, start_reading, wait_for  # noqa: E402
 
 
 def run(exe, count, lines, workdir):
@@ -23,13 +23,8 @@ def run(exe, count, lines, workdir):
         for n in range(count):
             serial = SerialLine()
             target = CatTarget(workdir, name=f"turn{n}", geometry=f"+{n * 300}+0")
-            app = Parvelo(exe, {"Settings": {"ExeFileName": target.script,
-                                             "OpenPathName": workdir}},
-                          serial, profile=f"i{n}", config=config)
+            app = start_reading(exe, workdir, serial, target, profile=f"i{n}", config=config)
             instances.append((serial, target, app))
-            app.software_execution()
-            target.wait_ready()
-            wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         # One reading each first: a target takes keys once its new window has
         # settled, which is not the turns' cost.
         for n, (serial, target, _) in enumerate(instances):

@@ -550,3 +550,22 @@ class Parvelo:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
         subprocess.run(["rm", "-rf", self.config])
+
+
+def start_reading(exe, workdir, serial, target, extra_settings=None, **options):
+    """Parvelo with serial as Com1: Software Execution launches target (a
+    CatTarget) and the run starts. options go to Parvelo (profile, config).
+    Returns the Parvelo; closes both if the run does not start."""
+    settings = {"Settings": {"ExeFileName": target.script, "OpenPathName": workdir}}
+    for section, values in (extra_settings or {}).items():
+        settings.setdefault(section, {}).update(values)
+    app = Parvelo(exe, settings, serial, **options)
+    try:
+        app.software_execution()
+        target.wait_ready()
+        wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
+    except Exception:
+        app.close()
+        target.stop()
+        raise
+    return app

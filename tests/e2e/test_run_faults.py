@@ -22,8 +22,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parvelo_session import (  # noqa: E402
-    CatTarget, Parvelo, SerialLine, check, close_window, holders_of, pid_alive, run_cases, sh,
-    wait_for)
+    CatTarget, SerialLine, check, close_window, holders_of, pid_alive, run_cases, sh,
+    start_reading, wait_for)
 
 ERROR_LINE = "The reception error occurred."
 # Two seconds of a busy loop cost about two seconds of CPU; an idle Qt
@@ -37,14 +37,8 @@ def start_run(exe, workdir, extra_settings=None, serial=None):
     launches a CatTarget and the run starts. Returns (app, serial, target)."""
     serial = serial or SerialLine()
     target = CatTarget(workdir)
-    settings = {"Settings": {"ExeFileName": target.script, "OpenPathName": workdir}}
-    for section, values in (extra_settings or {}).items():
-        settings.setdefault(section, {}).update(values)
-    app = Parvelo(exe, settings, serial)
+    app = start_reading(exe, workdir, serial, target, extra_settings)
     try:
-        app.software_execution()
-        target.wait_ready()
-        wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         device = getattr(serial, "node", serial.slave_path)
         wait_for(lambda: device in app.open_fds(), 10, "port to open")
         # A new window takes keys once it has settled (1.5 s, followed once

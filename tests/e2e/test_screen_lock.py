@@ -17,8 +17,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parvelo_session import (CatTarget, Parvelo, SerialLine, check, run_cases,  # noqa: E402
-                             sh, wait_for)
+from parvelo_session import (CatTarget, SerialLine, check, run_cases, sh,  # noqa: E402
+                             start_reading, wait_for)
 
 PER_SECOND = 5
 BEFORE, LOCKED, AFTER = 3.0, 5.0, 2.0
@@ -36,13 +36,9 @@ def stream(serial, sent, seconds):
 def case_lock(exe, workdir):
     serial = SerialLine()
     target = CatTarget(workdir)
-    app = Parvelo(exe, {"Settings": {"ExeFileName": target.script, "OpenPathName": workdir}},
-                  serial)
+    app = start_reading(exe, workdir, serial, target)
     locker = None
     try:
-        app.software_execution()
-        target.wait_ready()
-        wait_for(lambda: app.title() == "Parvelo[Reading]", 10, "reading state")
         sent = []
         stream(serial, sent, BEFORE)
         locker = subprocess.Popen(["i3lock", "--nofork", "--color", "202020"],

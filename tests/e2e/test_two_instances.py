@@ -18,8 +18,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parvelo_session import (CatTarget, Parvelo, SerialLine, check, run_cases,  # noqa: E402
-                             wait_for)
+from parvelo_session import (CatTarget, SerialLine, check, run_cases,  # noqa: E402
+                             start_reading, wait_for)
 
 PER_SECOND, SECONDS = 8, 20
 
@@ -40,13 +40,8 @@ def case_side_by_side(exe, workdir):
         for name, prefix, place in (("balance", "a", "+0+0"), ("caliper", "b", "+0+360")):
             serial = SerialLine()
             target = CatTarget(workdir, name=f"target-{prefix}", geometry=place)
-            app = Parvelo(exe, {"Settings": {"ExeFileName": target.script,
-                                             "OpenPathName": workdir}},
-                          serial, profile=name, config=config)
+            app = start_reading(exe, workdir, serial, target, profile=name, config=config)
             instances.append((prefix, serial, target, app))
-            app.software_execution()
-            target.wait_ready()
-            wait_for(lambda: app.title() == "Parvelo[Reading]", 10, f"{name} reading")
         sent = {prefix: [] for prefix, *_ in instances}
         threads = [threading.Thread(target=stream, args=(serial, prefix, sent[prefix]))
                    for prefix, serial, _, _ in instances]
