@@ -460,6 +460,10 @@ class Parvelo:
         self.click_button(600)
 
     def focus(self):
+        if os.environ.get("SWAYSOCK"):
+            # sway gives XWayland windows the keyboard only by its own
+            # decision: an X client's request for the focus is not one.
+            sh("swaymsg", f'[pid={self.proc.pid} title="^Parvelo"] focus', check=False)
         sh("xdotool", "windowactivate", "--sync", self.window, check=False)
         time.sleep(0.2)
 

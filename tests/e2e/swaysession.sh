@@ -67,7 +67,9 @@ read -r DISPLAY wayland <"$runtime/display" || {
 WAYLAND_DISPLAY=$wayland
 XDG_RUNTIME_DIR=$runtime
 XDG_SESSION_TYPE=wayland
-export DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE
+# swaymsg finds the desktop by this, as in a sway session.
+SWAYSOCK=$ipc
+export DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR XDG_SESSION_TYPE SWAYSOCK
 unset XAUTHORITY
 session_wait_x "swaysession: XWayland does not let us in"
 
