@@ -52,8 +52,9 @@ QByteArray timeText(const QDateTime& at) {
 }
 
 const char* eventName(Journal::Outcome outcome) {
-    static const char* const names[] = {"typed", "held", "cut", "not typed",
-                                        "skipped"}; // as in Outcome
+    static const char* const names[] = {"typed",      "held",     "cut",    "not typed",
+                                        "skipped",    "verified", "changed", "unverified"};
+    // as in Outcome
     return names[int(outcome)];
 }
 

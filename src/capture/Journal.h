@@ -19,7 +19,7 @@
 class Journal : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { Typed, Held, Cut, NotTyped, Skipped };
+    enum class Outcome { Typed, Held, Cut, NotTyped, Skipped, Verified, Changed, Unverified };
     struct Record {
         QDateTime time;
         QString port;
@@ -40,7 +40,9 @@ public:
     QString received(const QDateTime& at, const QString& port, const QByteArray& line);
     // Appends what became of a reading: "typed" (detail: the target window's
     // title), "held", "cut", "not typed" (detail: why), "skipped" (the Data
-    // settings leave it out; detail: why).
+    // settings leave it out; detail: why); after "typed", what the target was
+    // read back to hold: "verified" (detail: where), "changed" (where, and what
+    // it shows instead), "unverified" (why).
     void outcome(const QDateTime& at, const QString& port, const QString& id, Outcome outcome,
                  const QString& detail);
     // Appends what happened to the port itself (the device went away, came

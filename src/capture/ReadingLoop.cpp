@@ -21,10 +21,6 @@ constexpr int RetryMs = 250;
 // How soon typing goes on after it paused for a key remap (the settle time
 // is 200 ms; a remap waits for the keyboard to be quiet that long).
 constexpr int SettleRetryMs = 25;
-// Most readings typed in one call, and most characters (bounds how long a
-// click on Stop waits).
-constexpr int BatchLines = 64;
-constexpr qsizetype BatchChars = 4096;
 // How long a line that arrives while lines stream in waits for others.
 constexpr int CoalesceMs = 2;
 // Longest time one portion of received bytes is worked on.
@@ -40,9 +36,11 @@ bool targetGone(const AppError& e) {
 } // namespace
 
 ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& state,
-                         Journal& journal, Log log, Clock clock, QObject* parent)
+                         Journal& journal, Log log, Clock clock, QObject* parent,
+                         TargetReader* reader)
     : QObject(parent), m_port(port), m_platform(platform), m_app(state), m_journal(journal),
-      m_log(std::move(log)), m_clock(std::move(clock)) {
+      m_log(std::move(log)), m_clock(std::move(clock)),
+      m_typing(platform, reader, journal, m_log.insert, m_clock) {
     m_delivery.setSingleShot(true);
     connect(&m_delivery, &QTimer::timeout, this, &ReadingLoop::deliver);
     m_launchWatch.setInterval(LaunchWatchEveryMs);
@@ -104,6 +102,7 @@ void ReadingLoop::start() {
     // Resolving the device reads the settings and the device folder: once
     // a run, not for every record.
     m_portLabel = QStringLiteral("Com%1 %2").arg(m_port.CommPort()).arg(m_port.devicePath());
+    m_typing.startRun(m_portLabel);
     m_port.setInputLen(1);
     if (!m_port.PortOpen()) {
         if (Failure f = m_port.setPortOpen(true)) {
@@ -389,56 +388,11 @@ void ReadingLoop::deliver() {
             setState(RunState::Reading);
     }
     planKeys();
-    // Readings waiting together are typed in one go: the fixed cost of a
-    // call (focus checks, keyboard state, round trips) is paid once for all.
-    // After a failure they go one by one, to tell which reading failed.
-    QString text;
-    std::vector<qsizetype> ends; // of each reading in text
-    for (const Reading& r : m_held.all()) {
-        if (!ends.empty() && (m_oneByOne || int(ends.size()) == BatchLines ||
-                              text.size() + r.keys.size() - r.typedChars > BatchChars))
-            break;
-        if (!r.planned)
-            break; // planned in the next call
-        text += QStringView(r.keys).mid(r.typedChars);
-        ends.push_back(text.size());
-    }
+    const ReadingDelivery::Typed out = m_typing.typeFront(m_held, m_oneByOne);
     m_oneByOne = false;
-    int typed = 0;
-    Failure f = m_platform.typeText(text, &typed);
-    // A pause in the middle of a reading would let Stop, or the end of the
-    // program, cut it in two in the target: finish that reading first.
-    while (f && f->number == Err::TypingYielded) {
-        const auto end = std::upper_bound(ends.begin(), ends.end(), qsizetype(typed));
-        if (end == ends.end() || (end != ends.begin() && *(end - 1) == typed) || typed == 0)
-            break;
-        int more = 0;
-        f = m_platform.typeText(text.mid(typed, *end - typed), &more);
-        typed += more;
-    }
     m_lastTyped.start();
-    const QString title = m_platform.targetTitle();
-    bool heldTyped = false;
-    qsizetype start = 0;
-    for (const qsizetype end : ends) {
-        Reading& r = m_held.front();
-        if (typed < end) {
-            r.typedChars += int(std::max<qsizetype>(0, typed - start));
-            break;
-        }
-        if (r.shownInCell.isEmpty()) {
-            m_log.insert(logLine(r.shown()));
-            m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed, title);
-        } else {
-            const QString shows = QStringLiteral("the cell shows \"%1\"").arg(r.shownInCell);
-            m_log.insert(logLine(r.shown() + QStringLiteral(" [") + shows + QLatin1Char(']')));
-            m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed,
-                              title + QStringLiteral("; ") + shows);
-        }
-        heldTyped = heldTyped || r.markedHeld;
-        m_held.pop();
-        start = end;
-    }
+    const Failure f = out.failure;
+    const bool heldTyped = out.heldTyped;
     noteJournalFailure();
     if (heldTyped)
         emit heldChanged();
@@ -472,7 +426,7 @@ void ReadingLoop::deliver() {
         scheduleDelivery(0);
         return;
     }
-    if (f && ends.size() > 1 && typed == 0) {
+    if (f && out.readings > 1 && out.chars == 0) {
         m_oneByOne = true; // which of them cannot be typed?
         scheduleDelivery(0);
         return;
@@ -500,7 +454,7 @@ void ReadingLoop::planKeys() {
     }
     int count = 0;
     for (Reading& r : m_held.all()) {
-        if (++count > BatchLines)
+        if (++count > ReadingDelivery::BatchLines)
             break;
         if (r.planned)
             continue;

@@ -8,6 +8,7 @@
 #include "DataOptions.h"
 #include "HeldReadings.h"
 #include "LineAssembler.h"
+#include "ReadingDelivery.h"
 #include "SpreadsheetEntry.h"
 #include "base/AppError.h"
 #include "serial/DeviceWatch.h"
@@ -21,6 +22,7 @@
 class SerialPort;
 class DesktopPlatform;
 class Journal;
+class TargetReader;
 struct AppState;
 
 // The run's one state. Reading: lines are typed as they come. Holding: the
@@ -45,8 +47,10 @@ public:
         std::function<void()> clear;
     };
 
+    // reader, if not null, reads back what the target did with the keys.
     ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& state, Journal& journal,
-                Log log, Clock clock = systemClock(), QObject* parent = nullptr);
+                Log log, Clock clock = systemClock(), QObject* parent = nullptr,
+                TargetReader* reader = nullptr);
 
     // Opens the port when it is closed, empties the log and starts reading;
     // readings held from before are typed first. A port that cannot be
@@ -82,6 +86,9 @@ public:
     // has received one, else of the run before. What the Data dialog tries
     // its settings on.
     QStringList recentLines() const { return m_recent; }
+    // Types the readings and reads them back: how many of this run the
+    // target was seen to hold as sent, and how many it changed.
+    const ReadingDelivery& typing() const { return m_typing; }
     static constexpr int RecentLines = 10;
 
     // How long the target may take to take the focus before its readings
@@ -175,6 +182,7 @@ private:
     int m_column = 0;
     bool m_rowLeftOpen = false;
     SpreadsheetEntry m_sheet;
+    ReadingDelivery m_typing;
     QStringList m_recent;
     bool m_recentOfThisRun = false;
     bool m_requestBlockedReported = false;

@@ -63,6 +63,9 @@ public:
     // Its class (WM_CLASS instance and class on X11, the window class on
     // Windows), to tell which program it is; empty when unknown.
     virtual QString targetClass() { return {}; }
+    // The process id of its program, 0 when unknown: what its text is read
+    // back through.
+    virtual qint64 targetPid() { return 0; }
 
     // Gets ready to type before the first line arrives (e.g. maps the keys
     // that most lines need), so that the first lines are not held up.

@@ -193,6 +193,36 @@ def judge(sheet_name, lines, cells, log):
     return problems
 
 
+def read_back(journal):
+    """What the journal says each typed reading was read back as, in the
+    order the readings were received: (event, detail)."""
+    order = [r[2] for r in journal if r[3] == "received"]
+    found = {r[2]: (r[3], r[4].decode()) for r in journal
+             if r[3] in ("verified", "changed", "unverified")}
+    return [found[i] for i in order if i in found]
+
+
+def judge_read_back(cells, outcomes, log):
+    """The saved document decides: a cell that holds its line as sent (or
+    the same number, or with the apostrophe the log announced) must be
+    journalled verified at its address, any other changed, with what the
+    cell shows."""
+    problems = []
+    for row, (line, cell, (event, detail)) in enumerate(zip(LINES, cells, outcomes), 1):
+        as_sent = (cell["text"] in (line, "'" + line) or same_number(line, cell)
+                   or same_date_or_time(line, cell))
+        if as_sent and (event, detail) != ("verified", f"A{row}"):
+            problems.append(f"{line!r} in A{row} as sent, journalled {event} {detail!r}")
+        if not as_sent:
+            shows = f'A{row}: the cell shows "{cell["text"]}"'
+            if (event, detail) != ("changed", shows):
+                problems.append(f"{line!r} became {cell['text']!r}, journalled {event} "
+                                f"{detail!r}")
+            elif f'{line} [changed by the target: the cell shows "{cell["text"]}"]' not in log:
+                problems.append(f"{line!r}: the log does not mark it changed")
+    return problems
+
+
 def sheet_case(exe, root, name):
     work = os.path.join(root, name)
     os.makedirs(work)
@@ -213,10 +243,18 @@ def sheet_case(exe, root, name):
         def typed():
             return sum(r[3] == "typed" for r in app.journal())
         wait_for(lambda: typed() == len(LINES), 60, "every reading to be typed")
+        if name == "calc":
+            # Each reading is read back from its cell a moment after its keys.
+            wait_for(lambda: len(read_back(app.journal())) == len(LINES), 30,
+                     "every reading to be read back")
+        else:
+            wait_for(lambda: any(r[2] == "-" and r[3] == "unverified" for r in app.journal()),
+                     30, "the journal to say that Gnumeric cannot be read back")
         app.focus()
         app.click_stop()
         wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")
         log = app.save_log(os.path.join(work, "log.txt")).decode("utf-8-sig")
+        outcomes = read_back(app.journal())
         sheet.save_and_quit(wid)
     finally:
         app.close()
@@ -226,6 +264,8 @@ def sheet_case(exe, root, name):
     if problems:
         shutil.copy(sheet.doc, os.path.join(tempfile.gettempdir(), f"sheet-readings-{name}"))
         print(log)
+    if name == "calc":
+        problems += judge_read_back(cells, outcomes, log)
     check(not problems, f"{name}: " + "; ".join(problems))
     exact = sum(c["text"] == line for c, line in zip(cells, LINES))
     changed = [f"{line!r} -> {c['text']!r}" for c, line in zip(cells, LINES) if c["text"] != line]

@@ -103,6 +103,7 @@ private:
 
 void TestForm1::initTestCase() {
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+    qputenv("PARVELO_READ_BACK", "off"); // the fake desktop has no program to read
     qputenv("XDG_DATA_HOME", m_dir.path().toLocal8Bit());
     qputenv("XDG_CACHE_HOME", m_dir.filePath("cache").toLocal8Bit());
 }

@@ -18,6 +18,7 @@
 #include "forms/dialogs/frmData.h"
 #include "forms/dialogs/frmOption.h"
 #include "platform/DesktopPlatform.h"
+#include "platform/TargetReader.h"
 #include "serial/PortDirectory.h"
 
 #include <QApplication>
@@ -51,13 +52,18 @@ Form1::Form1(std::unique_ptr<DesktopPlatform> platform, Clock clock, QWidget* pa
     // Every menu-bar command in sight, none behind the overflow arrow.
     setMinimumWidth(menuBar()->sizeHint().width());
     m_journal = new Journal(Journal::defaultFolder(), this);
+    // PARVELO_READ_BACK=off: nothing is read back, nor said (to compare the
+    // speed, or for a target whose accessibility interface misbehaves).
+    if (qEnvironmentVariable("PARVELO_READ_BACK") != QLatin1String("off"))
+        m_reader = createTargetReader();
     m_loop = new ReadingLoop(MSComm1, *m_platform, AppState::instance(), *m_journal,
                              {[this](const QString& t) { insertIntoLog(t); },
                               [this] {
                                   m_history.clear();
                                   Text1->setPlainText(QString());
                               }},
-                             m_clock, this);
+                             m_clock, this, m_reader.get());
+    connect(&m_loop->typing(), &ReadingDelivery::checked, this, &Form1::showChecked);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::showHalted);
     connect(m_loop, &ReadingLoop::halted, this, &Form1::runHalted);
     connect(m_loop, &ReadingLoop::heldChanged, this, &Form1::showHeld);
@@ -150,6 +156,8 @@ void Form1::buildWindow() {
     sbrStatus->panel(QStringLiteral("Held"))
         ->setStyleSheet(QStringLiteral("background: #ffd75e; color: black;"));
     sbrStatus->setPanelVisible(QStringLiteral("Held"), false);
+    sbrStatus->addTextPanel(QStringLiteral("Checked"), QString(), 1400);
+    sbrStatus->setPanelVisible(QStringLiteral("Checked"), false);
     sbrStatus->addDatePanel(1400);
     sbrStatus->addTimePanel(1500);
     sbrStatus->addTextPanel(QStringLiteral("ConnectTime"), QStringLiteral("Connect Time"), 1100);
@@ -311,6 +319,27 @@ void Form1::showHalted() {
     StopConnectTimer();
 }
 
+void Form1::showChecked() {
+    // In place of the date, once a reading of the run was read back.
+    const int verified = m_loop->typing().verified();
+    const int changed = m_loop->typing().changed();
+    QLabel* panel = sbrStatus->panel(QStringLiteral("Checked"));
+    panel->setText(changed ? QStringLiteral("Changed: %1").arg(changed)
+                           : QStringLiteral("Verified: %1").arg(verified));
+    panel->setToolTip(QStringLiteral("This run: %1 readings read back from the target as sent, "
+                                     "%2 changed by it")
+                          .arg(verified)
+                          .arg(changed));
+    panel->setStyleSheet(changed ? QStringLiteral("background: #ffd75e; color: black;")
+                                 : QString());
+    // Held readings come first: the counts wait while they are shown.
+    const bool held = !sbrStatus->panel(QStringLiteral("Held"))->text().isEmpty();
+    const bool shown = verified + changed > 0 && !held;
+    sbrStatus->setPanelVisible(shown ? QStringLiteral("Date") : QStringLiteral("Checked"), false);
+    sbrStatus->setPanelVisible(QStringLiteral("Date"), !shown && !held);
+    sbrStatus->setPanelVisible(QStringLiteral("Checked"), shown);
+}
+
 void Form1::showHeld() {
     // Shown in place of the settings and the date: the user must see it
     // at a glance, and the date is on the desktop's clock anyway.
@@ -340,7 +369,9 @@ void Form1::showHeld() {
     if (!shown)
         panel->setVisible(false);
     sbrStatus->setPanelVisible(QStringLiteral("Settings"), !shown);
-    sbrStatus->setPanelVisible(QStringLiteral("Date"), !shown);
+    if (shown)
+        sbrStatus->setPanelVisible(QStringLiteral("Checked"), false);
+    showChecked();
     if (shown)
         panel->setVisible(true);
 }

@@ -17,6 +17,7 @@
 #include <memory>
 
 class DesktopPlatform;
+class TargetReader;
 class Journal;
 class QAction;
 class QLabel;
@@ -103,6 +104,8 @@ private:
     // The held readings and a device the run waits for in the status bar,
     // in place of the settings.
     void showHeld();
+    // How many readings of this run were read back as sent, and changed.
+    void showChecked();
     void Form_Unload();
     // Saves the general settings as the program ends; a failure is told once.
     void saveAtExit();
@@ -110,6 +113,7 @@ private:
     QString portDevice(int number) const;
 
     std::unique_ptr<DesktopPlatform> m_platform;
+    std::unique_ptr<TargetReader> m_reader;
     Clock m_clock;
     SettingsStore m_store;
     // Lines of this run that no longer fit in the log box.

@@ -262,9 +262,15 @@ QString X11Platform::targetClass() {
         class_ = c.wmInstance.isEmpty() && c.wmClass.isEmpty()
                      ? QString()
                      : c.wmInstance + QLatin1Char(' ') + c.wmClass;
+        pid_ = c.pid;
         classWindow_ = confirmed_;
     }
     return class_;
+}
+
+qint64 X11Platform::targetPid() {
+    targetClass();
+    return pid_;
 }
 
 Failure X11Platform::typeText(const QString& text, int* typed) {

@@ -28,6 +28,7 @@ public:
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
     QString targetClass() override;
+    qint64 targetPid() override;
     void prepareTyping() override { typer_.prepare(); }
     void endTyping() override { typer_.giveBackKeys(); }
     void endTurn() override { turn_.release(); }
@@ -69,5 +70,6 @@ private:
     QString title_;
     unsigned long classWindow_ = 0;
     QString class_;
+    qint64 pid_ = 0; // of classWindow_
     bool waylandSession_ = false;
 };
