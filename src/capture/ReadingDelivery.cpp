@@ -33,9 +33,8 @@ void ReadingDelivery::startRun(const QString& portLabel) {
     m_following = false;
     m_verified = m_changed = 0;
     m_changeTold = m_unverifiedTold = false;
-    m_shown.clear();
-    if (m_reader)
-        m_reader->stop();
+    // Readings typed just before Stop are still being read back: they keep
+    // their place in m_shown.
     emit checked();
 }
 

@@ -38,8 +38,6 @@ public:
     // The keys of this reading and of those expected after it did not all go
     // out (typing was cut): they are not read back.
     virtual void retract(const QString& id) = 0;
-    // The run has ended: forget the target.
-    virtual void stop() = 0;
 
 signals:
     void readBack(const ReadBack& result);

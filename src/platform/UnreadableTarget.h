@@ -14,7 +14,6 @@ public:
     }
     void expect(const ExpectedText&) override {}
     void retract(const QString&) override {}
-    void stop() override {}
 
 private:
     QString m_reason;

@@ -155,6 +155,16 @@ def launch_once(app, instrument, program):
     texts = {r[2]: r[4].decode() for r in records if r[3] == "received"}
     got = program.lines()
     check(got == sent, f"{program.name}: document {got}, sent {sent}")
+    if program.name == "gnumeric":
+        check(any(r[2] == "-" and r[3] == "unverified" for r in records),
+              "gnumeric: the journal does not say that it cannot be read back")
+    else:
+        # The document holds every reading as sent: each must be read back so.
+        verified = {r[2] for r in records if r[3] == "verified"}
+        missing = [(texts[rid], [r[3] for r in records if r[2] == rid][-1])
+                   for rid in typed if rid not in verified]
+        check(not missing, f"{program.name}: {len(missing)} of {len(typed)} typed readings not "
+              f"journalled verified: {missing[:5]}")
     untitled = [texts[rid] for rid, title in typed.items() if not title]
     check(not untitled, f"{program.name}: typed with an empty title: {untitled}")
     held = sum(r[3] == "held" for r in records)

@@ -71,6 +71,15 @@ def run_layout(exe, layout, workdir):
             print(f"[{layout}] MISMATCH\nexpected {expected!r}\ngot      {got!r}")
             return False
         print(f"[{layout}] {len(LINES)} lines arrived exactly ({elapsed:.2f} s including waits)")
+        # xterm has no accessibility interface: said once, and no reading is
+        # claimed as read back.
+        unverified = wait_for(lambda: [r for r in app.journal() if r[3] == "unverified"], 15,
+                              "the journal to say the target cannot be read back")
+        time.sleep(0.5)
+        claimed = [r for r in app.journal() if r[3] in ("verified", "changed", "unverified")]
+        if claimed != unverified or len(unverified) != 1 or b"AT-SPI" not in unverified[0][4]:
+            print(f"[{layout}] read-back records: {claimed}")
+            return False
         return app, serial
     except Exception:
         app.close()

@@ -334,6 +334,23 @@ def main():
         final = journal()
         shot(shots, "4-stopped")
 
+        # What Parvelo read back, against what Notepad holds (read here
+        # through its edit control, not through Parvelo): every reading
+        # typed whole is journalled verified if and only if Notepad holds it.
+        def read_back():
+            return {r[2]: r[3] for r in journal() if r[3] in ("verified", "changed",
+                                                               "unverified")}
+        typed_ids = [r[2] for r in final if r[3] == "typed"]
+        wait_for(lambda: set(typed_ids) <= set(read_back()), 30, "every typed reading read back")
+        checked, held_text = read_back(), editor.text()
+        texts = {r[2]: r[4].decode("utf-8") + "\r\n" for r in received(final)}
+        wrong = [(texts[i][:4], checked[i]) for i in typed_ids
+                 if (checked[i] == "verified") != (texts[i] in held_text)]
+        check(not wrong, f"read back wrongly (reading, journal): {wrong}")
+        print(f"read back: {sum(v == 'verified' for v in checked.values())} verified, "
+              f"{sum(v != 'verified' for v in checked.values())} not (changed or unverified), "
+              "each as Notepad holds it")
+
         with open(sent, encoding="utf-8") as f:
             sent_lines = f.read().splitlines()
         got = [r[4].decode("utf-8") for r in received(final)]

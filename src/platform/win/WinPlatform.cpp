@@ -55,6 +55,13 @@ QString WinPlatform::targetClass() {
     return QString::fromStdWString(desktop_.targetClass());
 }
 
+qint64 WinPlatform::targetPid() {
+    DWORD pid = 0;
+    if (HWND window = desktop_.confirmedWindow())
+        GetWindowThreadProcessId(window, &pid);
+    return qint64(pid);
+}
+
 std::unique_ptr<DesktopPlatform> createDesktopPlatform() {
     return std::make_unique<WinPlatform>();
 }

@@ -13,6 +13,7 @@ public:
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;
     QString targetClass() override;
+    qint64 targetPid() override;
     void endTurn() override { turn_.release(); }
 
 private:

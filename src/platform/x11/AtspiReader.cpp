@@ -116,6 +116,13 @@ bool AtspiWorker::open() {
 }
 
 void AtspiWorker::follow(qint64 pid, const QString& windowClass) {
+    // The same program in a new run: readings of the run before are still
+    // read back, and what it lacks is said again.
+    if (pid == m_pid && pid > 0 && windowClass == m_class) {
+        if (m_told)
+            emit unreadable(m_reason);
+        return;
+    }
     stop();
     m_pid = pid;
     m_class = windowClass;
@@ -130,6 +137,10 @@ void AtspiWorker::follow(qint64 pid, const QString& windowClass) {
               windowClass.contains(QLatin1String("soffice"), Qt::CaseInsensitive);
     if (!open()) {
         giveUp(m_busError);
+        return;
+    }
+    if (pid <= 0) {
+        giveUp(QStringLiteral("the target window does not say which program it belongs to"));
         return;
     }
     findApp();
@@ -156,17 +167,9 @@ void AtspiWorker::findApp() {
         }
         list.endArray();
     }
-    for (const QString& name : names) {
-        QDBusMessage m = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
-        m << name;
-        const QDBusMessage r = m_bus->call(m, QDBus::Block, CallMs);
-        if (r.arguments().value(0).toLongLong() == m_pid) {
-            m_app = name;
+    for (const QString& name : names)
+        if (isTarget(name))
             return;
-        }
-    }
     // A program that has just started joins the bus a moment after its window shows.
     if (++m_findTries < 10) {
         m_find.start();
@@ -178,6 +181,27 @@ void AtspiWorker::findApp() {
                                 "libreoffice-gtk3, then start LibreOffice from Parvelo again")
                : QStringLiteral("the target program does not take part in the desktop's "
                                 "accessibility interface (AT-SPI)"));
+}
+
+bool AtspiWorker::isTarget(const QString& service) {
+    if (!m_app.isEmpty() || m_pid <= 0)
+        return service == m_app;
+    // Until the target is found, each program that speaks is asked who it
+    // is: its first events may come before the registry lists it.
+    auto known = m_others.find(service);
+    if (known != m_others.end())
+        return false;
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    m << service;
+    if (m_bus->call(m, QDBus::Block, CallMs).arguments().value(0).toLongLong() != m_pid) {
+        m_others.insert(service);
+        return false;
+    }
+    m_app = service;
+    m_find.stop();
+    return true;
 }
 
 void AtspiWorker::expect(const ExpectedText& text) {
@@ -234,13 +258,14 @@ void AtspiWorker::stop() {
     m_quiet.stop();
     m_find.stop();
     m_app.clear();
+    m_others.clear();
     m_pid = 0;
     m_cursor = {};
     m_cursorIndex = -1;
 }
 
 void AtspiWorker::onCursorMoved(const QDBusMessage& event) {
-    if (!m_sheet || m_app.isEmpty() || event.service() != m_app)
+    if (!m_sheet || !isTarget(event.service()))
         return;
     const QDBusArgument any =
         event.arguments().value(3).value<QDBusVariant>().variant().value<QDBusArgument>();
@@ -303,8 +328,8 @@ void AtspiWorker::checkCell(const Move& move, const Ref& cell) {
 
 void AtspiWorker::onTextInserted(const QDBusMessage& event) {
     const QVariantList a = event.arguments();
-    if (m_sheet || m_app.isEmpty() || event.service() != m_app ||
-        !a.value(0).toString().startsWith(QLatin1String("insert")))
+    if (m_sheet || !a.value(0).toString().startsWith(QLatin1String("insert")) ||
+        !isTarget(event.service()))
         return;
     int offset = a.value(1).toInt();
     int length = a.value(2).toInt();
@@ -332,6 +357,10 @@ void AtspiWorker::onTextInserted(const QDBusMessage& event) {
 void AtspiWorker::quiet() {
     // Keys went out and the target showed no sign of them: the oldest
     // reading is unverified, and what follows is matched afresh.
+    if (m_app.isEmpty() && m_pid > 0) {
+        m_quiet.start(); // still looking for the target on the bus
+        return;
+    }
     QString id;
     if (!m_moves.empty())
         id = m_moves.front().id;
@@ -358,6 +387,7 @@ void AtspiWorker::giveUp(const QString& reason) {
     if (m_told)
         return;
     m_told = true;
+    m_reason = reason;
     m_moves.clear();
     m_inserts.clear();
     emit unreadable(reason);
@@ -405,10 +435,6 @@ void AtspiReader::expect(const ExpectedText& text) {
 
 void AtspiReader::retract(const QString& id) {
     QMetaObject::invokeMethod(m_worker, [w = m_worker, id] { w->retract(id); });
-}
-
-void AtspiReader::stop() {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->stop(); });
 }
 
 std::unique_ptr<TargetReader> createTargetReader() {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 
 // The accessibility bus (AT-SPI) read from a thread of its own, so that a
 // target that answers slowly never holds up the window or the typing. Each
@@ -66,6 +67,8 @@ private:
 
     bool open();
     void findApp();
+    // Whether a program on the bus is the target's (and learns it).
+    bool isTarget(const QString& service);
     void give(const ReadBack& result);
     void giveUp(const QString& reason);
     void quiet();
@@ -79,10 +82,12 @@ private:
     QString m_busError;
     qint64 m_pid = 0;
     QString m_class;
-    QString m_app; // the target's name on the bus
+    QString m_app;              // the target's name on the bus
+    std::set<QString> m_others; // programs that are not the target
     int m_findTries = 0;
     bool m_sheet = false;
     bool m_told = false;
+    QString m_reason;
     Ref m_cursor; // the cell the sheet named last
     int m_cursorIndex = -1;
     std::deque<Move> m_moves;
@@ -100,7 +105,6 @@ public:
     void follow(qint64 pid, const QString& windowClass) override;
     void expect(const ExpectedText& text) override;
     void retract(const QString& id) override;
-    void stop() override;
 
 private:
     QThread m_thread;

@@ -1,0 +1,211 @@
+#include "platform/win/WinTextReader.h"
+
+#include "platform/KeyActions.h"
+
+#include <QDateTime>
+
+#include <windows.h>
+
+namespace {
+
+// Return is CR LF in an Edit control and CR in a RichEdit one: both are
+// compared as LF.
+std::wstring normalized(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r') {
+            out += L'\n';
+            if (i + 1 < text.size() && text[i + 1] == L'\n')
+                ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool sendBounded(HWND window, UINT message, WPARAM w, LPARAM l, DWORD_PTR* result) {
+    return SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                               WinTextWorker::MessageMs, result) != 0;
+}
+
+} // namespace
+
+WinTextWorker::WinTextWorker() : m_look(this) {
+    qRegisterMetaType<ReadBack>();
+    m_look.setInterval(LookMs);
+    connect(&m_look, &QTimer::timeout, this, &WinTextWorker::look);
+}
+
+void WinTextWorker::follow(qint64 pid) {
+    // The same program in a new run: readings of the run before are still
+    // read back, and what it lacks is said again.
+    if (pid == m_pid && pid > 0) {
+        if (m_told)
+            emit unreadable(m_reason);
+        return;
+    }
+    stop();
+    m_pid = pid;
+    m_told = false;
+    if (pid <= 0) {
+        tell(QStringLiteral("the target window does not say which program it belongs to"));
+    }
+}
+
+void WinTextWorker::expect(const ExpectedText& text) {
+    if (m_told)
+        return;
+    QString typed = text.keys;
+    typed.remove(QChar(KeyActions::DeleteMark))
+        .remove(QChar(KeyActions::DownMark))
+        .remove(QChar(KeyActions::RightMark));
+    m_pending.push_back({text.id, normalized(typed.toStdWString())});
+    m_lastChangeMs = QDateTime::currentMSecsSinceEpoch();
+    if (!m_look.isActive())
+        m_look.start();
+}
+
+void WinTextWorker::retract(const QString& id) {
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
+        if (it->id == id) {
+            m_pending.erase(it, m_pending.end());
+            break;
+        }
+}
+
+void WinTextWorker::stop() {
+    m_pending.clear();
+    m_look.stop();
+    m_pid = 0;
+    m_control = nullptr;
+    m_lastCaret = m_lastLength = size_t(-1);
+}
+
+void WinTextWorker::look() {
+    if (m_pending.empty() || m_told) {
+        m_look.stop();
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    HWND front = GetForegroundWindow();
+    DWORD pid = 0;
+    const DWORD thread = front ? GetWindowThreadProcessId(front, &pid) : 0;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    // The control that had the focus in the target is read where it is,
+    // also once the user has gone to another window (a click on Stop).
+    if (qint64(pid) == m_pid && GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+        m_control = info.hwndFocus;
+    else if (!m_control || !IsWindow(HWND(m_control))) {
+        m_control = nullptr;
+        m_lastChangeMs = now; // no key of ours goes out either
+        return;
+    }
+    info.hwndFocus = HWND(m_control);
+    wchar_t name[64] = {};
+    GetClassNameW(info.hwndFocus, name, 64);
+    const std::wstring cls(name);
+    if (_wcsicmp(name, L"Edit") != 0 && _wcsnicmp(name, L"RichEdit", 8) != 0) {
+        tell(QStringLiteral("the target's text box (%1) cannot be read back; plain text "
+                            "boxes such as Notepad's can")
+                 .arg(QString::fromStdWString(cls)));
+        return;
+    }
+    DWORD start = 0, end = 0;
+    DWORD_PTR length = 0, ignored = 0;
+    if (!sendBounded(info.hwndFocus, EM_GETSEL, WPARAM(&start), LPARAM(&end), &ignored) ||
+        !sendBounded(info.hwndFocus, WM_GETTEXTLENGTH, 0, 0, &length)) {
+        if (now - m_lastChangeMs >= QuietMs)
+            decide({}, size_t(-1)); // the target does not answer
+        return;
+    }
+    if (length > size_t(MaxChars)) {
+        tell(QStringLiteral("the target's document is too long to be read back"));
+        return;
+    }
+    if (end != m_lastCaret || length != m_lastLength) {
+        m_lastCaret = end;
+        m_lastLength = length;
+        m_lastChangeMs = now;
+        return; // keys are still arriving
+    }
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!sendBounded(info.hwndFocus, WM_GETTEXT, WPARAM(length + 1), LPARAM(text.data()), &got))
+        return;
+    text.resize(std::min<size_t>(got, length));
+    std::wstring before = normalized(text.substr(0, std::min<size_t>(end, text.size())));
+    std::wstring all;
+    for (const Pending& p : m_pending)
+        all += p.text;
+    if (before.size() >= all.size() &&
+        before.compare(before.size() - all.size(), all.size(), all) == 0)
+        decide(before, before.size());
+    else if (now - m_lastChangeMs >= QuietMs)
+        decide(before, before.size());
+}
+
+void WinTextWorker::tell(const QString& reason) {
+    m_told = true;
+    m_reason = reason;
+    m_pending.clear();
+    emit unreadable(reason);
+}
+
+void WinTextWorker::decide(const std::wstring& text, size_t caret) {
+    // From the caret back: the last reading typed ends there.
+    std::vector<ReadBack> results;
+    size_t end = caret;
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
+        ReadBack r;
+        r.id = it->id;
+        if (caret == size_t(-1)) {
+            r.result = ReadBack::Result::Unverified;
+            r.holds = QStringLiteral("the target did not answer within %1 s").arg(QuietMs / 1000);
+        } else {
+            const size_t n = it->text.size();
+            const size_t start = end >= n ? end - n : 0;
+            const std::wstring there = text.substr(start, end - start);
+            r.result = there == it->text ? ReadBack::Result::Verified : ReadBack::Result::Changed;
+            r.where = QStringLiteral("at character %1").arg(start);
+            r.holds = QString::fromStdWString(there);
+            end = start;
+        }
+        results.push_back(r);
+    }
+    m_pending.clear();
+    m_look.stop();
+    for (auto it = results.rbegin(); it != results.rend(); ++it)
+        emit done(*it);
+}
+
+WinTextReader::WinTextReader() : m_worker(new WinTextWorker) {
+    m_worker->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
+    connect(m_worker, &WinTextWorker::done, this, &TargetReader::readBack);
+    connect(m_worker, &WinTextWorker::unreadable, this, &TargetReader::unreadable);
+    m_thread.start();
+}
+
+WinTextReader::~WinTextReader() {
+    m_thread.quit();
+    m_thread.wait();
+}
+
+void WinTextReader::follow(qint64 pid, const QString&) {
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, pid] { w->follow(pid); });
+}
+
+void WinTextReader::expect(const ExpectedText& text) {
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, text] { w->expect(text); });
+}
+
+void WinTextReader::retract(const QString& id) {
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, id] { w->retract(id); });
+}
+
+std::unique_ptr<TargetReader> createTargetReader() {
+    return std::make_unique<WinTextReader>();
+}
