@@ -1,5 +1,9 @@
 #pragma once
 
+// The app folder: AppState, the one record of values that several windows share,
+// and the settings schema with its store. It includes only base/ and the plain
+// values of serial/SerialChoice.h.
+
 #include <QString>
 #include <cstdint>
 

@@ -99,8 +99,11 @@ ReadingDelivery::Typed ReadingDelivery::typeFront(HeldReadings& held, bool oneBy
         }
         m_log(logLine(shown));
         m_journal.outcome(m_clock(), m_portLabel, r.id, Journal::Outcome::Typed, detail);
-        if (m_reader && r.typedChars == 0 && m_shown.size() < MaxWatched)
-            m_shown[r.id] = r.shown();
+        if (m_reader && r.typedChars == 0) {
+            if (m_shown.size() == MaxWatched)
+                m_shown.pop_front();
+            m_shown.emplace_back(r.id, r.shown());
+        }
         result.heldTyped = result.heldTyped || r.markedHeld;
         held.pop();
         start = end;
@@ -109,9 +112,10 @@ ReadingDelivery::Typed ReadingDelivery::typeFront(HeldReadings& held, bool oneBy
 }
 
 void ReadingDelivery::onReadBack(const ReadBack& r) {
-    const auto it = m_shown.find(r.id);
+    const auto it = std::find_if(m_shown.begin(), m_shown.end(),
+                                 [&](const auto& s) { return s.first == r.id; });
     if (it == m_shown.end())
-        return; // of a run before, or not watched
+        return; // not watched, or long ago
     const QString shown = it->second;
     m_shown.erase(it);
     switch (r.result) {

@@ -5,8 +5,9 @@
 #include "base/AppError.h"
 
 #include <QObject>
+#include <deque>
 #include <functional>
-#include <map>
+#include <utility>
 
 class DesktopPlatform;
 class Journal;
@@ -68,6 +69,8 @@ private:
     int m_changed = 0;
     bool m_changeTold = false;
     bool m_unverifiedTold = false;
-    // What the log shows of readings still being read back, by id.
-    std::map<QString, QString> m_shown;
+    // What the log shows of readings still being read back, oldest first:
+    // results come mostly in order. Past its bound the oldest is dropped,
+    // its result lost with its target.
+    std::deque<std::pair<QString, QString>> m_shown;
 };

@@ -194,7 +194,8 @@ def main():
         events = [x for x in journal if x[2] == rec[2]]
         print(f"  {rec[2]} {r}: " + ", ".join(f"{x[3]} {x[0][11:23]} {x[4].decode()!r}"
                                               for x in events))
-        check([x[3] for x in events] == ["received", "held", "typed"],
+        # The cells hold the readings as sent (below): each is read back so.
+        check([x[3] for x in events] == ["received", "held", "typed", "verified"],
               f"journal for {r}: {[x[3] for x in events]}")
         check(events[1][4].decode() == reason[len("Readings are held: "):-1],
               f"held for {events[1][4]!r}")

@@ -38,6 +38,8 @@ def events_by_reading(app):
     """Journal events per reading id, in order, with the received text."""
     readings = {}
     for _, _, rid, event, text in app.journal():
+        if rid == "-":
+            continue  # of the port or the run, not of a reading
         entry = readings.setdefault(rid, {"text": None, "events": []})
         if event == "received":
             entry["text"] = text

@@ -120,7 +120,7 @@ def templates(root):
 
 
 def launch_once(app, instrument, program):
-    seen = {r[2] for r in app.journal()}
+    seen = len(app.journal())
     first = len(instrument.sent)
     program.prepare()
     started = time.monotonic()
@@ -141,7 +141,7 @@ def launch_once(app, instrument, program):
     sent = instrument.sent[first:]
 
     def outcomes():
-        records = [r for r in app.journal() if r[2] not in seen]
+        records = app.journal()[seen:]
         received = [r[2] for r in records if r[3] == "received"]
         typed = {r[2]: r[4].decode() for r in records if r[3] == "typed"}
         return records, received, typed
@@ -161,7 +161,7 @@ def launch_once(app, instrument, program):
     else:
         # The document holds every reading as sent: each must be read back so.
         verified = {r[2] for r in records if r[3] == "verified"}
-        missing = [(texts[rid], [r[3] for r in records if r[2] == rid][-1])
+        missing = [(texts[rid], [(r[3], r[4].decode()) for r in records if r[2] == rid][-1])
                    for rid in typed if rid not in verified]
         check(not missing, f"{program.name}: {len(missing)} of {len(typed)} typed readings not "
               f"journalled verified: {missing[:5]}")

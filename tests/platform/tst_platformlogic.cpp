@@ -340,7 +340,12 @@ private slots:
         QVERIFY(isWaylandSession({"XDG_SESSION_TYPE=Wayland"}));
         QVERIFY(!isWaylandSession({"XDG_SESSION_TYPE=x11", "WAYLAND_DISPLAY="}));
 
-        QCOMPARE(forTarget(user, false), user);
+        // Readable through the accessibility bus, unless the user said otherwise.
+        const QStringList readable = withAccessibility(user);
+        QCOMPARE(forTarget(user, false), readable);
+        QCOMPARE(readable.mid(0, user.size()), user);
+        QVERIFY(readable.contains("GNOME_ACCESSIBILITY=1"));
+        QCOMPARE(withAccessibility({"GNOME_ACCESSIBILITY=0"}).count("GNOME_ACCESSIBILITY=1"), 0);
         const QStringList env = forTarget(user, true);
         for (const char* kept :
              {"HOME=/home/u", "WAYLAND_DISPLAY=wayland-0", "LANG=de_DE.UTF-8", "A=b=c"})
@@ -350,7 +355,7 @@ private slots:
         for (const char* x11 : {"QT_QPA_PLATFORM=xcb", "GDK_BACKEND=x11", "SDL_VIDEODRIVER=x11",
                                 "XDG_SESSION_TYPE=x11"})
             QCOMPARE(env.count(x11), 1);
-        QCOMPARE(env.size(), user.size() - 2 + overrides().size());
+        QCOMPARE(env.size(), readable.size() - 2 + overrides().size());
     }
 };
 

@@ -7,6 +7,7 @@
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
 #include "platform/KeyActions.h"
+#include "platform/TargetReader.h"
 #include "serial/SerialPort.h"
 
 #include <QSignalSpy>
@@ -36,6 +37,7 @@ private slots:
     void number75EndsSilently();
     void dateModeThatIsNotANumberFailsAtFirstLine();
     void hangUpWaitsForTheSameDevice();
+    void readBackIsJournalledAndMarked();
 
 private:
     std::unique_ptr<PtyPair> m_pty;
@@ -54,6 +56,29 @@ private:
     QString m_log;
     int m_clears = 0;
 };
+
+namespace {
+// A target read back as the test says: it notes what it was told to expect,
+// and how much had been typed by then.
+class ScriptedReader : public TargetReader {
+public:
+    explicit ScriptedReader(FakePlatform& platform) : m_platform(platform) {}
+    void follow(qint64, const QString&) override { ++follows; }
+    void expect(const ExpectedText& text) override {
+        expected << text.id;
+        typedBefore << m_platform.text().size();
+    }
+    void retract(const QString&) override {}
+    void give(const ReadBack& r) { emit readBack(r); }
+    void cannot(const QString& why) { emit unreadable(why); }
+    QStringList expected;
+    QList<qsizetype> typedBefore;
+    int follows = 0;
+
+private:
+    FakePlatform& m_platform;
+};
+} // namespace
 
 void TestReadingLoop::initTestCase() {
     qputenv("PARVELO_SERIAL_BY_ID", m_names.path().toLocal8Bit());
@@ -434,6 +459,36 @@ void TestReadingLoop::hangUpWaitsForTheSameDevice() {
                                             "\\(from "))
                  .size(),
              1);
+}
+
+void TestReadingLoop::readBackIsJournalledAndMarked() {
+    ScriptedReader reader(*m_platform);
+    m_loop.reset();
+    ReadingLoop loop(*m_port, *m_platform, m_state, *m_journal,
+                     {[this](const QString& t) { m_log += t; }, [] {}}, systemClock(), nullptr,
+                     &reader);
+    loop.start();
+    QVERIFY(m_pty->write("ok 23.5\r\n12\r\n"));
+    QTRY_COMPARE(m_platform->text(), QString("ok 23.5\r\n12\r\n"));
+    // Each reading is announced before its keys go out.
+    QCOMPARE(reader.expected.size(), 2);
+    QCOMPARE(reader.typedBefore.first(), 0);
+    QCOMPARE(reader.follows, 1);
+
+    reader.give({"no such reading", ReadBack::Result::Changed, "A9", true, "x"});
+    reader.give({reader.expected[0], ReadBack::Result::Changed, "A2", true, "Ok 23.5"});
+    reader.give({reader.expected[1], ReadBack::Result::Verified, "A3", true, {}});
+    reader.cannot("the target went away");
+    const QStringList records = journal();
+    QVERIFY2(records.contains("changed A2: the cell shows \"Ok 23.5\""),
+             qPrintable(records.join('|')));
+    QVERIFY(records.contains("verified A3"));
+    QVERIFY(records.contains("unverified the target went away"));
+    QCOMPARE(records.filter("A9").size(), 0);
+    QVERIFY(m_log.contains("ok 23.5 [changed by the target: the cell shows \"Ok 23.5\"]\r\n"));
+    QCOMPARE(m_log.count("The target changed a reading"), 1);
+    QCOMPARE(loop.typing().verified(), 1);
+    QCOMPARE(loop.typing().changed(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestReadingLoop)

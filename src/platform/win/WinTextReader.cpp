@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Return is CR LF in an Edit control and CR in a RichEdit one: both are

@@ -417,6 +417,9 @@ AtspiReader::AtspiReader() : m_worker(new AtspiWorker) {
     connect(m_worker, &AtspiWorker::unreadable, this, &TargetReader::unreadable);
     m_thread.setObjectName(QStringLiteral("read-back"));
     m_thread.start();
+    // Programs learn that someone listens a moment after it is said: say it
+    // now, long before the first reading, whose first keys would go unseen.
+    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->open(); });
 }
 
 AtspiReader::~AtspiReader() {

@@ -26,6 +26,8 @@ public:
     static constexpr int QuietMs = 2000; // keys out, no sign of them: unverified
 
     AtspiWorker();
+    // Joins the accessibility bus and asks for the events; false when it cannot.
+    bool open();
     void follow(qint64 pid, const QString& windowClass);
     void expect(const ExpectedText& text);
     void retract(const QString& id);
@@ -65,7 +67,6 @@ private:
         QString where, holds;
     };
 
-    bool open();
     void findApp();
     // Whether a program on the bus is the target's (and learns it).
     bool isTarget(const QString& service);

@@ -30,7 +30,20 @@ const QStringList& X11ClientEnvironment::overrides() {
     return list;
 }
 
-QStringList X11ClientEnvironment::forTarget(const QStringList& environment, bool waylandSession) {
+QStringList X11ClientEnvironment::withAccessibility(const QStringList& environment) {
+    // Firefox and Qt programs show their text to the accessibility bus only
+    // when asked; what the user set stays.
+    QStringList out = environment;
+    for (const char* entry : {"GNOME_ACCESSIBILITY=1", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"}) {
+        const QString e = QString::fromLatin1(entry);
+        if (valueOf(environment, nameOf(e)).isEmpty())
+            out << e;
+    }
+    return out;
+}
+
+QStringList X11ClientEnvironment::forTarget(const QStringList& user, bool waylandSession) {
+    const QStringList environment = withAccessibility(user);
     if (!waylandSession)
         return environment;
     QStringList names;

@@ -14,8 +14,12 @@ namespace X11ClientEnvironment {
 // x11 too: it is what the target is, and Chromium reads nothing else.
 const QStringList& overrides();
 
-// environment ("NAME=value" entries) for a program started on this desktop:
-// unchanged on an X11 session, with overrides() in place on a Wayland one.
+// environment ("NAME=value" entries) with what makes a program readable
+// through the accessibility bus (Firefox, Qt), unless set already.
+QStringList withAccessibility(const QStringList& environment);
+
+// environment for a program started on this desktop: withAccessibility(),
+// and on a Wayland session with overrides() in place.
 QStringList forTarget(const QStringList& environment, bool waylandSession);
 
 // True when the session is Wayland (WAYLAND_DISPLAY or XDG_SESSION_TYPE say so).

@@ -247,23 +247,27 @@ AppError X11Platform::notFocused(Task& task, const ProcessTree& tree) {
 
 QString X11Platform::targetTitle() {
     // Asked after every line: read the title again at most once a second.
-    if (confirmed_ != titleWindow_ || monotonicMs() - titleReadAtMs_ > 1000) {
+    if (confirmed_ != titleWindow_ || confirmedToken_ != titleToken_ ||
+        monotonicMs() - titleReadAtMs_ > 1000) {
         title_ = confirmed_ ? finder_.titleOf(confirmed_) : QString();
         titleWindow_ = confirmed_;
+        titleToken_ = confirmedToken_;
         titleReadAtMs_ = monotonicMs();
     }
     return title_;
 }
 
 QString X11Platform::targetClass() {
-    // A window's class does not change: read once per window.
-    if (confirmed_ != classWindow_) {
+    // A window's class does not change: read once per window (a closed
+    // window's id is soon handed out again: the token tells them apart).
+    if (confirmed_ != classWindow_ || confirmedToken_ != classToken_) {
         const WindowCandidate c = confirmed_ ? finder_.describe(confirmed_) : WindowCandidate{};
         class_ = c.wmInstance.isEmpty() && c.wmClass.isEmpty()
                      ? QString()
                      : c.wmInstance + QLatin1Char(' ') + c.wmClass;
         pid_ = c.pid;
         classWindow_ = confirmed_;
+        classToken_ = confirmedToken_;
     }
     return class_;
 }

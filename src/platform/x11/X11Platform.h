@@ -66,9 +66,11 @@ private:
     unsigned long confirmed_ = 0;
     unsigned confirmedToken_ = 0; // its X11Connection::watch() token
     unsigned long titleWindow_ = 0;
+    unsigned titleToken_ = 0;
     std::int64_t titleReadAtMs_ = 0;
     QString title_;
     unsigned long classWindow_ = 0;
+    unsigned classToken_ = 0;
     QString class_;
     qint64 pid_ = 0; // of classWindow_
     bool waylandSession_ = false;

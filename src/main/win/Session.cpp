@@ -1,4 +1,4 @@
-#include "app/Session.h"
+#include "main/Session.h"
 
 #include <QGuiApplication>
 #include <QMetaObject>

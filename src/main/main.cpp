@@ -1,12 +1,11 @@
-// The app folder: start-up (this file), AppState, the one record of values that
-// several windows share, and the settings schema with its store. Start-up may include
-// every folder; AppState and the settings include only base/ and the plain values of
-// serial/SerialChoice.h.
+// The main folder: start-up, at the top of the house. It may include every folder
+// and none includes it: the window, the desktop, the session and the settings
+// file are put together here.
 
-#include "AppState.h"
-#include "Session.h"
+#include "app/AppState.h"
 #include "forms/common/WarningBox.h"
 #include "forms/main/Form1.h"
+#include "main/Session.h"
 #include "platform/DesktopPlatform.h"
 
 #include <QApplication>
