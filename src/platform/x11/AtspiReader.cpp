@@ -236,7 +236,8 @@ void AtspiWorker::expect(const ExpectedText& text) {
     Insert in;
     in.id = text.id;
     in.text = typed;
-    in.need = int(typed.toUcs4().size()); // the interface counts characters
+    in.ucs = typed.toUcs4(); // the interface counts characters
+    in.need = int(in.ucs.size());
     m_inserts.push_back(in);
 }
 
@@ -262,6 +263,7 @@ void AtspiWorker::stop() {
     m_pid = 0;
     m_cursor = {};
     m_cursorIndex = -1;
+    m_textObject = {};
 }
 
 void AtspiWorker::onCursorMoved(const QDBusMessage& event) {
@@ -331,21 +333,33 @@ void AtspiWorker::onTextInserted(const QDBusMessage& event) {
     if (m_sheet || !a.value(0).toString().startsWith(QLatin1String("insert")) ||
         !isTarget(event.service()))
         return;
+    if (m_inserts.empty())
+        return;
+    // Other texts of the program change too (a window's title): the text
+    // the keys go to is the one whose insertion carries the next characters
+    // expected, and it is followed from then on.
+    if (m_textObject.valid() && event.path() != m_textObject.path)
+        return;
+    if (!m_textObject.valid()) {
+        const QList<uint> inserted = a.value(3).value<QDBusVariant>().variant().toString().toUcs4();
+        const Insert& front = m_inserts.front();
+        if (inserted.isEmpty() || front.ucs.mid(front.got, inserted.size()) != inserted)
+            return;
+        m_textObject = {event.service(), event.path()};
+    }
     int offset = a.value(1).toInt();
     int length = a.value(2).toInt();
     while (length > 0 && !m_inserts.empty()) {
         Insert& in = m_inserts.front();
-        if (in.start < 0) {
+        if (in.start < 0)
             in.start = offset;
-            in.object = {event.service(), event.path()};
-        }
         const int take = std::min(length, in.need - in.got);
         in.got += take;
         offset += take;
         length -= take;
         if (in.got < in.need)
             break;
-        const QString holds = textOf(in.object, in.start, in.start + in.need);
+        const QString holds = textOf(m_textObject, in.start, in.start + in.need);
         const QString where = QStringLiteral("at character %1").arg(in.start);
         give({in.id, holds == in.text ? ReadBack::Result::Verified : ReadBack::Result::Changed,
               where, false, holds});
@@ -375,6 +389,7 @@ void AtspiWorker::quiet() {
     while (!m_inserts.empty() && m_inserts.front().id == id)
         m_inserts.pop_front();
     m_tally.erase(id);
+    m_textObject = {}; // the keys may go to another text now
     if (!m_moves.empty() || !m_inserts.empty())
         m_quiet.start();
 }

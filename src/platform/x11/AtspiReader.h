@@ -59,8 +59,8 @@ private:
     struct Insert {
         QString id;
         QString text;
+        QList<uint> ucs; // text's characters
         int need = 0, got = 0, start = -1;
-        Ref object;
     };
     struct Tally {
         bool changed = false;
@@ -91,6 +91,7 @@ private:
     QString m_reason;
     Ref m_cursor; // the cell the sheet named last
     int m_cursorIndex = -1;
+    Ref m_textObject; // the text the keys go to
     std::deque<Move> m_moves;
     std::deque<Insert> m_inserts;
     std::map<QString, Tally> m_tally;
