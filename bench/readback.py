@@ -102,7 +102,7 @@ def main():
             for read_back in ((True, False) if pair % 2 == 0 else (False, True)):
                 rate, wrong, lags, others = run(a.exe, name, read_back, a.lines)
                 rates[read_back].append(rate)
-                lag = (f"lag median {statistics.median(lags) * 1000:.0f} ms, p99 "
+                lag = "" if not lags else (f"lag median {statistics.median(lags) * 1000:.0f} ms, p99 "
                        f"{lags[min(len(lags) - 1, int(len(lags) * 0.99))] * 1000:.0f} ms, "
                        f"{len(lags)} verified, {others} changed or unverified"
                        if read_back else "")

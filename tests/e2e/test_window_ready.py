@@ -147,6 +147,11 @@ def launch_once(app, instrument, program):
         return records, received, typed
 
     wait_for(lambda: len(outcomes()[2]) >= len(sent), 30, "every reading sent to be typed")
+    if program.name != "gnumeric":
+        # Read back before the program is closed.
+        wait_for(lambda: all(rid in {r[2] for r in outcomes()[0] if r[3] in
+                                     ("verified", "changed", "unverified")}
+                             for rid in outcomes()[2]), 30, "every reading read back")
     app.focus()
     app.click_stop()
     wait_for(lambda: app.title() == "Parvelo[Stop]", 10, "Stop")

@@ -6,10 +6,12 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QTime>
 
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -17,11 +19,6 @@ namespace {
 const QString Accessible = QStringLiteral("org.a11y.atspi.Accessible");
 const QString Text = QStringLiteral("org.a11y.atspi.Text");
 const QString EventObject = QStringLiteral("org.a11y.atspi.Event.Object");
-
-bool isMove(QChar c) {
-    return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QChar(KeyActions::DownMark) ||
-           c == QChar(KeyActions::RightMark);
-}
 
 // A cell shows a number in its own way ("12.50" as 12.5): the same number
 // is the same reading.
@@ -64,14 +61,13 @@ std::optional<double> sheetDays(const QString& text) {
 
 } // namespace
 
-AtspiWorker::AtspiWorker() : m_quiet(this), m_find(this) {
+AtspiWorker::AtspiWorker() : m_find(this), m_look(this) {
     qRegisterMetaType<ReadBack>();
-    m_quiet.setSingleShot(true);
-    m_quiet.setInterval(QuietMs);
-    connect(&m_quiet, &QTimer::timeout, this, &AtspiWorker::quiet);
     m_find.setSingleShot(true);
     m_find.setInterval(500);
     connect(&m_find, &QTimer::timeout, this, &AtspiWorker::findApp);
+    m_look.setInterval(LookMs);
+    connect(&m_look, &QTimer::timeout, this, &AtspiWorker::look);
 }
 
 bool AtspiWorker::open() {
@@ -100,18 +96,8 @@ bool AtspiWorker::open() {
                          .arg(m_bus->lastError().message());
         return false;
     }
-    // Programs send only the events someone has asked the registry for.
-    for (const char* event : {"object:active-descendant-changed", "object:text-changed:insert"}) {
-        QDBusMessage m = QDBusMessage::createMethodCall(
-            QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/registry"),
-            QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("RegisterEvent"));
-        m << QString::fromLatin1(event);
-        m_bus->call(m, QDBus::Block, CallMs);
-    }
-    m_bus->connect(QString(), QString(), EventObject, QStringLiteral("ActiveDescendantChanged"),
-                   this, SLOT(onCursorMoved(QDBusMessage)));
-    m_bus->connect(QString(), QString(), EventObject, QStringLiteral("TextChanged"), this,
-                   SLOT(onTextInserted(QDBusMessage)));
+    // No events are asked for: once anyone listens to any, every GTK program
+    // on the desktop reports every change, and types several times slower.
     return true;
 }
 
@@ -201,31 +187,18 @@ bool AtspiWorker::isTarget(const QString& service) {
     }
     m_app = service;
     m_find.stop();
+    if (m_sheet && !m_look.isActive())
+        m_look.start(IdleLookMs); // where the cursor is before the first reading
     return true;
 }
 
 void AtspiWorker::expect(const ExpectedText& text) {
     if (m_told)
         return;
-    if (m_moves.empty() && m_inserts.empty())
-        m_quiet.start();
     if (m_sheet) {
-        QString cell;
-        const qsizetype firstMove = m_moves.size();
-        for (int i = 0; i < text.keys.size(); ++i) {
-            const QChar c = text.keys.at(i);
-            if (c == QLatin1Char('\n') || c == QChar(KeyActions::DeleteMark))
-                continue;
-            if (!isMove(c)) {
-                cell += c;
-                continue;
-            }
-            m_moves.push_back({text.id, c, cell, cell.contains(text.data), false});
-            cell.clear();
-        }
-        if (qsizetype(m_moves.size()) > firstMove)
-            m_moves.back().last = true;
-        m_tally[text.id] = {};
+        m_moves.add(text.id, text.keys, text.data);
+        m_stillSinceMs = QDateTime::currentMSecsSinceEpoch();
+        m_look.start(LookMs);
         return;
     }
     QString typed = text.keys;
@@ -237,16 +210,15 @@ void AtspiWorker::expect(const ExpectedText& text) {
     in.id = text.id;
     in.text = typed;
     in.ucs = typed.toUcs4(); // the interface counts characters
-    in.need = int(in.ucs.size());
     m_inserts.push_back(in);
+    m_stillSinceMs = QDateTime::currentMSecsSinceEpoch();
+    m_look.start(LookMs);
 }
 
 void AtspiWorker::retract(const QString& id) {
-    // Keys of these readings may or may not have gone out: what comes next
-    // cannot be matched to them, so start afresh.
-    auto moves =
-        std::find_if(m_moves.begin(), m_moves.end(), [&](const Move& m) { return m.id == id; });
-    m_moves.erase(moves, m_moves.end());
+    // Keys of these readings may or may not have gone out: they are not
+    // looked for.
+    m_moves.retract(id);
     auto ins = std::find_if(m_inserts.begin(), m_inserts.end(),
                             [&](const Insert& i) { return i.id == id; });
     m_inserts.erase(ins, m_inserts.end());
@@ -254,144 +226,296 @@ void AtspiWorker::retract(const QString& id) {
 
 void AtspiWorker::stop() {
     m_moves.clear();
+    m_moves.setStart({});
     m_inserts.clear();
-    m_tally.clear();
-    m_quiet.stop();
     m_find.stop();
+    m_look.stop();
     m_app.clear();
-    m_others.clear();
     m_pid = 0;
-    m_cursor = {};
-    m_cursorIndex = -1;
-    m_textObject = {};
+    m_table = m_nameBox = m_textObject = {};
+    m_partTries = 0;
+    m_lastCaret = m_lastCount = -1;
 }
 
-void AtspiWorker::onCursorMoved(const QDBusMessage& event) {
-    if (!m_sheet || !isTarget(event.service()))
+void AtspiWorker::look() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_told || m_pid <= 0) {
+        m_look.stop();
         return;
-    const QDBusArgument any =
-        event.arguments().value(3).value<QDBusVariant>().variant().value<QDBusArgument>();
-    Ref now;
-    QDBusObjectPath path;
-    any.beginStructure();
-    any >> now.service >> path;
-    any.endStructure();
-    now.path = path.path();
-    const int index = event.arguments().value(1).toInt(); // of the cell in its sheet
-    if (!now.valid())
-        return;
-    // The sheet names its cell again as its text is taken (Return, Tab),
-    // then the one it moves to: the cell a key left is the one named last.
-    const bool moved = m_cursor.valid() && index != m_cursorIndex;
-    const Ref left = m_cursor;
-    m_cursor = now;
-    m_cursorIndex = index;
-    if (!moved || m_moves.empty())
-        return; // or the user moved it
-    const Move move = m_moves.front();
-    m_moves.pop_front();
-    if (!move.cell.isEmpty())
-        checkCell(move, left);
-    if (move.last) {
-        const Tally t = m_tally[move.id];
-        m_tally.erase(move.id);
-        give({move.id, t.changed ? ReadBack::Result::Changed : ReadBack::Result::Verified, t.where,
-              true, t.holds});
     }
-    m_quiet.start();
+    if (m_app.isEmpty()) {
+        m_stillSinceMs = now; // still looking for the target on the bus
+        return;
+    }
+    if (m_sheet)
+        lookSheet(now);
+    else
+        lookText(now);
 }
 
-void AtspiWorker::checkCell(const Move& move, const Ref& cell) {
-    Tally& t = m_tally[move.id];
-    const QString name = nameOf(cell);
-    const QString shown = textOf(cell, 0, -1);
-    if (move.data || t.where.isEmpty())
-        t.where = name;
-    // The reading's own cell must show it; a date or time cell Parvelo
-    // added must only not be empty.
-    bool same = move.data ? sameCell(move.cell, shown) : !shown.isEmpty();
-    if (!same) {
-        // A date or a time is shown the sheet's way: its number decides.
-        const std::optional<double> days = sheetDays(move.cell);
-        if (days) {
-            const QDBusMessage r =
-                call(cell, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                     {QStringLiteral("org.a11y.atspi.Value"), QStringLiteral("CurrentValue")});
-            const double value = r.arguments().value(0).value<QDBusVariant>().variant().toDouble();
-            same = std::abs(value - *days) < 1e-6;
+void AtspiWorker::lookSheet(qint64 now) {
+    if (!m_table.valid() || !m_nameBox.valid()) {
+        if (findSheetParts())
+            return;
+        if (++m_partTries == 20) // windows and dialogs come and go meanwhile
+            giveUp(QStringLiteral("LibreOffice's sheet or its Name Box cannot be found through "
+                                  "the desktop's accessibility interface"));
+        return;
+    }
+    const Cell cursor = Cell::parse(textOf(m_nameBox, 0, -1));
+    if (!cursor.valid())
+        return; // a range is selected, or a dialog is up
+    if (m_moves.empty()) {
+        // Between readings: the user may move the cursor.
+        m_moves.setStart(cursor);
+        m_look.setInterval(IdleLookMs);
+        return;
+    }
+    if (!m_moves.start().valid()) {
+        // The first readings went out before the cursor was seen: the start
+        // is where the readings the cursor has passed began, found by the
+        // first reading's cell.
+        for (int n = int(m_moves.moves().size()); n > 0; --n) {
+            if (!m_moves.moves()[std::size_t(n - 1)].last)
+                continue;
+            m_moves.setStart(m_moves.startBefore(cursor, n));
+            int first = 1; // moves of the first reading
+            while (!m_moves.moves()[std::size_t(first - 1)].last)
+                ++first;
+            if (m_moves.start().valid() && checkReading(first).result == ReadBack::Result::Verified)
+                break;
+            m_moves.setStart({});
         }
     }
-    if (!same) {
-        t.changed = true;
-        t.where = name;
-        t.holds = shown;
+    const int done = m_moves.doneAt(cursor);
+    int whole = 0; // moves of the readings the cursor has passed
+    for (int i = 0; i < done; ++i)
+        if (m_moves.moves()[std::size_t(i)].last)
+            whole = i + 1;
+    if (whole > 0) {
+        while (whole > 0) {
+            int n = 0;
+            while (!m_moves.moves()[std::size_t(n)].last)
+                ++n;
+            give(checkReading(n + 1));
+            m_moves.drop(n + 1);
+            whole -= n + 1;
+        }
+        m_stillSinceMs = now;
+        return;
+    }
+    if (now - m_stillSinceMs < QuietMs)
+        return;
+    // The cursor is not where the keys should have taken it: the first
+    // reading's cell says what happened to it (a Return taken by a formula
+    // leaves the cursor in it), and the rest are looked for afresh.
+    int n = 0;
+    while (!m_moves.moves()[std::size_t(n)].last)
+        ++n;
+    ReadBack r = checkReading(n + 1);
+    if (r.result == ReadBack::Result::Verified)
+        r = {r.id, ReadBack::Result::Unverified, r.where, true,
+             QStringLiteral("the cell cursor is not where its keys should have taken it")};
+    give(r);
+    const QString first = r.id;
+    while (!m_moves.empty()) {
+        const QString id = m_moves.moves().front().id;
+        if (id != first && m_moves.moves().front().last)
+            give({id, ReadBack::Result::Unverified, QString(), true,
+                  QStringLiteral("the cell cursor is not where its keys should have taken it")});
+        m_moves.drop(1);
+    }
+    m_moves.setStart(cursor);
+}
+
+ReadBack AtspiWorker::checkReading(int n) {
+    ReadBack r{m_moves.moves().front().id, ReadBack::Result::Verified, QString(), true, QString()};
+    for (int i = 0; i < n; ++i) {
+        const SheetMoves::Move& move = m_moves.moves()[std::size_t(i)];
+        if (move.typed.isEmpty())
+            continue;
+        const Cell at = m_moves.left(i);
+        if (r.where.isEmpty() || move.data)
+            r.where = at.name();
+        const QDBusMessage c = call(m_table, QStringLiteral("org.a11y.atspi.Table"),
+                                    QStringLiteral("GetAccessibleAt"), {at.row, at.column});
+        Ref cell;
+        if (c.type() == QDBusMessage::ReplyMessage) {
+            const QDBusArgument a = c.arguments().value(0).value<QDBusArgument>();
+            QDBusObjectPath path;
+            a.beginStructure();
+            a >> cell.service >> path;
+            a.endStructure();
+            cell.path = path.path();
+        }
+        if (!cell.valid())
+            return {r.id, ReadBack::Result::Unverified, at.name(), true,
+                    QStringLiteral("the cell %1 cannot be read").arg(at.name())};
+        const QString shown = textOf(cell, 0, -1);
+        if (shown.isNull())
+            return {r.id, ReadBack::Result::Unverified, at.name(), true,
+                    QStringLiteral("the target did not answer")};
+        // The reading's own cell must show it; a date or time cell Parvelo
+        // added must only not be empty.
+        bool same = move.data ? sameCell(move.typed, shown) : !shown.isEmpty();
+        const std::optional<double> days =
+            move.data && !same ? sheetDays(move.typed) : std::nullopt;
+        if (days) // a date or a time is shown the sheet's way: its number decides
+            same = std::abs(property(cell, QStringLiteral("org.a11y.atspi.Value"),
+                                     QStringLiteral("CurrentValue"))
+                                .toDouble() -
+                            *days) < 1e-6;
+        if (!same)
+            return {r.id, ReadBack::Result::Changed, at.name(), true, shown};
+    }
+    return r;
+}
+
+bool AtspiWorker::findSheetParts() {
+    // The sheet is the one table that shows; the Name Box is the text
+    // that holds the cursor's address.
+    m_table = m_nameBox = {};
+    walk([this](const Ref& at, quint64) {
+        const uint role =
+            call(at, Accessible, QStringLiteral("GetRole")).arguments().value(0).toUInt();
+        if (role == RoleTable && !m_table.valid())
+            m_table = at;
+        else if (role == RoleText && !m_nameBox.valid() && Cell::parse(textOf(at, 0, -1)).valid())
+            m_nameBox = at;
+        return m_table.valid() && m_nameBox.valid();
+    });
+    return m_table.valid() && m_nameBox.valid();
+}
+
+void AtspiWorker::lookText(qint64 now) {
+    if (m_inserts.empty()) {
+        m_look.stop();
+        return;
+    }
+    if (!m_textObject.valid())
+        m_textObject = focusedText();
+    bool ok = m_textObject.valid();
+    const int caret =
+        ok ? property(m_textObject, Text, QStringLiteral("CaretOffset")).toInt(&ok) : -1;
+    const int count =
+        ok ? property(m_textObject, Text, QStringLiteral("CharacterCount")).toInt(&ok) : -1;
+    if (ok && (caret != m_lastCaret || count != m_lastCount)) {
+        m_lastCaret = caret;
+        m_lastCount = count;
+        m_stillSinceMs = now; // keys are still arriving
+        return;
+    }
+    const bool final = now - m_stillSinceMs >= QuietMs;
+    if (!ok) {
+        m_textObject = {}; // looked for again next time
+        if (final)
+            decideTexts({}, QStringLiteral("no text of the target has the focus"));
+        return;
+    }
+    // Still: the text just before the caret must be the readings typed
+    // since, in order (each Return is one line break).
+    int total = 0;
+    for (const Insert& in : m_inserts)
+        total += int(in.ucs.size());
+    const int from = std::max(0, caret - total);
+    const QString before = textOf(m_textObject, from, caret);
+    if (before.isNull()) {
+        m_textObject = {};
+        return;
+    }
+    QString all;
+    for (const Insert& in : m_inserts)
+        all += in.text;
+    if (before == all || final)
+        decideTexts(before.toUcs4(), QString(), caret);
+}
+
+void AtspiWorker::decideTexts(const QList<uint>& before, const QString& unread, int caret) {
+    // From the caret back: the last reading typed ends there.
+    std::vector<ReadBack> results;
+    qsizetype end = before.size();
+    for (auto it = m_inserts.rbegin(); it != m_inserts.rend(); ++it) {
+        ReadBack r{it->id, ReadBack::Result::Unverified, QString(), false, unread};
+        if (unread.isEmpty()) {
+            const qsizetype n = it->ucs.size();
+            const qsizetype start = std::max<qsizetype>(0, end - n);
+            const QList<uint> there = before.mid(start, end - start);
+            r.result = there == it->ucs ? ReadBack::Result::Verified : ReadBack::Result::Changed;
+            r.where = QStringLiteral("at character %1").arg(caret - (before.size() - start));
+            r.holds = QString::fromUcs4(reinterpret_cast<const char32_t*>(there.constData()),
+                                        there.size());
+            end = start;
+        }
+        results.push_back(r);
+    }
+    m_inserts.clear();
+    m_look.stop();
+    for (auto it = results.rbegin(); it != results.rend(); ++it) {
+        if (it->result != ReadBack::Result::Verified)
+            m_textObject = {}; // the focus may have moved within the target
+        give(*it);
     }
 }
 
-void AtspiWorker::onTextInserted(const QDBusMessage& event) {
-    const QVariantList a = event.arguments();
-    if (m_sheet || !a.value(0).toString().startsWith(QLatin1String("insert")) ||
-        !isTarget(event.service()))
-        return;
-    if (m_inserts.empty())
-        return;
-    // Other texts of the program change too (a window's title): the text
-    // the keys go to is the one whose insertion carries the next characters
-    // expected, and it is followed from then on.
-    if (m_textObject.valid() && event.path() != m_textObject.path)
-        return;
-    if (!m_textObject.valid()) {
-        const QList<uint> inserted = a.value(3).value<QDBusVariant>().variant().toString().toUcs4();
-        const Insert& front = m_inserts.front();
-        if (inserted.isEmpty() || front.ucs.mid(front.got, inserted.size()) != inserted)
+AtspiWorker::Ref AtspiWorker::focusedText() {
+    Ref found;
+    walk([&](const Ref& at, quint64 state) {
+        if (!(state & Focused) || !(state & Editable))
+            return false;
+        const QStringList interfaces = call(at, Accessible, QStringLiteral("GetInterfaces"))
+                                           .arguments()
+                                           .value(0)
+                                           .toStringList();
+        if (interfaces.contains(Text))
+            found = at;
+        return found.valid();
+    });
+    return found;
+}
+
+void AtspiWorker::walk(const std::function<bool(const Ref&, quint64)>& visit) {
+    // What shows, from the program down, breadth first; a table's cells are
+    // never walked (it claims every cell of the sheet as a child).
+    std::deque<std::pair<Ref, int>> queue{
+        {{m_app, QStringLiteral("/org/a11y/atspi/accessible/root")}, 0}};
+    for (int visited = 0; !queue.empty() && visited < MaxWalk; ++visited) {
+        const auto [at, depth] = queue.front();
+        queue.pop_front();
+        const QList<uint> bits = qdbus_cast<QList<uint>>(
+            call(at, Accessible, QStringLiteral("GetState")).arguments().value(0));
+        const quint64 state = bits.size() == 2 ? bits[0] | (quint64(bits[1]) << 32) : 0;
+        if (depth > 0 && !(state & Showing))
+            continue;
+        if (visit(at, state))
             return;
-        m_textObject = {event.service(), event.path()};
+        if (state & ManagesDescendants || depth > 40)
+            continue;
+        const QDBusArgument list = call(at, Accessible, QStringLiteral("GetChildren"))
+                                       .arguments()
+                                       .value(0)
+                                       .value<QDBusArgument>();
+        if (list.currentType() != QDBusArgument::ArrayType)
+            continue;
+        list.beginArray();
+        while (!list.atEnd()) {
+            Ref child;
+            QDBusObjectPath path;
+            list.beginStructure();
+            list >> child.service >> path;
+            list.endStructure();
+            child.path = path.path();
+            queue.push_back({child, depth + 1});
+        }
+        list.endArray();
     }
-    int offset = a.value(1).toInt();
-    int length = a.value(2).toInt();
-    while (length > 0 && !m_inserts.empty()) {
-        Insert& in = m_inserts.front();
-        if (in.start < 0)
-            in.start = offset;
-        const int take = std::min(length, in.need - in.got);
-        in.got += take;
-        offset += take;
-        length -= take;
-        if (in.got < in.need)
-            break;
-        const QString holds = textOf(m_textObject, in.start, in.start + in.need);
-        const QString where = QStringLiteral("at character %1").arg(in.start);
-        give({in.id, holds == in.text ? ReadBack::Result::Verified : ReadBack::Result::Changed,
-              where, false, holds});
-        m_inserts.pop_front();
-    }
-    m_quiet.start();
 }
 
-void AtspiWorker::quiet() {
-    // Keys went out and the target showed no sign of them: the oldest
-    // reading is unverified, and what follows is matched afresh.
-    if (m_app.isEmpty() && m_pid > 0) {
-        m_quiet.start(); // still looking for the target on the bus
-        return;
-    }
-    QString id;
-    if (!m_moves.empty())
-        id = m_moves.front().id;
-    else if (!m_inserts.empty())
-        id = m_inserts.front().id;
-    if (id.isEmpty())
-        return;
-    give({id, ReadBack::Result::Unverified, QString(), m_sheet,
-          QStringLiteral("the target showed no sign of the keys within %1 s").arg(QuietMs / 1000)});
-    while (!m_moves.empty() && m_moves.front().id == id)
-        m_moves.pop_front();
-    while (!m_inserts.empty() && m_inserts.front().id == id)
-        m_inserts.pop_front();
-    m_tally.erase(id);
-    m_textObject = {}; // the keys may go to another text now
-    if (!m_moves.empty() || !m_inserts.empty())
-        m_quiet.start();
+QVariant AtspiWorker::property(const Ref& at, const QString& interface, const QString& name) {
+    const QDBusMessage r = call(at, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                QStringLiteral("Get"), {interface, name});
+    if (r.type() != QDBusMessage::ReplyMessage)
+        return {};
+    return r.arguments().value(0).value<QDBusVariant>().variant();
 }
 
 void AtspiWorker::give(const ReadBack& result) {
@@ -404,6 +528,7 @@ void AtspiWorker::giveUp(const QString& reason) {
     m_told = true;
     m_reason = reason;
     m_moves.clear();
+    m_look.stop();
     m_inserts.clear();
     emit unreadable(reason);
 }
@@ -416,7 +541,13 @@ QDBusMessage AtspiWorker::call(const Ref& at, const QString& interface, const QS
 }
 
 QString AtspiWorker::textOf(const Ref& at, int start, int end) {
-    return call(at, Text, QStringLiteral("GetText"), {start, end}).arguments().value(0).toString();
+    const QDBusMessage r = call(at, Text, QStringLiteral("GetText"), {start, end});
+    if (r.type() != QDBusMessage::ReplyMessage)
+        return QString(); // null: no answer
+    QString text = r.arguments().value(0).toString();
+    if (text.isNull())
+        text = QStringLiteral(""); // empty, which is an answer
+    return text;
 }
 
 QString AtspiWorker::nameOf(const Ref& at) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SheetMoves.h"
 #include "platform/TargetReader.h"
 
 #include <QDBusConnection>
@@ -7,23 +8,36 @@
 #include <QThread>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
 
 // The accessibility bus (AT-SPI) read from a thread of its own, so that a
-// target that answers slowly never holds up the window or the typing. Each
-// call has a short bound; events tell where the keys went:
-//  - a spreadsheet (LibreOffice Calc): the sheet reports each move of its
-//    cell cursor; the cell left by the key that ends a reading is where the
-//    reading went, and its shown text is read;
-//  - a text view or field (GTK editors, Firefox): each insertion is
-//    reported with its position; the range a reading filled is read.
+// target that answers slowly never holds up the window or the typing. It
+// asks for no events (once anyone listens to any, every GTK program on the
+// desktop reports every change and types several times slower): while
+// readings are on their way it looks at the target a few times a second,
+// each call with a short bound.
+//  - A spreadsheet (LibreOffice Calc): its Name Box tells where the cell
+//    cursor is. From where it was before the keys, each reading's cell
+//    follows (SheetMoves); once the cursor has passed a reading, its cell's
+//    shown text is read.
+//  - A text view or field (GTK editors, Firefox): once its caret and length
+//    are still, the text just before the caret must be the readings, in
+//    order.
 class AtspiWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int CallMs = 500;   // bound on one call to the target
-    static constexpr int QuietMs = 2000; // keys out, no sign of them: unverified
+    static constexpr int CallMs = 500;     // bound on one call to the target
+    static constexpr int QuietMs = 2000;   // keys out, no sign of them: unverified
+    static constexpr int LookMs = 50;      // while readings are on their way
+    static constexpr int IdleLookMs = 250; // at a sheet's cursor, between readings
+    static constexpr int MaxWalk = 5000;   // objects looked at to find a part
+    // AT-SPI's states and roles.
+    static constexpr quint64 Editable = 1ull << 7, Focused = 1ull << 12,
+                             ManagesDescendants = 1ull << 31, Showing = 1ull << 25;
+    static constexpr uint RoleTable = 55, RoleText = 61;
 
     AtspiWorker();
     // Joins the accessibility bus and asks for the events; false when it cannot.
@@ -37,34 +51,16 @@ signals:
     void done(const ReadBack& result);
     void unreadable(const QString& reason);
 
-private slots:
-    void onCursorMoved(const QDBusMessage& event);
-    void onTextInserted(const QDBusMessage& event);
-
 private:
     struct Ref {
         QString service, path;
         bool valid() const { return !service.isEmpty(); }
     };
-    // One key that moves a spreadsheet's cursor, and the text typed into the
-    // cell it leaves.
-    struct Move {
-        QString id;
-        QChar key;
-        QString cell; // typed into the cell
-        bool data = false;
-        bool last = false; // of its reading
-    };
-    // A reading typed into a text: how many characters of it were seen.
+    // A reading typed into a text.
     struct Insert {
         QString id;
         QString text;
         QList<uint> ucs; // text's characters
-        int need = 0, got = 0, start = -1;
-    };
-    struct Tally {
-        bool changed = false;
-        QString where, holds;
     };
 
     void findApp();
@@ -72,8 +68,21 @@ private:
     bool isTarget(const QString& service);
     void give(const ReadBack& result);
     void giveUp(const QString& reason);
-    void quiet();
-    void checkCell(const Move& move, const Ref& cell);
+    void lookSheet(qint64 now);
+    void lookText(qint64 now);
+    // Finds the sheet's table and its Name Box (once per window).
+    bool findSheetParts();
+    // The result of the reading whose moves are the first n.
+    ReadBack checkReading(int n);
+    void look();
+    // unread: why nothing could be read; else before holds the text up to
+    // the caret (at caret).
+    void decideTexts(const QList<uint>& before, const QString& unread, int caret = 0);
+    Ref focusedText();
+    // Calls visit(object, state) for what shows of the target, until it
+    // returns true.
+    void walk(const std::function<bool(const Ref&, quint64)>& visit);
+    QVariant property(const Ref& at, const QString& interface, const QString& name);
     QDBusMessage call(const Ref& at, const QString& interface, const QString& method,
                       const QVariantList& args = {});
     QString textOf(const Ref& at, int start, int end);
@@ -89,14 +98,15 @@ private:
     bool m_sheet = false;
     bool m_told = false;
     QString m_reason;
-    Ref m_cursor; // the cell the sheet named last
-    int m_cursorIndex = -1;
+    SheetMoves m_moves;
+    Ref m_table, m_nameBox;
+    int m_partTries = 0;
     Ref m_textObject; // the text the keys go to
-    std::deque<Move> m_moves;
     std::deque<Insert> m_inserts;
-    std::map<QString, Tally> m_tally;
-    QTimer m_quiet;
     QTimer m_find;
+    QTimer m_look;
+    qint64 m_stillSinceMs = 0;
+    int m_lastCaret = -1, m_lastCount = -1;
 };
 
 class AtspiReader : public TargetReader {
