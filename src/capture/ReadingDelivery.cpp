@@ -57,10 +57,11 @@ ReadingDelivery::Typed ReadingDelivery::typeFront(HeldReadings& held, bool oneBy
             break;
         if (!r.planned)
             break; // planned in the next call
-        // A reading cut before is not read back: what of it landed where
-        // cannot be told.
-        if (m_reader && r.typedChars == 0)
-            m_reader->expect({r.id, r.keys, r.text.mid(r.dataAt, r.dataLength)});
+        // The rest of a reading cut before is looked for, not reported: the
+        // reading went in two pieces.
+        if (m_reader)
+            m_reader->expect({r.typedChars ? QLatin1Char('~') + r.id : r.id,
+                              r.keys.mid(r.typedChars), r.text.mid(r.dataAt, r.dataLength)});
         text += QStringView(r.keys).mid(r.typedChars);
         ends.push_back(text.size());
     }
@@ -85,8 +86,9 @@ ReadingDelivery::Typed ReadingDelivery::typeFront(HeldReadings& held, bool oneBy
     for (const qsizetype end : ends) {
         Reading& r = held.front();
         if (typed < end) {
-            if (m_reader && r.typedChars == 0)
-                m_reader->retract(r.id);
+            if (m_reader)
+                m_reader->retract(r.typedChars ? QLatin1Char('~') + r.id : r.id,
+                                  text.mid(start, std::max<qsizetype>(0, typed - start)));
             r.typedChars += int(std::max<qsizetype>(0, typed - start));
             break;
         }

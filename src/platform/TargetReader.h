@@ -6,7 +6,9 @@
 
 // One reading about to be typed, as the target should hold it afterwards.
 struct ExpectedText {
-    QString id;   // the reading's, in the journal
+    // The reading's, in the journal. One that begins with '~' marks the rest
+    // of a reading cut short before: looked for, never reported.
+    QString id;
     QString keys; // what is typed: text, TAB, CR LF and the key marks
     QString data; // the reading's data: in a spreadsheet, the cell that holds it must show it
 };
@@ -35,9 +37,10 @@ public:
     virtual void follow(qint64 pid, const QString& windowClass) = 0;
     // Called before the keys of a reading are sent, in the order they are.
     virtual void expect(const ExpectedText& text) = 0;
-    // The keys of this reading and of those expected after it did not all go
-    // out (typing was cut): they are not read back.
-    virtual void retract(const QString& id) = 0;
+    // The keys of this reading did not all go out (typing was cut): of them
+    // only typed did, which is looked for but not reported; those expected
+    // after it did not go out at all.
+    virtual void retract(const QString& id, const QString& typed) = 0;
 
 signals:
     void readBack(const ReadBack& result);

@@ -13,7 +13,7 @@ public:
         QTimer::singleShot(0, this, [this] { emit unreadable(m_reason); });
     }
     void expect(const ExpectedText&) override {}
-    void retract(const QString&) override {}
+    void retract(const QString&, const QString&) override {}
 
 private:
     QString m_reason;

@@ -68,7 +68,7 @@ public:
         expected << text.id;
         typedBefore << m_platform.text().size();
     }
-    void retract(const QString&) override {}
+    void retract(const QString&, const QString&) override {}
     void give(const ReadBack& r) { emit readBack(r); }
     void cannot(const QString& why) { emit unreadable(why); }
     QStringList expected;

@@ -346,7 +346,9 @@ def main():
         texts = {r[2]: r[4].decode("utf-8") + "\r\n" for r in received(final)}
         wrong = [(texts[i][:4], checked[i]) for i in typed_ids
                  if (checked[i] == "verified") != (texts[i] in held_text)]
-        check(not wrong, f"read back wrongly (reading, journal): {wrong}")
+        details = {r[2]: r[4].decode() for r in journal() if r[3] in ("changed", "unverified")}
+        check(not wrong, f"read back wrongly (reading, journal): {wrong}; "
+              f"{[details.get(i) for i in typed_ids if i in details]}")
         print(f"read back: {sum(v == 'verified' for v in checked.values())} verified, "
               f"{sum(v != 'verified' for v in checked.values())} not (changed or unverified), "
               "each as Notepad holds it")
@@ -364,7 +366,8 @@ def main():
         # The one reading that may be sent as the port opens again is
         # cleared by the purge at open, as it belongs to nobody.
         check(len(missing) <= 1, f"readings sent but not journalled: {missing}")
-        outcomes = {r[2]: r[3] for r in final if r[3] != "received"}
+        outcomes = {r[2]: r[3] for r in final
+                    if r[3] not in ("received", "verified", "changed", "unverified")}
         cut = [r[2] for r in received(final) if outcomes.get(r[2]) == "cut"]
         check(all(outcomes.get(r[2]) in ("typed", "cut", "held") for r in received(final)),
               "a reading without its outcome in the journal")

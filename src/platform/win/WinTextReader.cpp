@@ -1,6 +1,7 @@
 #include "platform/win/WinTextReader.h"
 
 #include "platform/KeyActions.h"
+#include "platform/TextAlign.h"
 
 #include <QDateTime>
 
@@ -70,12 +71,16 @@ void WinTextWorker::expect(const ExpectedText& text) {
         m_look.start();
 }
 
-void WinTextWorker::retract(const QString& id) {
+void WinTextWorker::retract(const QString& id, const QString& typed) {
+    // Of this reading only typed went out, to be looked for; the keys of
+    // those after it did not.
     for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
         if (it->id == id) {
             m_pending.erase(it, m_pending.end());
             break;
         }
+    if (!typed.isEmpty())
+        expect({QLatin1Char('~') + id, typed, QString()});
 }
 
 void WinTextWorker::stop() {
@@ -121,7 +126,7 @@ void WinTextWorker::look() {
     if (!sendBounded(info.hwndFocus, EM_GETSEL, WPARAM(&start), LPARAM(&end), &ignored) ||
         !sendBounded(info.hwndFocus, WM_GETTEXTLENGTH, 0, 0, &length)) {
         if (now - m_lastChangeMs >= QuietMs)
-            decide({}, size_t(-1)); // the target does not answer
+            decide(QString(), size_t(-1)); // the target does not answer
         return;
     }
     if (length > size_t(MaxChars)) {
@@ -139,15 +144,17 @@ void WinTextWorker::look() {
     if (!sendBounded(info.hwndFocus, WM_GETTEXT, WPARAM(length + 1), LPARAM(text.data()), &got))
         return;
     text.resize(std::min<size_t>(got, length));
-    std::wstring before = normalized(text.substr(0, std::min<size_t>(end, text.size())));
-    std::wstring all;
+    const std::wstring upToCaret = normalized(text.substr(0, std::min<size_t>(end, text.size())));
+    size_t total = 0;
     for (const Pending& p : m_pending)
-        all += p.text;
-    if (before.size() >= all.size() &&
-        before.compare(before.size() - all.size(), all.size(), all) == 0)
-        decide(before, before.size());
-    else if (now - m_lastChangeMs >= QuietMs)
-        decide(before, before.size());
+        total += p.text.size();
+    const size_t from = upToCaret.size() > total ? upToCaret.size() - total : 0;
+    const QString before = QString::fromStdWString(upToCaret.substr(from));
+    std::vector<QString> pieces;
+    for (const Pending& p : m_pending)
+        pieces.push_back(QString::fromStdWString(p.text));
+    if (TextAlign::whole(before, pieces) || now - m_lastChangeMs >= QuietMs)
+        decide(before, from);
 }
 
 void WinTextWorker::tell(const QString& reason) {
@@ -157,31 +164,30 @@ void WinTextWorker::tell(const QString& reason) {
     emit unreadable(reason);
 }
 
-void WinTextWorker::decide(const std::wstring& text, size_t caret) {
-    // From the caret back: the last reading typed ends there.
+void WinTextWorker::decide(const QString& before, size_t from) {
+    std::vector<QString> pieces;
+    for (const Pending& p : m_pending)
+        pieces.push_back(QString::fromStdWString(p.text));
+    const std::vector<TextAlign::Found> found = TextAlign::align(before, pieces);
     std::vector<ReadBack> results;
-    size_t end = caret;
-    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        ReadBack r;
-        r.id = it->id;
-        if (caret == size_t(-1)) {
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        ReadBack r{m_pending[i].id, ReadBack::Result::Verified, QString(), false, QString()};
+        if (from == size_t(-1)) {
             r.result = ReadBack::Result::Unverified;
             r.holds = QStringLiteral("the target did not answer within %1 s").arg(QuietMs / 1000);
+        } else if (found[i].found) {
+            r.where = QStringLiteral("at character %1").arg(from + size_t(found[i].at));
         } else {
-            const size_t n = it->text.size();
-            const size_t start = end >= n ? end - n : 0;
-            const std::wstring there = text.substr(start, end - start);
-            r.result = there == it->text ? ReadBack::Result::Verified : ReadBack::Result::Changed;
-            r.where = QStringLiteral("at character %1").arg(start);
-            r.holds = QString::fromStdWString(there);
-            end = start;
+            r.result = ReadBack::Result::Changed;
+            r.holds = found[i].instead;
         }
         results.push_back(r);
     }
     m_pending.clear();
     m_look.stop();
-    for (auto it = results.rbegin(); it != results.rend(); ++it)
-        emit done(*it);
+    for (const ReadBack& r : results)
+        if (!r.id.startsWith(QLatin1Char('~'))) // the rest of a cut reading
+            emit done(r);
 }
 
 WinTextReader::WinTextReader() : m_worker(new WinTextWorker) {
@@ -205,8 +211,8 @@ void WinTextReader::expect(const ExpectedText& text) {
     QMetaObject::invokeMethod(m_worker, [w = m_worker, text] { w->expect(text); });
 }
 
-void WinTextReader::retract(const QString& id) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, id] { w->retract(id); });
+void WinTextReader::retract(const QString& id, const QString& typed) {
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, typed] { w->retract(id, typed); });
 }
 
 std::unique_ptr<TargetReader> createTargetReader() {

@@ -12,11 +12,12 @@
 // answer WM_GETTEXT from another process. Such a control sends no events:
 // it is looked at a few times a second from a thread of its own, each
 // message with a short bound. Once its text and caret are still, the text
-// just before the caret must be the readings typed since, in order.
+// just before the caret must be the readings typed since, in order
+// (TextAlign).
 class WinTextWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LookMs = 50;
+    static constexpr int LookMs = 100;   // Notepad under Wine reads its keys no slower for it
     static constexpr int QuietMs = 2000; // keys out, nothing still matches: decide
     static constexpr int MessageMs = 200;
     static constexpr int MaxChars = 4 * 1024 * 1024;
@@ -24,7 +25,7 @@ public:
     WinTextWorker();
     void follow(qint64 pid);
     void expect(const ExpectedText& text);
-    void retract(const QString& id);
+    void retract(const QString& id, const QString& typed);
     void stop();
 
 signals:
@@ -38,7 +39,9 @@ private:
     };
     void look();
     void tell(const QString& reason);
-    void decide(const std::wstring& text, size_t caret);
+    // before: the text from character from up to the caret; from is -1
+    // when the target did not answer.
+    void decide(const QString& before, size_t from);
 
     qint64 m_pid = 0;
     void* m_control = nullptr; // HWND of the target's focused text box
@@ -58,7 +61,7 @@ public:
     ~WinTextReader() override;
     void follow(qint64 pid, const QString& windowClass) override;
     void expect(const ExpectedText& text) override;
-    void retract(const QString& id) override;
+    void retract(const QString& id, const QString& typed) override;
 
 private:
     QThread m_thread;

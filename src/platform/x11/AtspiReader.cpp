@@ -1,6 +1,7 @@
 #include "platform/x11/AtspiReader.h"
 
 #include "platform/KeyActions.h"
+#include "platform/TextAlign.h"
 
 #include <QDBusArgument>
 #include <QDBusObjectPath>
@@ -215,13 +216,17 @@ void AtspiWorker::expect(const ExpectedText& text) {
     m_look.start(LookMs);
 }
 
-void AtspiWorker::retract(const QString& id) {
-    // Keys of these readings may or may not have gone out: they are not
-    // looked for.
+void AtspiWorker::retract(const QString& id, const QString& typed) {
+    // Of this reading only typed went out, to be looked for; the keys of
+    // those after it did not.
     m_moves.retract(id);
     auto ins = std::find_if(m_inserts.begin(), m_inserts.end(),
                             [&](const Insert& i) { return i.id == id; });
     m_inserts.erase(ins, m_inserts.end());
+    if (m_sheet)
+        m_moves.add(QLatin1Char('~') + id, typed, QString());
+    else if (!typed.isEmpty())
+        expect({QLatin1Char('~') + id, typed, QString()});
 }
 
 void AtspiWorker::stop() {
@@ -409,7 +414,7 @@ void AtspiWorker::lookText(qint64 now) {
     if (!ok) {
         m_textObject = {}; // looked for again next time
         if (final)
-            decideTexts({}, QStringLiteral("no text of the target has the focus"));
+            decideTexts(QString(), QStringLiteral("no text of the target has the focus"));
         return;
     }
     // Still: the text just before the caret must be the readings typed
@@ -423,37 +428,38 @@ void AtspiWorker::lookText(qint64 now) {
         m_textObject = {};
         return;
     }
-    QString all;
+    std::vector<QString> pieces;
     for (const Insert& in : m_inserts)
-        all += in.text;
-    if (before == all || final)
-        decideTexts(before.toUcs4(), QString(), caret);
+        pieces.push_back(in.text);
+    if (TextAlign::whole(before, pieces) || final)
+        decideTexts(before, QString(), from);
 }
 
-void AtspiWorker::decideTexts(const QList<uint>& before, const QString& unread, int caret) {
-    // From the caret back: the last reading typed ends there.
+void AtspiWorker::decideTexts(const QString& before, const QString& unread, int from) {
+    std::vector<QString> pieces;
+    for (const Insert& in : m_inserts)
+        pieces.push_back(in.text);
+    const std::vector<TextAlign::Found> found = TextAlign::align(before, pieces);
     std::vector<ReadBack> results;
-    qsizetype end = before.size();
-    for (auto it = m_inserts.rbegin(); it != m_inserts.rend(); ++it) {
-        ReadBack r{it->id, ReadBack::Result::Unverified, QString(), false, unread};
-        if (unread.isEmpty()) {
-            const qsizetype n = it->ucs.size();
-            const qsizetype start = std::max<qsizetype>(0, end - n);
-            const QList<uint> there = before.mid(start, end - start);
-            r.result = there == it->ucs ? ReadBack::Result::Verified : ReadBack::Result::Changed;
-            r.where = QStringLiteral("at character %1").arg(caret - (before.size() - start));
-            r.holds = QString::fromUcs4(reinterpret_cast<const char32_t*>(there.constData()),
-                                        there.size());
-            end = start;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        ReadBack r{m_inserts[i].id, ReadBack::Result::Unverified, QString(), false, unread};
+        if (unread.isEmpty() && found[i].found) {
+            r.result = ReadBack::Result::Verified;
+            // The interface counts characters, not UTF-16 units.
+            r.where = QStringLiteral("at character %1")
+                          .arg(from + before.left(found[i].at).toUcs4().size());
+        } else if (unread.isEmpty()) {
+            r.result = ReadBack::Result::Changed;
+            r.holds = found[i].instead;
         }
         results.push_back(r);
     }
     m_inserts.clear();
     m_look.stop();
-    for (auto it = results.rbegin(); it != results.rend(); ++it) {
-        if (it->result != ReadBack::Result::Verified)
+    for (const ReadBack& r : results) {
+        if (r.result != ReadBack::Result::Verified)
             m_textObject = {}; // the focus may have moved within the target
-        give(*it);
+        give(r);
     }
 }
 
@@ -519,7 +525,8 @@ QVariant AtspiWorker::property(const Ref& at, const QString& interface, const QS
 }
 
 void AtspiWorker::give(const ReadBack& result) {
-    emit done(result);
+    if (!result.id.startsWith(QLatin1Char('~'))) // the rest of a cut reading
+        emit done(result);
 }
 
 void AtspiWorker::giveUp(const QString& reason) {
@@ -582,8 +589,8 @@ void AtspiReader::expect(const ExpectedText& text) {
     QMetaObject::invokeMethod(m_worker, [w = m_worker, text] { w->expect(text); });
 }
 
-void AtspiReader::retract(const QString& id) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, id] { w->retract(id); });
+void AtspiReader::retract(const QString& id, const QString& typed) {
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, typed] { w->retract(id, typed); });
 }
 
 std::unique_ptr<TargetReader> createTargetReader() {

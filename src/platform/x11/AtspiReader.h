@@ -44,7 +44,7 @@ public:
     bool open();
     void follow(qint64 pid, const QString& windowClass);
     void expect(const ExpectedText& text);
-    void retract(const QString& id);
+    void retract(const QString& id, const QString& typed);
     void stop();
 
 signals:
@@ -75,9 +75,9 @@ private:
     // The result of the reading whose moves are the first n.
     ReadBack checkReading(int n);
     void look();
-    // unread: why nothing could be read; else before holds the text up to
-    // the caret (at caret).
-    void decideTexts(const QList<uint>& before, const QString& unread, int caret = 0);
+    // unread: why nothing could be read; else before is the text from
+    // character from up to the caret.
+    void decideTexts(const QString& before, const QString& unread, int from = 0);
     Ref focusedText();
     // Calls visit(object, state) for what shows of the target, until it
     // returns true.
@@ -116,7 +116,7 @@ public:
     ~AtspiReader() override;
     void follow(qint64 pid, const QString& windowClass) override;
     void expect(const ExpectedText& text) override;
-    void retract(const QString& id) override;
+    void retract(const QString& id, const QString& typed) override;
 
 private:
     QThread m_thread;
