@@ -17,7 +17,7 @@
 class WinTextWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LookMs = 100;   // Notepad under Wine reads its keys no slower for it
+    static constexpr int LookMs = 100;   // each look is a message into the target
     static constexpr int QuietMs = 2000; // keys out, nothing still matches: decide
     static constexpr int MessageMs = 200;
     static constexpr int MaxChars = 4 * 1024 * 1024;
