@@ -42,7 +42,7 @@ WinTextWorker::WinTextWorker() : m_look(this) {
     connect(&m_look, &QTimer::timeout, this, &WinTextWorker::look);
 }
 
-void WinTextWorker::follow(qint64 pid) {
+void WinTextWorker::follow(qint64 pid, const QString&) {
     // The same program in a new run: readings of the run before are still
     // read back, and what it lacks is said again.
     if (pid == m_pid && pid > 0) {
@@ -67,8 +67,9 @@ void WinTextWorker::expect(const ExpectedText& text) {
         .remove(QChar(KeyActions::RightMark));
     m_pending.push_back({text.id, normalized(typed.toStdWString())});
     m_lastChangeMs = QDateTime::currentMSecsSinceEpoch();
-    if (!m_look.isActive())
-        m_look.start();
+    // Each look is a message the target handles before its keys: none
+    // while readings come one after another.
+    m_look.start(FirstLookMs);
 }
 
 void WinTextWorker::retract(const QString& id, const QString& typed) {
@@ -92,6 +93,7 @@ void WinTextWorker::stop() {
 }
 
 void WinTextWorker::look() {
+    m_look.setInterval(LookMs);
     if (m_pending.empty() || m_told) {
         m_look.stop();
         return;
@@ -190,31 +192,6 @@ void WinTextWorker::decide(const QString& before, size_t from) {
             emit done(r);
 }
 
-WinTextReader::WinTextReader() : m_worker(new WinTextWorker) {
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_worker, &WinTextWorker::done, this, &TargetReader::readBack);
-    connect(m_worker, &WinTextWorker::unreadable, this, &TargetReader::unreadable);
-    m_thread.start();
-}
-
-WinTextReader::~WinTextReader() {
-    m_thread.quit();
-    m_thread.wait();
-}
-
-void WinTextReader::follow(qint64 pid, const QString&) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, pid] { w->follow(pid); });
-}
-
-void WinTextReader::expect(const ExpectedText& text) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, text] { w->expect(text); });
-}
-
-void WinTextReader::retract(const QString& id, const QString& typed) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, typed] { w->retract(id, typed); });
-}
-
 std::unique_ptr<TargetReader> createTargetReader() {
-    return std::make_unique<WinTextReader>();
+    return std::make_unique<ThreadedReader<WinTextWorker>>();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/TargetReader.h"
+#include "platform/ThreadedReader.h"
 
-#include <QThread>
 #include <QTimer>
 #include <deque>
 #include <string>
@@ -17,13 +17,14 @@
 class WinTextWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LookMs = 100;   // each look is a message into the target
-    static constexpr int QuietMs = 2000; // keys out, nothing still matches: decide
+    static constexpr int LookMs = 100;      // each look is a message into the target
+    static constexpr int FirstLookMs = 400; // after the last reading expected
+    static constexpr int QuietMs = 2000;    // keys out, nothing still matches: decide
     static constexpr int MessageMs = 200;
     static constexpr int MaxChars = 4 * 1024 * 1024;
 
     WinTextWorker();
-    void follow(qint64 pid);
+    void follow(qint64 pid, const QString& windowClass);
     void expect(const ExpectedText& text);
     void retract(const QString& id, const QString& typed);
     void stop();
@@ -52,18 +53,4 @@ private:
     qint64 m_lastChangeMs = 0;
     size_t m_lastCaret = size_t(-1);
     size_t m_lastLength = size_t(-1);
-};
-
-class WinTextReader : public TargetReader {
-    Q_OBJECT
-public:
-    WinTextReader();
-    ~WinTextReader() override;
-    void follow(qint64 pid, const QString& windowClass) override;
-    void expect(const ExpectedText& text) override;
-    void retract(const QString& id, const QString& typed) override;
-
-private:
-    QThread m_thread;
-    WinTextWorker* m_worker;
 };

@@ -212,6 +212,10 @@ void AtspiWorker::expect(const ExpectedText& text) {
     in.text = typed;
     in.ucs = typed.toUcs4(); // the interface counts characters
     m_inserts.push_back(in);
+    // The keys go where the focus is now, as they are about to be typed; a
+    // moment later a dialog they open may have it.
+    if (!m_textObject.valid() && !m_app.isEmpty())
+        m_textObject = focusedText();
     m_stillSinceMs = QDateTime::currentMSecsSinceEpoch();
     m_look.start(LookMs);
 }
@@ -414,7 +418,7 @@ void AtspiWorker::lookText(qint64 now) {
     if (!ok) {
         m_textObject = {}; // looked for again next time
         if (final)
-            decideTexts(QString(), QStringLiteral("no text of the target has the focus"));
+            decideTexts(QString(), QStringLiteral("the text the keys went to cannot be read"));
         return;
     }
     // Still: the text just before the caret must be the readings typed
@@ -563,36 +567,9 @@ QString AtspiWorker::nameOf(const Ref& at) {
     return r.arguments().value(0).value<QDBusVariant>().variant().toString();
 }
 
-AtspiReader::AtspiReader() : m_worker(new AtspiWorker) {
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    connect(m_worker, &AtspiWorker::done, this, &TargetReader::readBack);
-    connect(m_worker, &AtspiWorker::unreadable, this, &TargetReader::unreadable);
-    m_thread.setObjectName(QStringLiteral("read-back"));
-    m_thread.start();
-    // Programs learn that someone listens a moment after it is said: say it
-    // now, long before the first reading, whose first keys would go unseen.
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->open(); });
-}
-
-AtspiReader::~AtspiReader() {
-    m_thread.quit();
-    m_thread.wait();
-}
-
-void AtspiReader::follow(qint64 pid, const QString& windowClass) {
-    QMetaObject::invokeMethod(m_worker,
-                              [w = m_worker, pid, windowClass] { w->follow(pid, windowClass); });
-}
-
-void AtspiReader::expect(const ExpectedText& text) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, text] { w->expect(text); });
-}
-
-void AtspiReader::retract(const QString& id, const QString& typed) {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, typed] { w->retract(id, typed); });
-}
-
 std::unique_ptr<TargetReader> createTargetReader() {
-    return std::make_unique<AtspiReader>();
+    auto reader = std::make_unique<ThreadedReader<AtspiWorker>>();
+    // Joining the accessibility bus takes a moment: now, not at the first reading.
+    reader->post([](AtspiWorker* w) { w->open(); });
+    return reader;
 }

@@ -2,10 +2,10 @@
 
 #include "platform/SheetMoves.h"
 #include "platform/TargetReader.h"
+#include "platform/ThreadedReader.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QThread>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -107,18 +107,4 @@ private:
     QTimer m_look;
     qint64 m_stillSinceMs = 0;
     int m_lastCaret = -1, m_lastCount = -1;
-};
-
-class AtspiReader : public TargetReader {
-    Q_OBJECT
-public:
-    AtspiReader();
-    ~AtspiReader() override;
-    void follow(qint64 pid, const QString& windowClass) override;
-    void expect(const ExpectedText& text) override;
-    void retract(const QString& id, const QString& typed) override;
-
-private:
-    QThread m_thread;
-    AtspiWorker* m_worker;
 };
