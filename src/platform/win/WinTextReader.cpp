@@ -66,10 +66,24 @@ void WinTextWorker::expect(const ExpectedText& text) {
         .remove(QChar(KeyActions::DownMark))
         .remove(QChar(KeyActions::RightMark));
     m_pending.push_back({text.id, normalized(typed.toStdWString())});
-    m_lastChangeMs = QDateTime::currentMSecsSinceEpoch();
-    // Each look is a message the target handles before its keys: none
-    // while readings come one after another.
-    m_look.start(FirstLookMs);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_pending.size() == 1)
+        m_firstPendingMs = now;
+    // The keys go where the focus is now, as they are about to be typed.
+    HWND front = GetForegroundWindow();
+    DWORD pid = 0;
+    const DWORD thread = front ? GetWindowThreadProcessId(front, &pid) : 0;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (qint64(pid) == m_pid && GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+        m_control = info.hwndFocus;
+    m_lastChangeMs = now;
+    // Each look is a message the target handles before its keys, and Wine
+    // drops the keys a window has not read when it loses the activation:
+    // none while readings come one after another, unless they have waited
+    // long.
+    if (now - m_firstPendingMs < LongestWaitMs)
+        m_look.start(FirstLookMs);
 }
 
 void WinTextWorker::retract(const QString& id, const QString& typed) {
@@ -104,9 +118,11 @@ void WinTextWorker::look() {
     const DWORD thread = front ? GetWindowThreadProcessId(front, &pid) : 0;
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    // The control that had the focus in the target is read where it is,
-    // also once the user has gone to another window (a click on Stop).
-    if (qint64(pid) == m_pid && GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+    // The control that had the focus when the keys went is read where it
+    // is, also once the user has gone to another window (a click on Stop)
+    // or the target opened a dialog.
+    if ((!m_control || !IsWindow(HWND(m_control))) && qint64(pid) == m_pid &&
+        GetGUIThreadInfo(thread, &info) && info.hwndFocus)
         m_control = info.hwndFocus;
     else if (!m_control || !IsWindow(HWND(m_control))) {
         m_control = nullptr;

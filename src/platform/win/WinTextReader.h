@@ -17,9 +17,10 @@
 class WinTextWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int LookMs = 100;      // each look is a message into the target
-    static constexpr int FirstLookMs = 400; // after the last reading expected
-    static constexpr int QuietMs = 2000;    // keys out, nothing still matches: decide
+    static constexpr int LookMs = 100;         // each look is a message into the target
+    static constexpr int FirstLookMs = 1500;   // after the last reading expected
+    static constexpr int LongestWaitMs = 5000; // a reading waits to be looked for
+    static constexpr int QuietMs = 2000;       // keys out, nothing still matches: decide
     static constexpr int MessageMs = 200;
     static constexpr int MaxChars = 4 * 1024 * 1024;
 
@@ -51,6 +52,7 @@ private:
     std::deque<Pending> m_pending;
     QTimer m_look;
     qint64 m_lastChangeMs = 0;
+    qint64 m_firstPendingMs = 0; // of the oldest reading pending
     size_t m_lastCaret = size_t(-1);
     size_t m_lastLength = size_t(-1);
 };

@@ -217,7 +217,9 @@ void AtspiWorker::expect(const ExpectedText& text) {
     if (!m_textObject.valid() && !m_app.isEmpty())
         m_textObject = focusedText();
     m_stillSinceMs = QDateTime::currentMSecsSinceEpoch();
-    m_look.start(LookMs);
+    // Each look is a call the target answers between its keys: none while
+    // readings come one after another.
+    m_look.start(FirstLookMs);
 }
 
 void AtspiWorker::retract(const QString& id, const QString& typed) {
@@ -397,6 +399,7 @@ bool AtspiWorker::findSheetParts() {
 }
 
 void AtspiWorker::lookText(qint64 now) {
+    m_look.setInterval(LookMs);
     if (m_inserts.empty()) {
         m_look.stop();
         return;

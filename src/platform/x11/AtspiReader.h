@@ -29,11 +29,12 @@
 class AtspiWorker : public QObject {
     Q_OBJECT
 public:
-    static constexpr int CallMs = 500;     // bound on one call to the target
-    static constexpr int QuietMs = 2000;   // keys out, no sign of them: unverified
-    static constexpr int LookMs = 50;      // while readings are on their way
-    static constexpr int IdleLookMs = 250; // at a sheet's cursor, between readings
-    static constexpr int MaxWalk = 5000;   // objects looked at to find a part
+    static constexpr int CallMs = 500;      // bound on one call to the target
+    static constexpr int QuietMs = 2000;    // keys out, no sign of them: unverified
+    static constexpr int LookMs = 50;       // while readings are on their way
+    static constexpr int FirstLookMs = 400; // at a text, after the last reading expected
+    static constexpr int IdleLookMs = 250;  // at a sheet's cursor, between readings
+    static constexpr int MaxWalk = 5000;    // objects looked at to find a part
     // AT-SPI's states and roles.
     static constexpr quint64 Editable = 1ull << 7, Focused = 1ull << 12,
                              ManagesDescendants = 1ull << 31, Showing = 1ull << 25;
