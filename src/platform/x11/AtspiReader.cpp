@@ -217,9 +217,10 @@ void AtspiWorker::expect(const ExpectedText& text) {
     if (!m_textObject.valid() && !m_app.isEmpty())
         m_textObject = focusedText();
     m_stillSinceMs = QDateTime::currentMSecsSinceEpoch();
-    // Each look is a call the target answers between its keys: none while
-    // readings come one after another.
-    m_look.start(FirstLookMs);
+    // Each look is a call the target answers between its keys: the first
+    // waits a moment, as more readings usually follow.
+    if (!m_look.isActive())
+        m_look.start(FirstLookMs);
 }
 
 void AtspiWorker::retract(const QString& id, const QString& typed) {
