@@ -19,7 +19,6 @@ namespace {
 
 const QString Accessible = QStringLiteral("org.a11y.atspi.Accessible");
 const QString Text = QStringLiteral("org.a11y.atspi.Text");
-const QString EventObject = QStringLiteral("org.a11y.atspi.Event.Object");
 
 // A cell shows a number in its own way ("12.50" as 12.5): the same number
 // is the same reading.
@@ -171,21 +170,13 @@ void AtspiWorker::findApp() {
 }
 
 bool AtspiWorker::isTarget(const QString& service) {
-    if (!m_app.isEmpty() || m_pid <= 0)
-        return service == m_app;
-    // Until the target is found, each program that speaks is asked who it
-    // is: its first events may come before the registry lists it.
-    auto known = m_others.find(service);
-    if (known != m_others.end())
-        return false;
+    // The bus knows which process each program on it is.
     QDBusMessage m = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
     m << service;
-    if (m_bus->call(m, QDBus::Block, CallMs).arguments().value(0).toLongLong() != m_pid) {
-        m_others.insert(service);
+    if (m_bus->call(m, QDBus::Block, CallMs).arguments().value(0).toLongLong() != m_pid)
         return false;
-    }
     m_app = service;
     m_find.stop();
     if (m_sheet && !m_look.isActive())
@@ -563,12 +554,6 @@ QString AtspiWorker::textOf(const Ref& at, int start, int end) {
     if (text.isNull())
         text = QStringLiteral(""); // empty, which is an answer
     return text;
-}
-
-QString AtspiWorker::nameOf(const Ref& at) {
-    const QDBusMessage r = call(at, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                QStringLiteral("Get"), {Accessible, QStringLiteral("Name")});
-    return r.arguments().value(0).value<QDBusVariant>().variant().toString();
 }
 
 std::unique_ptr<TargetReader> createTargetReader() {

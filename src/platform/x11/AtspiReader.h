@@ -9,9 +9,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 
 // The accessibility bus (AT-SPI) read from a thread of its own, so that a
 // target that answers slowly never holds up the window or the typing. It
@@ -65,7 +63,7 @@ private:
     };
 
     void findApp();
-    // Whether a program on the bus is the target's (and learns it).
+    // Whether a program on the bus is the target (and learns it).
     bool isTarget(const QString& service);
     void give(const ReadBack& result);
     void giveUp(const QString& reason);
@@ -87,14 +85,12 @@ private:
     QDBusMessage call(const Ref& at, const QString& interface, const QString& method,
                       const QVariantList& args = {});
     QString textOf(const Ref& at, int start, int end);
-    QString nameOf(const Ref& at);
 
     std::optional<QDBusConnection> m_bus;
     QString m_busError;
     qint64 m_pid = 0;
     QString m_class;
-    QString m_app;              // the target's name on the bus
-    std::set<QString> m_others; // programs that are not the target
+    QString m_app; // the target's name on the bus
     int m_findTries = 0;
     bool m_sheet = false;
     bool m_told = false;
