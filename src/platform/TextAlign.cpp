@@ -23,6 +23,13 @@ std::vector<TextAlign::Found> TextAlign::align(const QString& before,
     return out;
 }
 
+std::size_t TextAlign::settled(const std::vector<Found>& found) {
+    std::size_t n = found.size();
+    while (n > 0 && !found[n - 1].found)
+        --n;
+    return n;
+}
+
 bool TextAlign::whole(const QString& before, const std::vector<QString>& pieces) {
     QString all;
     for (const QString& p : pieces)

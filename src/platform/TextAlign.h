@@ -21,4 +21,10 @@ std::vector<Found> align(const QString& before, const std::vector<QString>& piec
 // True when the pieces fill before exactly, one after the other.
 bool whole(const QString& before, const std::vector<QString>& pieces);
 
+// How many of the first pieces can be decided while keys may still be on
+// their way: all up to the last one found. Keys arrive in order, so a
+// piece missing before one that arrived was lost or changed, and readings
+// streaming in without a pause do not keep it pending for ever.
+std::size_t settled(const std::vector<Found>& found);
+
 } // namespace TextAlign

@@ -2,6 +2,7 @@
 // becomes, the gap rule for repeated keys, borrowing spare keys, and which
 // windows belong to a started program.
 #include "platform/KeyActions.h"
+#include "platform/TextAlign.h"
 #include "platform/x11/KeystrokePlan.h"
 #include "platform/x11/Keysyms.h"
 #include "platform/x11/ProcessTree.h"
@@ -356,6 +357,24 @@ private slots:
                                 "XDG_SESSION_TYPE=x11"})
             QCOMPARE(env.count(x11), 1);
         QCOMPARE(env.size(), readable.size() - 2 + overrides().size());
+    }
+
+    // Readings streaming into a text without a pause: one whose keys the
+    // target dropped is decided as soon as a later one has landed, the
+    // last one still on its way stays open.
+    void readBackDecidesWhatLandedWhileKeysKeepComing() {
+        const std::vector<QString> pieces = {"0027 23.5\n", "0028 23.5\n", "0029 23.5\n",
+                                             "0030 23.5\n"};
+        // 0028 lost, 0030 not there yet: the window before the caret is as
+        // long as all four, so it begins in the text before them.
+        const QString before = QString("ld 23.5\n0026 23.5\n0027 23.5\n0029 23.5\n").right(40);
+        const std::vector<TextAlign::Found> found = TextAlign::align(before, pieces);
+        QCOMPARE(TextAlign::settled(found), std::size_t(3));
+        QVERIFY(found[0].found && !found[1].found && found[2].found);
+        QCOMPARE(found[1].instead, QString());
+        QVERIFY(!TextAlign::whole(before, pieces));
+        // Nothing landed yet: nothing can be decided before the target is quiet.
+        QCOMPARE(TextAlign::settled(TextAlign::align("0026 23.5\n", pieces)), std::size_t(0));
     }
 };
 

@@ -144,7 +144,7 @@ void WinTextWorker::look() {
     if (!sendBounded(info.hwndFocus, EM_GETSEL, WPARAM(&start), LPARAM(&end), &ignored) ||
         !sendBounded(info.hwndFocus, WM_GETTEXTLENGTH, 0, 0, &length)) {
         if (now - m_lastChangeMs >= QuietMs)
-            decide(QString(), size_t(-1)); // the target does not answer
+            decide(QString(), size_t(-1), m_pending.size()); // the target does not answer
         return;
     }
     if (length > size_t(MaxChars)) {
@@ -172,7 +172,9 @@ void WinTextWorker::look() {
     for (const Pending& p : m_pending)
         pieces.push_back(QString::fromStdWString(p.text));
     if (TextAlign::whole(before, pieces) || now - m_lastChangeMs >= QuietMs)
-        decide(before, from);
+        decide(before, from, pieces.size());
+    else if (const size_t n = TextAlign::settled(TextAlign::align(before, pieces)); n > 0)
+        decide(before, from, n);
 }
 
 void WinTextWorker::tell(const QString& reason) {
@@ -182,13 +184,13 @@ void WinTextWorker::tell(const QString& reason) {
     emit unreadable(reason);
 }
 
-void WinTextWorker::decide(const QString& before, size_t from) {
+void WinTextWorker::decide(const QString& before, size_t from, size_t count) {
     std::vector<QString> pieces;
     for (const Pending& p : m_pending)
         pieces.push_back(QString::fromStdWString(p.text));
     const std::vector<TextAlign::Found> found = TextAlign::align(before, pieces);
     std::vector<ReadBack> results;
-    for (size_t i = 0; i < pieces.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
         ReadBack r{m_pending[i].id, ReadBack::Result::Verified, QString(), false, QString()};
         if (from == size_t(-1)) {
             r.result = ReadBack::Result::Unverified;
@@ -201,8 +203,11 @@ void WinTextWorker::decide(const QString& before, size_t from) {
         }
         results.push_back(r);
     }
-    m_pending.clear();
-    m_look.stop();
+    m_pending.erase(m_pending.begin(), m_pending.begin() + count);
+    if (m_pending.empty())
+        m_look.stop();
+    else
+        m_firstPendingMs = QDateTime::currentMSecsSinceEpoch();
     for (const ReadBack& r : results)
         if (!r.id.startsWith(QLatin1Char('~'))) // the rest of a cut reading
             emit done(r);

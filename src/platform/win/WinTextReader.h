@@ -43,7 +43,7 @@ private:
     void tell(const QString& reason);
     // before: the text from character from up to the caret; from is -1
     // when the target did not answer.
-    void decide(const QString& before, size_t from);
+    void decide(const QString& before, size_t from, size_t count);
 
     qint64 m_pid = 0;
     void* m_control = nullptr; // HWND of the target's focused text box

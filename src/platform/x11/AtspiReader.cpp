@@ -413,7 +413,8 @@ void AtspiWorker::lookText(qint64 now) {
     if (!ok) {
         m_textObject = {}; // looked for again next time
         if (final)
-            decideTexts(QString(), QStringLiteral("the text the keys went to cannot be read"));
+            decideTexts(QString(), QStringLiteral("the text the keys went to cannot be read"), 0,
+                        m_inserts.size());
         return;
     }
     // Still: the text just before the caret must be the readings typed
@@ -431,16 +432,19 @@ void AtspiWorker::lookText(qint64 now) {
     for (const Insert& in : m_inserts)
         pieces.push_back(in.text);
     if (TextAlign::whole(before, pieces) || final)
-        decideTexts(before, QString(), from);
+        decideTexts(before, QString(), from, pieces.size());
+    else if (const std::size_t n = TextAlign::settled(TextAlign::align(before, pieces)); n > 0)
+        decideTexts(before, QString(), from, n);
 }
 
-void AtspiWorker::decideTexts(const QString& before, const QString& unread, int from) {
+void AtspiWorker::decideTexts(const QString& before, const QString& unread, int from,
+                              std::size_t count) {
     std::vector<QString> pieces;
     for (const Insert& in : m_inserts)
         pieces.push_back(in.text);
     const std::vector<TextAlign::Found> found = TextAlign::align(before, pieces);
     std::vector<ReadBack> results;
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         ReadBack r{m_inserts[i].id, ReadBack::Result::Unverified, QString(), false, unread};
         if (unread.isEmpty() && found[i].found) {
             r.result = ReadBack::Result::Verified;
@@ -453,8 +457,9 @@ void AtspiWorker::decideTexts(const QString& before, const QString& unread, int 
         }
         results.push_back(r);
     }
-    m_inserts.clear();
-    m_look.stop();
+    m_inserts.erase(m_inserts.begin(), m_inserts.begin() + count);
+    if (m_inserts.empty())
+        m_look.stop();
     for (const ReadBack& r : results) {
         if (r.result != ReadBack::Result::Verified)
             m_textObject = {}; // the focus may have moved within the target

@@ -76,7 +76,7 @@ private:
     void look();
     // unread: why nothing could be read; else before is the text from
     // character from up to the caret.
-    void decideTexts(const QString& before, const QString& unread, int from = 0);
+    void decideTexts(const QString& before, const QString& unread, int from, std::size_t count);
     Ref focusedText();
     // Calls visit(object, state) for what shows of the target, until it
     // returns true.
