@@ -305,6 +305,45 @@ void activationGroup(const std::wstring& folder) {
     pump(200);
     check(main && focusOn(bystander), "our bystander window has the focus while the target runs");
 
+    // A target that Windows would not let us type into (Wine runs every
+    // process with the same rights, so the levels are made up): typing is
+    // held with a reason, also once the user brings its window forward.
+    DWORD targetPid = 0;
+    GetWindowThreadProcessId(main, &targetPid);
+    const long ours = WinActivator::integrityOf(GetCurrentProcessId());
+    const long theirs = WinActivator::integrityOf(targetPid);
+    HWND mainEdit = main ? FindWindowExW(main, nullptr, L"EDIT", nullptr) : nullptr;
+    const auto levels = [&](long self, long target) {
+        desktop.setIntegrityLookup(
+            [=](DWORD pid) { return pid == GetCurrentProcessId() ? self : target; });
+    };
+    const long medium = SECURITY_MANDATORY_MEDIUM_RID, high = SECURITY_MANDATORY_HIGH_RID;
+    for (const auto& [target, says] :
+         {std::pair<long, std::string>{high, "wintarget.exe runs as administrator: start "
+                                             "Parvelo the same way, or the program without "
+                                             "elevation"},
+          std::pair<long, std::string>{-1, "see whether wintarget.exe runs as administrator"}}) {
+        levels(medium, target);
+        const WinFailure held = activateUntil(
+            desktop, id, [](const WinFailure& f) { return f && f->number == WinErr::TargetBusy; },
+            5000);
+        const bool byHand = focusOn(Probe{main, mainEdit});
+        const WinFailure still = desktop.activate(id);
+        size_t none = 0;
+        const WinFailure typing = desktop.type(L"7\r", &none);
+        pump(200);
+        check(held && held->text.find(says) != std::string::npos && byHand && still &&
+                  still->number == WinErr::TargetBusy && typing && none == 0 &&
+                  textOf(mainEdit).empty(),
+              "a target of " + std::string(target < 0 ? "unknown" : "higher") +
+                  " rights holds typing, in front or not",
+              describe(held) + "; in front: " + describe(still));
+    }
+    levels(high, -1);
+    check(focusOn(bystander), "the focus moves back to the bystander",
+          "levels measured under Wine: ours " + std::to_string(ours) + ", the target's " +
+              std::to_string(theirs));
+
     std::vector<int> seen;
     const WinFailure a = activateUntil(
         desktop, id, [](const WinFailure& f) { return !f; }, 10000, &seen);
@@ -315,10 +354,12 @@ void activationGroup(const std::wstring& folder) {
           "activation brings the main window (not the palette or tool window) forward",
           describe(a) + "; errors on the way: " + sequence + "; title \"" +
               WinText::utf8(desktop.targetTitle()) + "\"");
+    // An elevated Parvelo types into a target it cannot look at (above); from
+    // here on, the levels are Wine's own.
+    desktop.setIntegrityLookup({});
     size_t typed = 0;
     const WinFailure t = typeAll(
         [&](const std::wstring& s, size_t* n) { return desktop.type(s, n); }, L"12.5 g\r", &typed);
-    HWND mainEdit = main ? FindWindowExW(main, nullptr, L"EDIT", nullptr) : nullptr;
     waitFor([&] { return textOf(mainEdit) == L"12.5 g\r\n"; }, 3000);
     check(!t && textOf(mainEdit) == L"12.5 g\r\n", "the reading arrives in the main window",
           describe(t) + ", got \"" + shown(textOf(mainEdit)) + "\"");
