@@ -7,6 +7,7 @@
 #include "platform/win/WinActivator.h"
 #include "platform/win/WinDesktop.h"
 #include "platform/win/WinText.h"
+#include "serial/win/PortRecovery.h"
 
 #include <windows.h>
 
@@ -438,6 +439,58 @@ void endedGroup(const std::wstring& folder) {
     check(folderId == 0 && error.number == WinErr::FileNotStartable, "a folder is not started",
           error.text);
 }
+// The reopen after a port error, with opens that fail as drivers make them
+// fail, and the pauses really waited.
+void portGroup() {
+    std::printf("-- a port error with the adapter still attached\n");
+    struct Run {
+        std::vector<DWORD> errors; // of the opens, in turn; past the end: success
+        bool stopped = false;
+        int opens = 0;
+        DWORD code = 0;
+        ULONGLONG ms = 0;
+        HANDLE result = INVALID_HANDLE_VALUE;
+    };
+    const HANDLE opened = reinterpret_cast<HANDLE>(0x1234);
+    const auto run = [&](Run r) {
+        const ULONGLONG started = GetTickCount64();
+        r.result = PortRecovery::reopen(
+            [&](DWORD* code) {
+                if (size_t(r.opens++) >= r.errors.size())
+                    return opened;
+                *code = r.errors[size_t(r.opens - 1)];
+                return INVALID_HANDLE_VALUE;
+            },
+            [&](DWORD ms) {
+                Sleep(ms);
+                return !r.stopped;
+            },
+            &r.code);
+        r.ms = GetTickCount64() - started;
+        return r;
+    };
+    const Run passing = run({{ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED}});
+    check(passing.result == opened && passing.opens == 4,
+          "access denied, general failure and aborted are ridden out by opening again",
+          std::to_string(passing.opens) + " opens in " + std::to_string(passing.ms) + " ms");
+    const Run going = run({{ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}});
+    check(going.result == INVALID_HANDLE_VALUE && going.opens == 2 &&
+              going.code == ERROR_FILE_NOT_FOUND &&
+              PortRecovery::kindOf(going.code) == PortRecovery::Kind::Gone,
+          "a port that leaves the system ends the tries at once: the wait for it follows",
+          std::to_string(going.opens) + " opens");
+    const Run stuck = run({std::vector<DWORD>(20, ERROR_GEN_FAILURE)});
+    check(stuck.result == INVALID_HANDLE_VALUE && stuck.code == ERROR_GEN_FAILURE &&
+              PortRecovery::kindOf(stuck.code) != PortRecovery::Kind::Gone && stuck.ms >= 1000 &&
+              stuck.ms < 3000,
+          "a port that stays refused is given up after about a second, not waited for",
+          std::to_string(stuck.opens) + " opens in " + std::to_string(stuck.ms) + " ms");
+    Run closing;
+    closing.stopped = true;
+    const Run stopped = run(closing);
+    check(stopped.result == INVALID_HANDLE_VALUE && stopped.opens == 0,
+          "closing the port ends the tries", std::to_string(stopped.opens) + " opens");
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -449,6 +502,7 @@ int wmain(int argc, wchar_t** argv) {
     typingGroup();
     activationGroup(folder);
     endedGroup(folder);
+    portGroup();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
 }
