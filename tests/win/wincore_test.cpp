@@ -85,6 +85,8 @@ struct Probe {
     int presses = 0; // of keys that type, and their releases
     int releases = 0;
     bool modifierSeen = false;
+    // The keys that type, as they came: virtual key, and whether Shift was down.
+    std::vector<std::pair<WPARAM, bool>> downs;
 };
 WNDPROC editProc = nullptr;
 
@@ -98,12 +100,19 @@ LRESULT CALLBACK probeEditProc(HWND edit, UINT message, WPARAM w, LPARAM l) {
                            w != VK_LWIN && w != VK_RWIN;
     if (probe && (keyDown || message == WM_CHAR || message == WM_SYSCHAR)) {
         probe->keys++;
-        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+        // Shift is ours to press for a key of the layout, never for a
+        // Unicode event (VK_PACKET); Ctrl, Alt and Win are never ours on
+        // the layout the tests run with.
+        for (int vk : {VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
             if ((!keyDown || typingKey) && (GetKeyState(vk) & 0x8000))
                 probe->modifierSeen = true;
+        if (keyDown && w == VK_PACKET && (GetKeyState(VK_SHIFT) & 0x8000))
+            probe->modifierSeen = true;
     }
-    if (probe && typingKey && keyDown)
+    if (probe && typingKey && keyDown) {
         probe->presses++;
+        probe->downs.push_back({w, (GetKeyState(VK_SHIFT) & 0x8000) != 0});
+    }
     if (probe && typingKey && keyUp)
         probe->releases++;
     return CallWindowProcW(editProc, edit, message, w, l);
@@ -250,6 +259,31 @@ void typingGroup() {
           std::to_string(probe.presses) + " presses, " + std::to_string(probe.releases) +
               " releases");
 
+    // Keys of the layout where it has them, with Shift where they need it
+    // (the X server's US layout, as Wine takes it); the rest as Unicode.
+    SetWindowTextW(probe.edit, L"");
+    probe.downs.clear();
+    const std::wstring mixed = L"aA1+\u00B0\u00E9\r";
+    const std::vector<std::pair<WPARAM, bool>> keysOfMixed = {
+        {'A', false},       {'A', true},        {'1', false},      {VK_OEM_PLUS, true},
+        {VK_PACKET, false}, {VK_PACKET, false}, {VK_RETURN, false}};
+    const WinFailure m = typeAll(
+        [&](const std::wstring& t, size_t* n) {
+            return typer.type(
+                t, [&] { return WinActivator::hasFocus(probe.window); }, n);
+        },
+        mixed, &typed);
+    waitFor([&] { return textOf(probe.edit) == mixed + L"\n"; }, 3000);
+    std::string cameAs;
+    for (const auto& [vk, shift] : probe.downs)
+        cameAs += std::to_string(vk) + (shift ? "+Shift " : " ");
+    const HKL layout = GetKeyboardLayout(0);
+    check(!m && probe.downs == keysOfMixed && textOf(probe.edit) == mixed + L"\n" &&
+              !down(VK_SHIFT),
+          "characters the layout has go as its keys, with Shift as needed; the rest as Unicode",
+          "layout " + std::to_string(reinterpret_cast<uintptr_t>(layout) & 0xFFFF) + ", keys " +
+              cameAs + ", edit has \"" + shown(textOf(probe.edit)) + "\"");
+
     // Windows takes only part of a slice (blocked input): an error, the count
     // of what went out, and no key left down.
     SetWindowTextW(probe.edit, L"");
@@ -264,6 +298,20 @@ void typingGroup() {
               textOf(probe.edit) == L"abc",
           "partial injection is an error that counts what went out",
           describe(p) + "; typed " + std::to_string(partial) + ", edit has \"" +
+              shown(textOf(probe.edit)) + "\"");
+    // Cut between Shift and its key's release: both are let go.
+    SetWindowTextW(probe.edit, L"");
+    typer.setSender([](UINT count, INPUT* events) {
+        return SendInput(count < 4 ? count : 4, events, sizeof(INPUT));
+    });
+    const WinFailure cut = typer.type(L"aB", {}, &partial);
+    typer.setSender({});
+    waitFor([&] { return textOf(probe.edit) == L"aB"; }, 3000);
+    pump(100);
+    check(cut && cut->number == WinErr::KeystrokesFailed && partial == 2 &&
+              textOf(probe.edit) == L"aB" && !down(VK_SHIFT) && !down('B'),
+          "a slice cut after a shifted key press leaves neither key down",
+          describe(cut) + "; typed " + std::to_string(partial) + ", edit has \"" +
               shown(textOf(probe.edit)) + "\"");
     DestroyWindow(probe.window);
     pump(50);
@@ -328,7 +376,10 @@ void activationGroup(const std::wstring& folder) {
         const WinFailure held = activateUntil(
             desktop, id, [](const WinFailure& f) { return f && f->number == WinErr::TargetBusy; },
             5000);
-        const bool byHand = focusOn(Probe{main, mainEdit});
+        Probe front;
+        front.window = main;
+        front.edit = mainEdit;
+        const bool byHand = focusOn(front);
         const WinFailure still = desktop.activate(id);
         size_t none = 0;
         const WinFailure typing = desktop.type(L"7\r", &none);
