@@ -6,7 +6,9 @@
 // usage: wincore_test.exe FOLDER (where wintarget.exe and winquit.exe are)
 #include "platform/win/WinActivator.h"
 #include "platform/win/WinDesktop.h"
+#include "platform/win/WinProcesses.h"
 #include "platform/win/WinText.h"
+#include "platform/win/WinWindows.h"
 #include "serial/win/PortRecovery.h"
 
 #include <windows.h>
@@ -490,6 +492,72 @@ void endedGroup(const std::wstring& folder) {
     check(folderId == 0 && error.number == WinErr::FileNotStartable, "a folder is not started",
           error.text);
 }
+// Windows that belong to a task though its process owns none of them.
+void elsewhereGroup(const std::wstring& folder) {
+    std::printf("-- windows of another process\n");
+    // A packaged app: its window is a frame of another process (ours here).
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ApplicationFrameWindow";
+    RegisterClassW(&wc);
+    HWND frame = CreateWindowExW(0, wc.lpszClassName, L"Packaged app", WS_OVERLAPPEDWINDOW, 80, 80,
+                                 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    ShowWindow(frame, SW_SHOWNOACTIVATE);
+    WinTask packaged;
+    packaged.path = folder + L"\\winpackaged.exe";
+    for (HWND w : WinWindows::topLevel())
+        packaged.windowsAtLaunch.insert(w);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = L"\"" + packaged.path + L"\"";
+    if (CreateProcessW(packaged.path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                       nullptr, nullptr, &startup, &info)) {
+        packaged.pid = info.dwProcessId;
+        CloseHandle(info.hThread);
+    }
+    HWND found = nullptr;
+    waitFor(
+        [&] {
+            found = WinWindows::findFor(packaged, WinProcesses::snapshot());
+            return found != nullptr;
+        },
+        10000);
+    check(packaged.pid && found == frame,
+          "a packaged app's window is found in the frame another process owns",
+          found ? "found \"" + WinText::utf8(WinWindows::titleOf(found)) + "\"" : "none found");
+    DestroyWindow(frame);
+    if (info.hProcess) {
+        WaitForSingleObject(info.hProcess, 10000);
+        CloseHandle(info.hProcess);
+    }
+
+    // A start that hands over to a window already open and ends: that window
+    // is the task's once the started process has ended, not before.
+    WinDesktop desktop;
+    WinError error;
+    desktop.launch(folder + L"\\wintarget.exe", &error);
+    HWND open = nullptr;
+    waitFor([&] { return (open = FindWindowW(L"ParveloTestTarget", L"Target main")) != nullptr; },
+            15000);
+    WinTask again;
+    again.path = folder + L"\\app\\wintarget_app.exe";
+    again.pid = 0xFFFFFFF0; // no such process any more
+    for (HWND w : WinWindows::topLevel())
+        again.windowsAtLaunch.insert(w);
+    const WinProcesses processes = WinProcesses::snapshot();
+    const HWND whileRunning = WinWindows::findFor(again, processes);
+    again.exitedAtMs = 1;
+    const HWND afterExit = WinWindows::findFor(again, processes);
+    check(open && !whileRunning && afterExit == open,
+          "a start that hands over to its program's open window follows it once it has ended",
+          std::string(whileRunning ? "taken while it ran" : "not taken while it ran") +
+              (afterExit == open ? ", taken after" : ", not taken after"));
+    PostMessageW(open, WM_CLOSE, 0, 0);
+    pump(300);
+}
+
 // The reopen after a port error, with opens that fail as drivers make them
 // fail, and the pauses really waited.
 void portGroup() {
@@ -553,6 +621,7 @@ int wmain(int argc, wchar_t** argv) {
     typingGroup();
     activationGroup(folder);
     endedGroup(folder);
+    elsewhereGroup(folder);
     portGroup();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
