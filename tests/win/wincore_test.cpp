@@ -5,6 +5,7 @@
 //
 // usage: wincore_test.exe FOLDER (where wintarget.exe and winquit.exe are)
 #include "platform/win/WinActivator.h"
+#include "platform/win/WinAppPaths.h"
 #include "platform/win/WinDesktop.h"
 #include "platform/win/WinProcesses.h"
 #include "platform/win/WinText.h"
@@ -539,8 +540,12 @@ void elsewhereGroup(const std::wstring& folder) {
     WinError error;
     desktop.launch(folder + L"\\wintarget.exe", &error);
     HWND open = nullptr;
-    waitFor([&] { return (open = FindWindowW(L"ParveloTestTarget", L"Target main")) != nullptr; },
-            15000);
+    waitFor(
+        [&] {
+            open = FindWindowW(L"ParveloTestTarget", L"Target main");
+            return open && WinWindows::isUsable(open);
+        },
+        15000);
     WinTask again;
     again.path = folder + L"\\app\\wintarget_app.exe";
     again.pid = 0xFFFFFFF0; // no such process any more
@@ -556,6 +561,43 @@ void elsewhereGroup(const std::wstring& folder) {
               (afterExit == open ? ", taken after" : ", not taken after"));
     PostMessageW(open, WM_CLOSE, 0, 0);
     pump(300);
+}
+
+// Office where Windows finds it, and its window before a workbook is open.
+void officeGroup(const std::wstring& folder) {
+    std::printf("-- a program found by its registration, a window with no workbook\n");
+    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    const std::wstring target = folder + L"\\wintarget.exe";
+    const std::wstring quoted = L"\"" + target + L"\"";
+    const std::wstring gone = folder + L"\\no such program.exe";
+    RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"PARVELOTEST.EXE").c_str(), nullptr, REG_SZ,
+                    quoted.c_str(), DWORD((quoted.size() + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"PARVELOGONE.EXE").c_str(), nullptr, REG_SZ,
+                    gone.c_str(), DWORD((gone.size() + 1) * sizeof(wchar_t)));
+    const std::wstring found = WinAppPaths::find(L"parvelotest.exe");
+    check(found == target && WinAppPaths::find(L"parvelogone.exe").empty() &&
+              WinAppPaths::find(L"parvelonone.exe").empty(),
+          "a program is found by its App Paths registration, one whose file is gone is not",
+          "found \"" + WinText::utf8(found) + "\"");
+    RegDeleteTreeW(HKEY_CURRENT_USER, (key + L"PARVELOTEST.EXE").c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, (key + L"PARVELOGONE.EXE").c_str());
+
+    const auto make = [](const wchar_t* className, HWND parent) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = className;
+        RegisterClassW(&wc);
+        return CreateWindowExW(0, className, L"", parent ? WS_CHILD : WS_OVERLAPPED, 0, 0, 100, 100,
+                               parent, nullptr, wc.hInstance, nullptr);
+    };
+    HWND excel = make(L"XLMAIN", nullptr);
+    HWND desk = make(L"XLDESK", excel);
+    const bool startScreen = WinWindows::showsNoWorkbook(excel);
+    make(L"EXCEL7", desk);
+    check(startScreen && !WinWindows::showsNoWorkbook(excel) &&
+              !WinWindows::showsNoWorkbook(make(L"ParveloTestProbe", nullptr)),
+          "a spreadsheet window without a workbook cannot take keys; with one it can");
 }
 
 // The reopen after a port error, with opens that fail as drivers make them
@@ -622,6 +664,7 @@ int wmain(int argc, wchar_t** argv) {
     activationGroup(folder);
     endedGroup(folder);
     elsewhereGroup(folder);
+    officeGroup(folder);
     portGroup();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;

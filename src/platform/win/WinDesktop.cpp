@@ -128,7 +128,7 @@ WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
     // Fast path, taken before every line: the known window still has the focus.
     if (task->window && WinWindows::isUsable(task->window) &&
         WinActivator::hasFocus(task->window)) {
-        if (WinFailure refused = refusedRights(*task, task->window))
+        if (WinFailure refused = cannotTakeKeys(*task, task->window))
             return refused;
         confirmed_ = task->window;
         return std::nullopt;
@@ -162,7 +162,7 @@ WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
         task->focusAskedAtMs = -1;
     task->window = window;
     task->hadWindow = true;
-    if (WinFailure refused = refusedRights(*task, window))
+    if (WinFailure refused = cannotTakeKeys(*task, window))
         return refused;
     if (WinActivator::hasFocus(window)) {
         confirmed_ = window;
@@ -173,7 +173,10 @@ WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
 
 // Checked before every line, on the fast path too: the user may bring the
 // window forward by hand, and keys into it would vanish with no error.
-WinFailure WinDesktop::refusedRights(const WinTask& task, HWND window) const {
+WinFailure WinDesktop::cannotTakeKeys(const WinTask& task, HWND window) const {
+    if (WinWindows::showsNoWorkbook(window))
+        return WinError{WinErr::TargetBusy, "the target shows no workbook (its start screen): "
+                                            "open one in it, and the readings go there"};
     const auto& lookup = integrityOf_ ? integrityOf_ : WinActivator::integrityOf;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);

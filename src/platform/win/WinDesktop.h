@@ -52,7 +52,8 @@ public:
 private:
     WinFailure findAndFocus(std::int16_t taskId);
     WinFailure notFocused(WinTask& task, const class WinProcesses& processes);
-    WinFailure refusedRights(const WinTask& task, HWND window) const;
+    // A window that cannot take keys: of higher rights, or with no workbook.
+    WinFailure cannotTakeKeys(const WinTask& task, HWND window) const;
     void noteExit(WinTask& task);
 
     WinTaskTable tasks_;

@@ -124,6 +124,14 @@ std::wstring WinWindows::titleOf(HWND window) {
     return std::wstring(title, size_t(length > 0 ? length : 0));
 }
 
+bool WinWindows::showsNoWorkbook(HWND window) {
+    if (classOf(window) != L"XLMAIN")
+        return false;
+    // Its workbooks are EXCEL7 windows in its XLDESK.
+    const HWND desk = FindWindowExW(window, nullptr, L"XLDESK", nullptr);
+    return !desk || !FindWindowExW(desk, nullptr, L"EXCEL7", nullptr);
+}
+
 std::wstring WinWindows::programName(const std::wstring& executablePath) {
     std::wstring name = WinText::lowerFileName(executablePath);
     for (const wchar_t* suffix : {L".exe", L".com", L".bat", L".cmd"}) {

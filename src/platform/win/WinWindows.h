@@ -26,6 +26,11 @@ Role roleOf(HWND window);
 
 std::wstring titleOf(HWND window);
 
+// A spreadsheet window with no workbook in it: Excel (class XLMAIN) shows its
+// start screen, or all its workbooks are closed. Keys would go to the start
+// screen's buttons, or nowhere.
+bool showsNoWorkbook(HWND window);
+
 // Whether a window belongs to a task. The process of a packaged app's frame
 // (ApplicationFrameHost's ApplicationFrameWindow) is that of its content.
 //  1. its process is the task's process or a descendant of it; else
