@@ -4,6 +4,7 @@
 // end. Run by run-wine.sh; prints each check and "N passed, M failed".
 //
 // usage: wincore_test.exe FOLDER (where wintarget.exe and winquit.exe are)
+#include "base/win/FileRename.h"
 #include "platform/win/WinActivator.h"
 #include "platform/win/WinAppPaths.h"
 #include "platform/win/WinDesktop.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -600,6 +602,61 @@ void officeGroup(const std::wstring& folder) {
           "a spreadsheet window without a workbook cannot take keys; with one it can");
 }
 
+// The settings file renamed over the old one while another program (a
+// virus scanner) holds the old one open for a moment, or for good.
+void renameGroup() {
+    std::printf("-- a settings file held open by another program\n");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring from = std::wstring(temp) + L"parvelo-test-new.ini";
+    const std::wstring to = std::wstring(temp) + L"parvelo-test.ini";
+    const auto write = [](const std::wstring& path, const char* text) {
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(f, text, DWORD(strlen(text)), &n, nullptr);
+        CloseHandle(f);
+    };
+    const auto read = [](const std::wstring& path) {
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        char buffer[64] = {};
+        DWORD n = 0;
+        ReadFile(f, buffer, sizeof buffer - 1, &n, nullptr);
+        CloseHandle(f);
+        return std::string(buffer, n);
+    };
+    // As a scanner opens it: reading, sharing reads, not deletion.
+    const auto hold = [&](DWORD ms) {
+        HANDLE held = CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        return std::thread([held, ms] {
+            Sleep(ms);
+            CloseHandle(held);
+        });
+    };
+    for (const DWORD heldMs : {300u, 3000u}) {
+        write(to, "old");
+        write(from, "new");
+        std::thread holder = hold(heldMs);
+        const ULONGLONG started = GetTickCount64();
+        const DWORD code = FileRename::replace(from, to);
+        const ULONGLONG took = GetTickCount64() - started;
+        holder.join();
+        const std::string now = read(to);
+        const std::string detail = "error " + std::to_string(code) + " after " +
+                                   std::to_string(took) + " ms; the file has \"" + now + "\"";
+        if (heldMs < FileRename::RetryMs)
+            check(code == ERROR_SUCCESS && now == "new" && took >= heldMs - 50,
+                  "a rename refused for a moment goes through once the file is let go", detail);
+        else
+            check(code != ERROR_SUCCESS && now == "old" && took >= FileRename::RetryMs &&
+                      took < FileRename::RetryMs + 1000,
+                  "a rename refused for good fails after about a second", detail);
+        DeleteFileW(from.c_str());
+        DeleteFileW(to.c_str());
+    }
+}
+
 // The reopen after a port error, with opens that fail as drivers make them
 // fail, and the pauses really waited.
 void portGroup() {
@@ -665,6 +722,7 @@ int wmain(int argc, wchar_t** argv) {
     endedGroup(folder);
     elsewhereGroup(folder);
     officeGroup(folder);
+    renameGroup();
     portGroup();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
