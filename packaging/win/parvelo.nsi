@@ -52,6 +52,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COPYRIGHT}"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
+LangString EarlierNotRemoved ${LANG_ENGLISH} "The earlier Parvelo in $INSTDIR could not be \
+removed (exit code $0). Close every program that uses its files, then run this setup again."
 
 ; Files of a running Parvelo cannot be replaced or deleted; Windows would
 ; do it at the next restart, and that could delete a newer version's
@@ -75,10 +77,13 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) ${COPYRIGHT}"
 
 Function .onInit
     SetRegView 64
-    ; A new version goes where the last one is.
-    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 != ""
-        StrCpy $INSTDIR $0
+    ; A new version goes where the last one is, unless the command line
+    ; names a folder (/D=, which NSIS has put in $INSTDIR by now).
+    ${If} $INSTDIR == "$PROGRAMFILES64\Parvelo"
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $0 != ""
+            StrCpy $INSTDIR $0
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
@@ -96,7 +101,13 @@ Section "Parvelo"
     ${If} ${FileExists} "$INSTDIR\uninstall.exe"
         InitPluginsDir
         CopyFiles /SILENT "$INSTDIR\uninstall.exe" "$PLUGINSDIR\uninstall.exe"
-        ExecWait '"$PLUGINSDIR\uninstall.exe" /S _?=$INSTDIR'
+        ExecWait '"$PLUGINSDIR\uninstall.exe" /S _?=$INSTDIR' $0
+        ; It refused or failed: installing over it would mix two versions.
+        ${If} $0 != 0
+            MessageBox MB_OK|MB_ICONSTOP "$(EarlierNotRemoved)" /SD IDOK
+            SetErrorLevel 2
+            Abort
+        ${EndIf}
     ${EndIf}
 
     !include "${FILES}"

@@ -1,11 +1,10 @@
 #include "LogHistory.h"
 
+#include "base/SpoolFile.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringDecoder>
-#include <QTemporaryFile>
-
-#include <cstdio>
 
 LogHistory::LogHistory() = default;
 LogHistory::~LogHistory() = default;
@@ -25,13 +24,10 @@ void LogHistory::openSpool() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     if (folder.isEmpty() || !QDir().mkpath(folder))
         return;
-    auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/log-XXXXXX"));
-    if (!file->open())
+    // Nameless: a crash leaves nothing behind in the cache folder.
+    auto file = openSpoolFile(folder);
+    if (!file)
         return;
-    // Unlinked at once: the open file stays ours, and a crash leaves nothing
-    // behind in the cache folder.
-    if (std::remove(QFile::encodeName(file->fileName()).constData()) == 0)
-        file->setAutoRemove(false);
     m_spool = std::move(file);
 }
 

@@ -20,6 +20,14 @@ public:
     // Returns a small task number (1 to 32767) that activate() accepts.
     virtual std::int16_t launch(const QString& path, AppError* error) = 0;
 
+    // For a program path that does not exist: where the system finds a
+    // program of that file name when it is started by name (on Windows, its
+    // App Paths registration). Empty when it knows none.
+    virtual QString registeredProgram(const QString& path) {
+        (void)path;
+        return {};
+    }
+
     // Checks that the main window of the task (or of a program it handed
     // over to) holds the input focus, and asks for it when it does not.
     // Never waits. nullopt: it has the focus and typeText() may type.

@@ -147,6 +147,12 @@ def main():
               f"installed files differ: missing {sorted(set(wanted) - set(installed))}, "
               f"extra {sorted(set(installed) - set(wanted) - {'uninstall.exe'})}")
         check(all(installed[f] == wanted[f] for f in wanted), "an installed file differs")
+        # Its manifest: written for Windows 10 and 11, long paths, not elevated.
+        with open(os.path.join(installed_dir, "parvelo.exe"), "rb") as f:
+            exe_bytes = f.read()
+        for part in (b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>',
+                     b">true</longPathAware>", b'level="asInvoker"'):
+            check(exe_bytes.count(part) == 1, f"parvelo.exe's manifest lacks {part!r}")
 
         link = wine.drive_c("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs",
                             "Parvelo.lnk")
@@ -204,6 +210,20 @@ def main():
         check(wine.uninstall_entry() is None, "the uninstall entry is still there")
         after = {os.path.join(d, p): h for d in user_dirs for p, h in files_of(d).items()}
         check(after == user_files, f"the user's files changed: {user_files} -> {after}")
+
+        # An upgrade told another folder (/D=, unquoted and last, as NSIS
+        # takes it) goes there, not where the earlier version is.
+        r = wine.run(os.path.join(earlier, os.path.basename(setup)), "/S", timeout=300)
+        check(r.returncode == 0, f"silent install of the earlier version exited {r.returncode}")
+        wine.server("-w")
+        r = wine.run(setup, "/S", "/D=C:\\ParveloElsewhere", timeout=300)
+        wine.server("-w")
+        elsewhere = files_of(wine.drive_c("ParveloElsewhere"))
+        check(r.returncode == 0 and set(elsewhere) == set(wanted) | {"uninstall.exe"},
+              f"the upgrade told /D=C:\\ParveloElsewhere exited {r.returncode} and put "
+              f"{sorted(elsewhere)} there")
+        check((wine.uninstall_entry() or {}).get("InstallLocation") == "C:\\ParveloElsewhere",
+              f"the uninstall entry after the upgrade elsewhere: {wine.uninstall_entry()}")
         print(f"passed in {time.monotonic() - started:.1f} s")
         return 0
     finally:

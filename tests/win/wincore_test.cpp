@@ -4,15 +4,21 @@
 // end. Run by run-wine.sh; prints each check and "N passed, M failed".
 //
 // usage: wincore_test.exe FOLDER (where wintarget.exe and winquit.exe are)
+#include "base/win/FileRename.h"
 #include "platform/win/WinActivator.h"
+#include "platform/win/WinAppPaths.h"
 #include "platform/win/WinDesktop.h"
+#include "platform/win/WinProcesses.h"
 #include "platform/win/WinText.h"
+#include "platform/win/WinWindows.h"
+#include "serial/win/PortRecovery.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -84,6 +90,8 @@ struct Probe {
     int presses = 0; // of keys that type, and their releases
     int releases = 0;
     bool modifierSeen = false;
+    // The keys that type, as they came: virtual key, and whether Shift was down.
+    std::vector<std::pair<WPARAM, bool>> downs;
 };
 WNDPROC editProc = nullptr;
 
@@ -97,12 +105,19 @@ LRESULT CALLBACK probeEditProc(HWND edit, UINT message, WPARAM w, LPARAM l) {
                            w != VK_LWIN && w != VK_RWIN;
     if (probe && (keyDown || message == WM_CHAR || message == WM_SYSCHAR)) {
         probe->keys++;
-        for (int vk : {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
+        // Shift is ours to press for a key of the layout, never for a
+        // Unicode event (VK_PACKET); Ctrl, Alt and Win are never ours on
+        // the layout the tests run with.
+        for (int vk : {VK_CONTROL, VK_MENU, VK_LWIN, VK_RWIN})
             if ((!keyDown || typingKey) && (GetKeyState(vk) & 0x8000))
                 probe->modifierSeen = true;
+        if (keyDown && w == VK_PACKET && (GetKeyState(VK_SHIFT) & 0x8000))
+            probe->modifierSeen = true;
     }
-    if (probe && typingKey && keyDown)
+    if (probe && typingKey && keyDown) {
         probe->presses++;
+        probe->downs.push_back({w, (GetKeyState(VK_SHIFT) & 0x8000) != 0});
+    }
     if (probe && typingKey && keyUp)
         probe->releases++;
     return CallWindowProcW(editProc, edit, message, w, l);
@@ -249,6 +264,31 @@ void typingGroup() {
           std::to_string(probe.presses) + " presses, " + std::to_string(probe.releases) +
               " releases");
 
+    // Keys of the layout where it has them, with Shift where they need it
+    // (the X server's US layout, as Wine takes it); the rest as Unicode.
+    SetWindowTextW(probe.edit, L"");
+    probe.downs.clear();
+    const std::wstring mixed = L"aA1+\u00B0\u00E9\r";
+    const std::vector<std::pair<WPARAM, bool>> keysOfMixed = {
+        {'A', false},       {'A', true},        {'1', false},      {VK_OEM_PLUS, true},
+        {VK_PACKET, false}, {VK_PACKET, false}, {VK_RETURN, false}};
+    const WinFailure m = typeAll(
+        [&](const std::wstring& t, size_t* n) {
+            return typer.type(
+                t, [&] { return WinActivator::hasFocus(probe.window); }, n);
+        },
+        mixed, &typed);
+    waitFor([&] { return textOf(probe.edit) == mixed + L"\n"; }, 3000);
+    std::string cameAs;
+    for (const auto& [vk, shift] : probe.downs)
+        cameAs += std::to_string(vk) + (shift ? "+Shift " : " ");
+    const HKL layout = GetKeyboardLayout(0);
+    check(!m && probe.downs == keysOfMixed && textOf(probe.edit) == mixed + L"\n" &&
+              !down(VK_SHIFT),
+          "characters the layout has go as its keys, with Shift as needed; the rest as Unicode",
+          "layout " + std::to_string(reinterpret_cast<uintptr_t>(layout) & 0xFFFF) + ", keys " +
+              cameAs + ", edit has \"" + shown(textOf(probe.edit)) + "\"");
+
     // Windows takes only part of a slice (blocked input): an error, the count
     // of what went out, and no key left down.
     SetWindowTextW(probe.edit, L"");
@@ -263,6 +303,20 @@ void typingGroup() {
               textOf(probe.edit) == L"abc",
           "partial injection is an error that counts what went out",
           describe(p) + "; typed " + std::to_string(partial) + ", edit has \"" +
+              shown(textOf(probe.edit)) + "\"");
+    // Cut between Shift and its key's release: both are let go.
+    SetWindowTextW(probe.edit, L"");
+    typer.setSender([](UINT count, INPUT* events) {
+        return SendInput(count < 4 ? count : 4, events, sizeof(INPUT));
+    });
+    const WinFailure cut = typer.type(L"aB", {}, &partial);
+    typer.setSender({});
+    waitFor([&] { return textOf(probe.edit) == L"aB"; }, 3000);
+    pump(100);
+    check(cut && cut->number == WinErr::KeystrokesFailed && partial == 2 &&
+              textOf(probe.edit) == L"aB" && !down(VK_SHIFT) && !down('B'),
+          "a slice cut after a shifted key press leaves neither key down",
+          describe(cut) + "; typed " + std::to_string(partial) + ", edit has \"" +
               shown(textOf(probe.edit)) + "\"");
     DestroyWindow(probe.window);
     pump(50);
@@ -305,6 +359,48 @@ void activationGroup(const std::wstring& folder) {
     pump(200);
     check(main && focusOn(bystander), "our bystander window has the focus while the target runs");
 
+    // A target that Windows would not let us type into (Wine runs every
+    // process with the same rights, so the levels are made up): typing is
+    // held with a reason, also once the user brings its window forward.
+    DWORD targetPid = 0;
+    GetWindowThreadProcessId(main, &targetPid);
+    const long ours = WinActivator::integrityOf(GetCurrentProcessId());
+    const long theirs = WinActivator::integrityOf(targetPid);
+    HWND mainEdit = main ? FindWindowExW(main, nullptr, L"EDIT", nullptr) : nullptr;
+    const auto levels = [&](long self, long target) {
+        desktop.setIntegrityLookup(
+            [=](DWORD pid) { return pid == GetCurrentProcessId() ? self : target; });
+    };
+    const long medium = SECURITY_MANDATORY_MEDIUM_RID, high = SECURITY_MANDATORY_HIGH_RID;
+    for (const auto& [target, says] :
+         {std::pair<long, std::string>{high, "wintarget.exe runs as administrator: start "
+                                             "Parvelo the same way, or the program without "
+                                             "elevation"},
+          std::pair<long, std::string>{-1, "see whether wintarget.exe runs as administrator"}}) {
+        levels(medium, target);
+        const WinFailure held = activateUntil(
+            desktop, id, [](const WinFailure& f) { return f && f->number == WinErr::TargetBusy; },
+            5000);
+        Probe front;
+        front.window = main;
+        front.edit = mainEdit;
+        const bool byHand = focusOn(front);
+        const WinFailure still = desktop.activate(id);
+        size_t none = 0;
+        const WinFailure typing = desktop.type(L"7\r", &none);
+        pump(200);
+        check(held && held->text.find(says) != std::string::npos && byHand && still &&
+                  still->number == WinErr::TargetBusy && typing && none == 0 &&
+                  textOf(mainEdit).empty(),
+              "a target of " + std::string(target < 0 ? "unknown" : "higher") +
+                  " rights holds typing, in front or not",
+              describe(held) + "; in front: " + describe(still));
+    }
+    levels(high, -1);
+    check(focusOn(bystander), "the focus moves back to the bystander",
+          "levels measured under Wine: ours " + std::to_string(ours) + ", the target's " +
+              std::to_string(theirs));
+
     std::vector<int> seen;
     const WinFailure a = activateUntil(
         desktop, id, [](const WinFailure& f) { return !f; }, 10000, &seen);
@@ -315,10 +411,12 @@ void activationGroup(const std::wstring& folder) {
           "activation brings the main window (not the palette or tool window) forward",
           describe(a) + "; errors on the way: " + sequence + "; title \"" +
               WinText::utf8(desktop.targetTitle()) + "\"");
+    // An elevated Parvelo types into a target it cannot look at (above); from
+    // here on, the levels are Wine's own.
+    desktop.setIntegrityLookup({});
     size_t typed = 0;
     const WinFailure t = typeAll(
         [&](const std::wstring& s, size_t* n) { return desktop.type(s, n); }, L"12.5 g\r", &typed);
-    HWND mainEdit = main ? FindWindowExW(main, nullptr, L"EDIT", nullptr) : nullptr;
     waitFor([&] { return textOf(mainEdit) == L"12.5 g\r\n"; }, 3000);
     check(!t && textOf(mainEdit) == L"12.5 g\r\n", "the reading arrives in the main window",
           describe(t) + ", got \"" + shown(textOf(mainEdit)) + "\"");
@@ -397,6 +495,220 @@ void endedGroup(const std::wstring& folder) {
     check(folderId == 0 && error.number == WinErr::FileNotStartable, "a folder is not started",
           error.text);
 }
+// Windows that belong to a task though its process owns none of them.
+void elsewhereGroup(const std::wstring& folder) {
+    std::printf("-- windows of another process\n");
+    // A packaged app: its window is a frame of another process (ours here).
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ApplicationFrameWindow";
+    RegisterClassW(&wc);
+    HWND frame = CreateWindowExW(0, wc.lpszClassName, L"Packaged app", WS_OVERLAPPEDWINDOW, 80, 80,
+                                 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+    ShowWindow(frame, SW_SHOWNOACTIVATE);
+    WinTask packaged;
+    packaged.path = folder + L"\\winpackaged.exe";
+    for (HWND w : WinWindows::topLevel())
+        packaged.windowsAtLaunch.insert(w);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = L"\"" + packaged.path + L"\"";
+    if (CreateProcessW(packaged.path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                       nullptr, nullptr, &startup, &info)) {
+        packaged.pid = info.dwProcessId;
+        CloseHandle(info.hThread);
+    }
+    HWND found = nullptr;
+    waitFor(
+        [&] {
+            found = WinWindows::findFor(packaged, WinProcesses::snapshot());
+            return found != nullptr;
+        },
+        10000);
+    check(packaged.pid && found == frame,
+          "a packaged app's window is found in the frame another process owns",
+          found ? "found \"" + WinText::utf8(WinWindows::titleOf(found)) + "\"" : "none found");
+    DestroyWindow(frame);
+    if (info.hProcess) {
+        WaitForSingleObject(info.hProcess, 10000);
+        CloseHandle(info.hProcess);
+    }
+
+    // A start that hands over to a window already open and ends: that window
+    // is the task's once the started process has ended, not before.
+    WinDesktop desktop;
+    WinError error;
+    desktop.launch(folder + L"\\wintarget.exe", &error);
+    HWND open = nullptr;
+    waitFor(
+        [&] {
+            open = FindWindowW(L"ParveloTestTarget", L"Target main");
+            return open && WinWindows::isUsable(open);
+        },
+        15000);
+    WinTask again;
+    again.path = folder + L"\\app\\wintarget_app.exe";
+    again.pid = 0xFFFFFFF0; // no such process any more
+    for (HWND w : WinWindows::topLevel())
+        again.windowsAtLaunch.insert(w);
+    const WinProcesses processes = WinProcesses::snapshot();
+    const HWND whileRunning = WinWindows::findFor(again, processes);
+    again.exitedAtMs = 1;
+    const HWND afterExit = WinWindows::findFor(again, processes);
+    check(open && !whileRunning && afterExit == open,
+          "a start that hands over to its program's open window follows it once it has ended",
+          std::string(whileRunning ? "taken while it ran" : "not taken while it ran") +
+              (afterExit == open ? ", taken after" : ", not taken after"));
+    PostMessageW(open, WM_CLOSE, 0, 0);
+    pump(300);
+}
+
+// Office where Windows finds it, and its window before a workbook is open.
+void officeGroup(const std::wstring& folder) {
+    std::printf("-- a program found by its registration, a window with no workbook\n");
+    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    const std::wstring target = folder + L"\\wintarget.exe";
+    const std::wstring quoted = L"\"" + target + L"\"";
+    const std::wstring gone = folder + L"\\no such program.exe";
+    RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"PARVELOTEST.EXE").c_str(), nullptr, REG_SZ,
+                    quoted.c_str(), DWORD((quoted.size() + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"PARVELOGONE.EXE").c_str(), nullptr, REG_SZ,
+                    gone.c_str(), DWORD((gone.size() + 1) * sizeof(wchar_t)));
+    const std::wstring found = WinAppPaths::find(L"parvelotest.exe");
+    check(found == target && WinAppPaths::find(L"parvelogone.exe").empty() &&
+              WinAppPaths::find(L"parvelonone.exe").empty(),
+          "a program is found by its App Paths registration, one whose file is gone is not",
+          "found \"" + WinText::utf8(found) + "\"");
+    RegDeleteTreeW(HKEY_CURRENT_USER, (key + L"PARVELOTEST.EXE").c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, (key + L"PARVELOGONE.EXE").c_str());
+
+    const auto make = [](const wchar_t* className, HWND parent) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = className;
+        RegisterClassW(&wc);
+        return CreateWindowExW(0, className, L"", parent ? WS_CHILD : WS_OVERLAPPED, 0, 0, 100, 100,
+                               parent, nullptr, wc.hInstance, nullptr);
+    };
+    HWND excel = make(L"XLMAIN", nullptr);
+    HWND desk = make(L"XLDESK", excel);
+    const bool startScreen = WinWindows::showsNoWorkbook(excel);
+    make(L"EXCEL7", desk);
+    check(startScreen && !WinWindows::showsNoWorkbook(excel) &&
+              !WinWindows::showsNoWorkbook(make(L"ParveloTestProbe", nullptr)),
+          "a spreadsheet window without a workbook cannot take keys; with one it can");
+}
+
+// The settings file renamed over the old one while another program (a
+// virus scanner) holds the old one open for a moment, or for good.
+void renameGroup() {
+    std::printf("-- a settings file held open by another program\n");
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring from = std::wstring(temp) + L"parvelo-test-new.ini";
+    const std::wstring to = std::wstring(temp) + L"parvelo-test.ini";
+    const auto write = [](const std::wstring& path, const char* text) {
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(f, text, DWORD(strlen(text)), &n, nullptr);
+        CloseHandle(f);
+    };
+    const auto read = [](const std::wstring& path) {
+        HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        char buffer[64] = {};
+        DWORD n = 0;
+        ReadFile(f, buffer, sizeof buffer - 1, &n, nullptr);
+        CloseHandle(f);
+        return std::string(buffer, n);
+    };
+    // As a scanner opens it: reading, sharing reads, not deletion.
+    const auto hold = [&](DWORD ms) {
+        HANDLE held = CreateFileW(to.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
+        return std::thread([held, ms] {
+            Sleep(ms);
+            CloseHandle(held);
+        });
+    };
+    for (const DWORD heldMs : {300u, 3000u}) {
+        write(to, "old");
+        write(from, "new");
+        std::thread holder = hold(heldMs);
+        const ULONGLONG started = GetTickCount64();
+        const DWORD code = FileRename::replace(from, to);
+        const ULONGLONG took = GetTickCount64() - started;
+        holder.join();
+        const std::string now = read(to);
+        const std::string detail = "error " + std::to_string(code) + " after " +
+                                   std::to_string(took) + " ms; the file has \"" + now + "\"";
+        if (heldMs < FileRename::RetryMs)
+            check(code == ERROR_SUCCESS && now == "new" && took >= heldMs - 50,
+                  "a rename refused for a moment goes through once the file is let go", detail);
+        else
+            check(code != ERROR_SUCCESS && now == "old" && took >= FileRename::RetryMs &&
+                      took < FileRename::RetryMs + 1000,
+                  "a rename refused for good fails after about a second", detail);
+        DeleteFileW(from.c_str());
+        DeleteFileW(to.c_str());
+    }
+}
+
+// The reopen after a port error, with opens that fail as drivers make them
+// fail, and the pauses really waited.
+void portGroup() {
+    std::printf("-- a port error with the adapter still attached\n");
+    struct Run {
+        std::vector<DWORD> errors; // of the opens, in turn; past the end: success
+        bool stopped = false;
+        int opens = 0;
+        DWORD code = 0;
+        ULONGLONG ms = 0;
+        HANDLE result = INVALID_HANDLE_VALUE;
+    };
+    const HANDLE opened = reinterpret_cast<HANDLE>(0x1234);
+    const auto run = [&](Run r) {
+        const ULONGLONG started = GetTickCount64();
+        r.result = PortRecovery::reopen(
+            [&](DWORD* code) {
+                if (size_t(r.opens++) >= r.errors.size())
+                    return opened;
+                *code = r.errors[size_t(r.opens - 1)];
+                return INVALID_HANDLE_VALUE;
+            },
+            [&](DWORD ms) {
+                Sleep(ms);
+                return !r.stopped;
+            },
+            &r.code);
+        r.ms = GetTickCount64() - started;
+        return r;
+    };
+    const Run passing = run({{ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED}});
+    check(passing.result == opened && passing.opens == 4,
+          "access denied, general failure and aborted are ridden out by opening again",
+          std::to_string(passing.opens) + " opens in " + std::to_string(passing.ms) + " ms");
+    const Run going = run({{ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}});
+    check(going.result == INVALID_HANDLE_VALUE && going.opens == 2 &&
+              going.code == ERROR_FILE_NOT_FOUND &&
+              PortRecovery::kindOf(going.code) == PortRecovery::Kind::Gone,
+          "a port that leaves the system ends the tries at once: the wait for it follows",
+          std::to_string(going.opens) + " opens");
+    const Run stuck = run({std::vector<DWORD>(20, ERROR_GEN_FAILURE)});
+    check(stuck.result == INVALID_HANDLE_VALUE && stuck.code == ERROR_GEN_FAILURE &&
+              PortRecovery::kindOf(stuck.code) != PortRecovery::Kind::Gone && stuck.ms >= 1000 &&
+              stuck.ms < 3000,
+          "a port that stays refused is given up after about a second, not waited for",
+          std::to_string(stuck.opens) + " opens in " + std::to_string(stuck.ms) + " ms");
+    Run closing;
+    closing.stopped = true;
+    const Run stopped = run(closing);
+    check(stopped.result == INVALID_HANDLE_VALUE && stopped.opens == 0,
+          "closing the port ends the tries", std::to_string(stopped.opens) + " opens");
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -408,6 +720,10 @@ int wmain(int argc, wchar_t** argv) {
     typingGroup();
     activationGroup(folder);
     endedGroup(folder);
+    elsewhereGroup(folder);
+    officeGroup(folder);
+    renameGroup();
+    portGroup();
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
 }

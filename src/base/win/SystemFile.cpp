@@ -1,5 +1,7 @@
 #include "base/SystemFile.h"
 
+#include "base/win/FileRename.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -106,11 +108,7 @@ int close(Handle file) {
 }
 
 int replace(const QString& from, const QString& to) {
-    // Write-through: the call returns once the move is on the disk.
-    return MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : lastError();
+    return errnoOf(FileRename::replace(nativePath(from), nativePath(to)));
 }
 
 int remove(const QString& path) {

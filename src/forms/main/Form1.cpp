@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/ManualFile.h"
 #include "app/SaveAppSettings.h"
+#include "app/SettingsSchema.h"
 #include "capture/DataOptions.h"
 #include "capture/Journal.h"
 #include "capture/ReadingLoop.h"
@@ -404,7 +405,15 @@ void Form1::mnuAppSelect_Click() {
     dialog.setNameFilters(toQtNameFilters(
         QStringLiteral("All Files(*.*)|*.*|\u5B9F\u884C\uFF8C\uFF67\uFF72\uFF99(*.exe)|*.exe")));
     dialog.setDirectory(state.OpenPathName);
-    const QFileInfo proposed(state.ExeFileName);
+    // The default target where it was long ago (Office's old folder): the
+    // dialog proposes it where Windows finds it today. The setting changes
+    // only with the user's choice.
+    QString target = state.ExeFileName;
+    if (target == SettingsSchema::defaultExeFileName() && !QFileInfo::exists(target)) {
+        if (const QString found = m_platform->registeredProgram(target); !found.isEmpty())
+            target = found;
+    }
+    const QFileInfo proposed(target);
     if (!proposed.path().isEmpty() && QFileInfo(proposed.path()).isDir())
         dialog.setDirectory(proposed.path());
     dialog.selectFile(proposed.fileName());

@@ -18,28 +18,6 @@ bool foregroundIs(HWND window) {
     return GetForegroundWindow() == window;
 }
 
-// -1: cannot be told.
-long integrityOf(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process)
-        return -1;
-    long level = -1;
-    HANDLE token = nullptr;
-    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
-        alignas(TOKEN_MANDATORY_LABEL) unsigned char buffer[128];
-        DWORD size = 0;
-        if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size)) {
-            const auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer);
-            const DWORD count = *GetSidSubAuthorityCount(label->Label.Sid);
-            if (count > 0)
-                level = long(*GetSidSubAuthority(label->Label.Sid, count - 1));
-        }
-        CloseHandle(token);
-    }
-    CloseHandle(process);
-    return level;
-}
-
 constexpr DWORD MenuOrMoveFlags =
     GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE;
 
@@ -125,10 +103,31 @@ bool WinActivator::request(HWND window) {
     return foregroundIs(window);
 }
 
-bool WinActivator::runsWithHigherRights(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    const long target = integrityOf(pid);
-    const long self = integrityOf(GetCurrentProcessId());
-    return target >= 0 && self >= 0 && target > self;
+long WinActivator::integrityOf(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return -1;
+    long level = -1;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        alignas(TOKEN_MANDATORY_LABEL) unsigned char buffer[128];
+        DWORD size = 0;
+        if (GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size)) {
+            const auto* label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer);
+            const DWORD count = *GetSidSubAuthorityCount(label->Label.Sid);
+            if (count > 0)
+                level = long(*GetSidSubAuthority(label->Label.Sid, count - 1));
+        }
+        CloseHandle(token);
+    }
+    CloseHandle(process);
+    return level;
+}
+
+WinActivator::Rights WinActivator::rightsFor(long target, long self) {
+    if (self < 0)
+        return Rights::Typable;
+    if (target < 0)
+        return self >= long(SECURITY_MANDATORY_HIGH_RID) ? Rights::Typable : Rights::Unknown;
+    return target > self ? Rights::Higher : Rights::Typable;
 }

@@ -36,8 +36,16 @@ bool buttonHeld();
 // ordinary program may open). Empty when the keyboard is the desktop's.
 std::string keyboardHolder();
 
+// The integrity level of a process (SECURITY_MANDATORY_*_RID), or -1 when
+// Windows does not let us read it: an elevated process of another account.
+long integrityOf(DWORD pid);
+
 // Windows drops input sent to a process of higher integrity (one running as
-// administrator when we do not), and SendInput does not say so. True when
-// the process of window is known to be higher than ours.
-bool runsWithHigherRights(HWND window);
+// administrator when we do not), and SendInput does not say so. A target
+// whose level cannot be read counts as higher unless we are elevated
+// ourselves: that is what an unreadable level means in practice. Levels as
+// integrityOf() gives them; our own unreadable is taken as nothing known
+// against the target.
+enum class Rights { Typable, Higher, Unknown };
+Rights rightsFor(long target, long self);
 } // namespace WinActivator

@@ -6,6 +6,7 @@
 #include "platform/win/WinWindows.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 long long nowMs() {
@@ -14,6 +15,32 @@ long long nowMs() {
 
 std::string quoted(const std::wstring& path) {
     return "\"" + WinText::utf8(path) + "\"";
+}
+
+// What the user calls the program: its file description ("LibreOffice"),
+// else its file name.
+std::string displayName(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<unsigned char> data(size);
+    struct Translation {
+        WORD language, codePage;
+    }* translations = nullptr;
+    UINT length = 0;
+    if (size && GetFileVersionInfoW(path.c_str(), 0, size, data.data()) &&
+        VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                       reinterpret_cast<void**>(&translations), &length) &&
+        length >= sizeof(Translation)) {
+        wchar_t key[64];
+        swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileDescription", translations->language,
+                 translations->codePage);
+        wchar_t* text = nullptr;
+        if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&text), &length) &&
+            length > 1)
+            return WinText::utf8(std::wstring(text, length - 1));
+    }
+    const size_t cut = path.find_last_of(L"\\/");
+    return WinText::utf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
 }
 
 // Exit codes above 0xFFFF are NTSTATUS values (0xC0000005: access violation).
@@ -101,6 +128,8 @@ WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
     // Fast path, taken before every line: the known window still has the focus.
     if (task->window && WinWindows::isUsable(task->window) &&
         WinActivator::hasFocus(task->window)) {
+        if (WinFailure refused = cannotTakeKeys(*task, task->window))
+            return refused;
         confirmed_ = task->window;
         return std::nullopt;
     }
@@ -133,16 +162,35 @@ WinFailure WinDesktop::findAndFocus(std::int16_t taskId) {
         task->focusAskedAtMs = -1;
     task->window = window;
     task->hadWindow = true;
-    if (WinActivator::runsWithHigherRights(window))
-        return WinError{WinErr::TargetBusy,
-                        quoted(task->path) +
-                            " runs with higher rights than Parvelo (as administrator), and "
-                            "Windows does not let Parvelo type into it. Start both the same way."};
+    if (WinFailure refused = cannotTakeKeys(*task, window))
+        return refused;
     if (WinActivator::hasFocus(window)) {
         confirmed_ = window;
         return std::nullopt;
     }
     return notFocused(*task, processes);
+}
+
+// Checked before every line, on the fast path too: the user may bring the
+// window forward by hand, and keys into it would vanish with no error.
+WinFailure WinDesktop::cannotTakeKeys(const WinTask& task, HWND window) const {
+    if (WinWindows::showsNoWorkbook(window))
+        return WinError{WinErr::TargetBusy, "the target shows no workbook (its start screen): "
+                                            "open one in it, and the readings go there"};
+    const auto& lookup = integrityOf_ ? integrityOf_ : WinActivator::integrityOf;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    const WinActivator::Rights rights =
+        WinActivator::rightsFor(lookup(pid), lookup(GetCurrentProcessId()));
+    if (rights == WinActivator::Rights::Typable)
+        return std::nullopt;
+    const std::string name = displayName(task.path);
+    const std::string advice = ": start Parvelo the same way, or the program without elevation";
+    return WinError{WinErr::TargetBusy,
+                    rights == WinActivator::Rights::Higher
+                        ? name + " runs as administrator" + advice
+                        : "Windows does not let Parvelo see whether " + name +
+                              " runs as administrator, when keys into it would be lost" + advice};
 }
 
 WinFailure WinDesktop::notFocused(WinTask& task, const WinProcesses& processes) {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The Windows desktop without Qt: CreateProcessW to start programs, the
@@ -42,15 +43,23 @@ public:
     // The window class of the confirmed window ("XLMAIN" for Excel).
     std::wstring targetClass();
     WinKeyTyper& typer() { return typer_; }
+    // Replaces WinActivator::integrityOf (for tests: Wine runs no process
+    // with other rights).
+    void setIntegrityLookup(std::function<long(DWORD pid)> lookup) {
+        integrityOf_ = std::move(lookup);
+    }
 
 private:
     WinFailure findAndFocus(std::int16_t taskId);
     WinFailure notFocused(WinTask& task, const class WinProcesses& processes);
+    // A window that cannot take keys: of higher rights, or with no workbook.
+    WinFailure cannotTakeKeys(const WinTask& task, HWND window) const;
     void noteExit(WinTask& task);
 
     WinTaskTable tasks_;
     WinKeyTyper typer_;
     WinReadiness readiness_;
     HWND confirmed_ = nullptr;
+    std::function<long(DWORD pid)> integrityOf_;
     bool continuing_ = false; // the last type() yielded in the middle of its text
 };

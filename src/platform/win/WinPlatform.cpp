@@ -1,6 +1,9 @@
 #include "platform/win/WinPlatform.h"
 
+#include "platform/win/WinAppPaths.h"
+
 #include <QDir>
+#include <QFileInfo>
 
 // The core repeats AppError's numbers; they must not drift apart.
 static_assert(WinErr::FileNotStartable == Err::FileNotStartable);
@@ -30,6 +33,10 @@ std::int16_t WinPlatform::launch(const QString& path, AppError* error) {
     if (!id && error)
         *error = toAppError(e);
     return id;
+}
+
+QString WinPlatform::registeredProgram(const QString& path) {
+    return QString::fromStdWString(WinAppPaths::find(QFileInfo(path).fileName().toStdWString()));
 }
 
 Failure WinPlatform::activate(std::int16_t taskId) {

@@ -9,6 +9,7 @@
 class WinPlatform : public DesktopPlatform {
 public:
     std::int16_t launch(const QString& path, AppError* error) override;
+    QString registeredProgram(const QString& path) override;
     Failure activate(std::int16_t taskId) override;
     Failure typeText(const QString& text, int* typed = nullptr) override;
     QString targetTitle() override;

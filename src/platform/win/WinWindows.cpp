@@ -52,6 +52,38 @@ DWORD processOf(HWND window) {
     return pid;
 }
 
+std::wstring classOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+bool isFrame(HWND window) {
+    return classOf(window) == L"ApplicationFrameWindow";
+}
+
+// The process a window stands for. A packaged app (Calculator, Windows 11's
+// Notepad) shows its window in a frame of ApplicationFrameHost.exe; the
+// app's own process owns only a child of that frame.
+DWORD contentProcessOf(HWND window) {
+    struct Search {
+        DWORD frame;
+        DWORD content;
+    } search{processOf(window), 0};
+    if (isFrame(window))
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM p) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
+                const DWORD pid = processOf(child);
+                if (pid && pid != s->frame)
+                    s->content = pid;
+                return s->content == 0;
+            },
+            reinterpret_cast<LPARAM>(&search));
+    return search.content ? search.content : search.frame;
+}
+
 bool inFamily(const std::vector<DWORD>& family, DWORD pid) {
     return std::find(family.begin(), family.end(), pid) != family.end();
 }
@@ -74,9 +106,7 @@ bool WinWindows::isUsable(HWND window) {
 }
 
 WinWindows::Role WinWindows::roleOf(HWND window) {
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (std::wstring(className) == L"#32770")
+    if (classOf(window) == L"#32770")
         return Role::Dialog;
     const LONG_PTR ex = GetWindowLongPtrW(window, GWL_EXSTYLE);
     if (ex & (WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE))
@@ -94,6 +124,14 @@ std::wstring WinWindows::titleOf(HWND window) {
     return std::wstring(title, size_t(length > 0 ? length : 0));
 }
 
+bool WinWindows::showsNoWorkbook(HWND window) {
+    if (classOf(window) != L"XLMAIN")
+        return false;
+    // Its workbooks are EXCEL7 windows in its XLDESK.
+    const HWND desk = FindWindowExW(window, nullptr, L"XLDESK", nullptr);
+    return !desk || !FindWindowExW(desk, nullptr, L"EXCEL7", nullptr);
+}
+
 std::wstring WinWindows::programName(const std::wstring& executablePath) {
     std::wstring name = WinText::lowerFileName(executablePath);
     for (const wchar_t* suffix : {L".exe", L".com", L".bat", L".cmd"}) {
@@ -108,12 +146,23 @@ std::wstring WinWindows::programName(const std::wstring& executablePath) {
 
 WinWindows::Match WinWindows::classify(HWND window, const WinTask& task,
                                        const WinProcesses& processes) {
-    const DWORD pid = processOf(window);
+    const DWORD pid = contentProcessOf(window);
     if (pid && processes.isSelfOrDescendant(pid, task.pid))
         return Match::OwnProcess;
-    if (task.hadWindow || task.windowsAtLaunch.count(window))
+    if (task.hadWindow)
         return Match::None;
-    return relatedByName(WinProcesses::executableOf(pid), task) ? Match::ByName : Match::None;
+    // A window that was open at the launch counts only once the started
+    // process has ended without one of its own: it handed over to the
+    // running instance (Windows 11's Notepad opens a tab in its window).
+    const bool ended = task.exitedAtMs >= 0;
+    if (task.windowsAtLaunch.count(window) && !ended)
+        return Match::None;
+    if (relatedByName(WinProcesses::executableOf(pid), task))
+        return Match::ByName;
+    // A stub that starts a packaged app by another name (calc.exe) and
+    // ends: the frame that appeared since is the app's.
+    return ended && !task.windowsAtLaunch.count(window) && isFrame(window) ? Match::ByName
+                                                                           : Match::None;
 }
 
 HWND WinWindows::findFor(const WinTask& task, const WinProcesses& processes) {

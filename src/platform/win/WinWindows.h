@@ -26,15 +26,24 @@ Role roleOf(HWND window);
 
 std::wstring titleOf(HWND window);
 
-// Whether a window belongs to a task:
+// A spreadsheet window with no workbook in it: Excel (class XLMAIN) shows its
+// start screen, or all its workbooks are closed. Keys would go to the start
+// screen's buttons, or nowhere.
+bool showsNoWorkbook(HWND window);
+
+// Whether a window belongs to a task. The process of a packaged app's frame
+// (ApplicationFrameHost's ApplicationFrameWindow) is that of its content.
 //  1. its process is the task's process or a descendant of it; else
-//  2. it must be new (not there at launch) and related by name: its
-//     executable has the name of, or lives in the same program folder (not
-//     a system folder) as, the launched program or an executable seen in
-//     the task's process family. That covers a program that handed over to
-//     an instance that was already running. It counts only while the task
-//     never had a window: a task whose own window has gone must never pick
-//     up some other window.
+//  2. it must be related by name: its executable has the name of, or lives
+//     in the same program folder (not a system folder) as, the launched
+//     program or an executable seen in the task's process family. That
+//     covers a program that handed over to an instance that was already
+//     running. It must be new (not there at launch), unless the started
+//     process has ended: then it handed over to a window already open.
+//  3. once the started process has ended, a new packaged app's frame also
+//     counts (a stub that starts the app by another name).
+//  2 and 3 count only while the task never had a window: a task whose own
+//  window has gone must never pick up some other window.
 enum class Match { None, OwnProcess, ByName };
 Match classify(HWND window, const WinTask& task, const WinProcesses& processes);
 

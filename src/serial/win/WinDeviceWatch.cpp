@@ -10,13 +10,17 @@
 // Serial drivers list their ports under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
 // while the device is there: a USB adapter's port leaves that key when it is
 // pulled out and comes back when it is plugged in. The watch waits on a
-// change notification of the key, so a long wait costs nothing. Windows
+// change notification of the key, so a long wait costs nothing. The key
+// may not exist yet (no serial driver has started since boot), or the
+// notification may be refused: then the watch looks every few seconds. Windows
 // gives a port no name of its own beyond its number, so a port is known by
 // its number only and no stranger is ever reported.
 namespace {
 bool present(const QString& node) {
     return PortDirectory::presentDevices().contains(node, Qt::CaseInsensitive);
 }
+
+constexpr int SlowLookMs = 3000;
 } // namespace
 
 struct DeviceWatch::Private {
@@ -24,6 +28,7 @@ struct DeviceWatch::Private {
     HKEY key = nullptr;
     HANDLE changed = nullptr;
     QWinEventNotifier* notifier = nullptr;
+    QTimer* slowLook = nullptr; // while no notification can be had
     DeviceIdentity device;
     bool goneSeen = false; // a port there when the watch began must go first
     bool active = false;
@@ -35,14 +40,19 @@ struct DeviceWatch::Private {
             key = nullptr;
             return false;
         }
-        return RegNotifyChangeKeyValue(key, FALSE,
-                                       REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, changed,
-                                       TRUE) == ERROR_SUCCESS;
+        if (RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                    changed, TRUE) == ERROR_SUCCESS)
+            return true;
+        RegCloseKey(key);
+        key = nullptr;
+        return false;
     }
 
+    // Arms first, then looks: a change between the two is then not missed.
     void check() {
         if (!active)
             return;
+        const bool armed = arm();
         if (!present(device.node)) {
             goneSeen = true;
         } else if (goneSeen) {
@@ -50,7 +60,10 @@ struct DeviceWatch::Private {
             emit q->back();
             return;
         }
-        arm();
+        if (armed)
+            slowLook->stop();
+        else if (!slowLook->isActive())
+            slowLook->start();
     }
 };
 
@@ -60,6 +73,9 @@ DeviceWatch::DeviceWatch(QObject* parent) : QObject(parent), d(std::make_unique<
     d->notifier = new QWinEventNotifier(d->changed, this);
     d->notifier->setEnabled(false);
     connect(d->notifier, &QWinEventNotifier::activated, this, [this] { d->check(); });
+    d->slowLook = new QTimer(this);
+    d->slowLook->setInterval(SlowLookMs);
+    connect(d->slowLook, &QTimer::timeout, this, [this] { d->check(); });
 }
 
 DeviceWatch::~DeviceWatch() {
@@ -78,9 +94,11 @@ DeviceIdentity DeviceWatch::identify(const QString& node) {
 void DeviceWatch::watch(const DeviceIdentity& device) {
     cancel();
     d->device = device;
-    d->goneSeen = !present(device.node);
     d->active = true;
     d->notifier->setEnabled(true);
+    if (!d->arm())
+        d->slowLook->start();
+    d->goneSeen = !present(device.node);
     // It may be back already; say so from the event loop, as later.
     QTimer::singleShot(0, this, [this] { d->check(); });
 }
@@ -88,6 +106,7 @@ void DeviceWatch::watch(const DeviceIdentity& device) {
 void DeviceWatch::cancel() {
     d->active = false;
     d->notifier->setEnabled(false);
+    d->slowLook->stop();
     // Closing the key ends a pending notification.
     if (d->key) {
         RegCloseKey(d->key);

@@ -1,6 +1,7 @@
 #include "WinSerialDevice.h"
 
 #include "serial/PortFailures.h"
+#include "serial/win/PortRecovery.h"
 
 #include <QMetaObject>
 #include <QMutexLocker>
@@ -47,96 +48,30 @@ BYTE parityOf(char parity) {
     }
 }
 
-// Errors a read or write gives when the device itself has gone (an adapter
-// pulled out): its name goes from the system a moment later.
-bool deviceGoneError(DWORD code) {
-    return code == ERROR_BAD_COMMAND || code == ERROR_DEVICE_REMOVED ||
-           code == ERROR_OPERATION_ABORTED || code == ERROR_ACCESS_DENIED ||
-           code == ERROR_GEN_FAILURE || code == ERROR_FILE_NOT_FOUND ||
-           code == ERROR_DEVICE_NOT_CONNECTED;
-}
-} // namespace
-
-SerialDevice* SerialDevice::create(QObject* parent) {
-    return new WinSerialDevice(parent);
-}
-
-bool SerialDevice::exists(const QString& path) {
-    wchar_t target[1024];
-    return QueryDosDeviceW(path.toStdWString().c_str(), target, 1024) != 0;
-}
-
-WinSerialDevice::WinSerialDevice(QObject* parent) : SerialDevice(parent) {}
-
-WinSerialDevice::~WinSerialDevice() {
-    close();
-}
-
-Failure WinSerialDevice::open(const QString& path) {
-    if (m_handle)
-        return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
-    // No sharing: while it is open, every other open of the port fails.
-    HANDLE h = CreateFileW(devicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        setError(code);
-        if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
-            return PortFailures::inUse(path, std::nullopt);
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
-            return PortFailures::missing(path);
-        return PortFailures::cannotOpen(path, systemText(code));
-    }
+// Timeouts and buffers, as every open of the port needs them.
+bool prepare(HANDLE h) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = PauseMs;
     // No total: a read waits for its first byte as long as it takes (the
     // thread's wake event ends it), and flow control may hold writes back.
-    if (!SetCommTimeouts(h, &timeouts)) {
-        const DWORD code = GetLastError();
-        CloseHandle(h);
-        setError(code);
-        return PortFailures::cannotOpen(path, systemText(code));
-    }
+    if (!SetCommTimeouts(h, &timeouts))
+        return false;
     SetupComm(h, 16384, 4096);
     PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
-    m_handle = h;
-    m_path = path;
-    m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    {
-        QMutexLocker lock(&m_lock);
-        m_received.clear();
-        m_toSend.clear();
-        m_sending = 0;
-        m_error = 0;
-    }
-    m_stop = false;
-    m_thread = std::thread([this] { run(); });
-    return std::nullopt;
+    return true;
 }
 
-void WinSerialDevice::close() {
-    if (!m_handle)
-        return;
-    m_stop = true;
-    SetEvent(m_wake);
-    m_thread.join();
-    CloseHandle(m_handle);
-    CloseHandle(m_wake);
-    m_handle = nullptr;
-    m_wake = nullptr;
-    QMutexLocker lock(&m_lock);
-    m_received.clear();
-    m_toSend.clear();
-    m_sending = 0;
+HANDLE openPort(const QString& path) {
+    // No sharing: while it is open, every other open of the port fails.
+    return CreateFileW(devicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-Failure WinSerialDevice::configure(const SerialSettings& settings, qint32 handshaking) {
+bool applySettings(HANDLE h, const SerialSettings& settings, qint32 handshaking) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_handle, &dcb)) {
-        setError(GetLastError());
-        return PortFailures::refused(QStringLiteral("Settings refused by"), m_path, errorString());
-    }
+    if (!GetCommState(h, &dcb))
+        return false;
     dcb.BaudRate = DWORD(settings.baud);
     dcb.ByteSize = BYTE(settings.dataBits);
     dcb.Parity = parityOf(settings.parity);
@@ -162,10 +97,85 @@ Failure WinSerialDevice::configure(const SerialSettings& settings, qint32 handsh
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDsrSensitivity = FALSE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    if (!SetCommState(m_handle, &dcb)) {
+    return SetCommState(h, &dcb);
+}
+} // namespace
+
+SerialDevice* SerialDevice::create(QObject* parent) {
+    return new WinSerialDevice(parent);
+}
+
+bool SerialDevice::exists(const QString& path) {
+    wchar_t target[1024];
+    return QueryDosDeviceW(path.toStdWString().c_str(), target, 1024) != 0;
+}
+
+WinSerialDevice::WinSerialDevice(QObject* parent) : SerialDevice(parent) {}
+
+WinSerialDevice::~WinSerialDevice() {
+    close();
+}
+
+Failure WinSerialDevice::open(const QString& path) {
+    if (m_handle)
+        return makeError(Err::PortAlreadyOpen, QStringLiteral("Port already open"));
+    HANDLE h = openPort(path);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        setError(code);
+        if (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)
+            return PortFailures::inUse(path, std::nullopt);
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return PortFailures::missing(path);
+        return PortFailures::cannotOpen(path, systemText(code));
+    }
+    if (!prepare(h)) {
+        const DWORD code = GetLastError();
+        CloseHandle(h);
+        setError(code);
+        return PortFailures::cannotOpen(path, systemText(code));
+    }
+    m_settings.reset();
+    m_handle = h;
+    m_path = path;
+    m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    {
+        QMutexLocker lock(&m_lock);
+        m_received.clear();
+        m_toSend.clear();
+        m_sending = 0;
+        m_error = 0;
+    }
+    m_stop = false;
+    m_thread = std::thread([this] { run(); });
+    return std::nullopt;
+}
+
+void WinSerialDevice::close() {
+    if (!m_handle)
+        return;
+    m_stop = true;
+    SetEvent(m_wake);
+    m_thread.join();
+    if (m_handle.load() != INVALID_HANDLE_VALUE)
+        CloseHandle(m_handle);
+    CloseHandle(m_wake);
+    m_handle = nullptr;
+    m_wake = nullptr;
+    QMutexLocker lock(&m_lock);
+    m_received.clear();
+    m_toSend.clear();
+    m_sending = 0;
+}
+
+Failure WinSerialDevice::configure(const SerialSettings& settings, qint32 handshaking) {
+    if (!applySettings(m_handle, settings, handshaking)) {
         setError(GetLastError());
         return PortFailures::refused(QStringLiteral("Settings refused by"), m_path, errorString());
     }
+    QMutexLocker lock(&m_lock);
+    m_settings = settings;
+    m_handshaking = handshaking;
     return std::nullopt;
 }
 
@@ -220,7 +230,7 @@ QString WinSerialDevice::errorString() const {
 
 bool WinSerialDevice::hungUp() const {
     QMutexLocker lock(&m_lock);
-    return deviceGoneError(m_error);
+    return PortRecovery::kindOf(m_error) == PortRecovery::Kind::Gone;
 }
 
 void WinSerialDevice::setError(unsigned long code) {
@@ -238,6 +248,45 @@ void WinSerialDevice::deliver() {
     emit readyRead();
 }
 
+bool WinSerialDevice::reopen(unsigned long* code) {
+    std::optional<SerialSettings> settings;
+    qint32 handshaking = 0;
+    {
+        QMutexLocker lock(&m_lock);
+        settings = m_settings;
+        handshaking = m_handshaking;
+    }
+    CloseHandle(m_handle);
+    m_handle = INVALID_HANDLE_VALUE; // open still, for the UI thread, until close()
+    DWORD last = 0;
+    const HANDLE h = PortRecovery::reopen(
+        [&](DWORD* error) {
+            HANDLE fresh = openPort(m_path);
+            if (fresh != INVALID_HANDLE_VALUE && prepare(fresh) &&
+                (!settings || applySettings(fresh, *settings, handshaking)))
+                return fresh;
+            *error = GetLastError();
+            if (fresh != INVALID_HANDLE_VALUE)
+                CloseHandle(fresh);
+            return INVALID_HANDLE_VALUE;
+        },
+        // The wake event also comes for data to send: only a stop ends the pause.
+        [this](DWORD ms) {
+            const ULONGLONG until = GetTickCount64() + ms;
+            for (ULONGLONG now = GetTickCount64(); !m_stop && now < until; now = GetTickCount64())
+                WaitForSingleObject(m_wake, DWORD(until - now));
+            return !m_stop;
+        },
+        &last);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (last)
+            *code = last;
+        return false;
+    }
+    m_handle = h;
+    return true;
+}
+
 void WinSerialDevice::run() {
     OVERLAPPED readOv{}, writeOv{};
     readOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -246,12 +295,41 @@ void WinSerialDevice::run() {
     QByteArray writing;
     bool reading = false;
     bool inWrite = false;
-    // Reports a failure to the UI thread once, and stops.
-    const auto fault = [this](Fault kind) {
-        setError(GetLastError());
+    // Nothing may still point into this thread's buffers once the handle
+    // is closed or the thread is gone.
+    const auto settle = [&] {
+        if (!reading && !inWrite)
+            return;
+        CancelIo(m_handle);
+        DWORD n = 0;
+        if (reading)
+            GetOverlappedResult(m_handle, &readOv, &n, TRUE);
+        if (inWrite)
+            GetOverlappedResult(m_handle, &writeOv, &n, TRUE);
+        reading = inWrite = false;
+    };
+    // A read or write failed: a passing error is ridden out by opening the
+    // port anew (true: go on); anything else is reported once, and the
+    // thread stops.
+    const auto failed = [&](Fault kind) {
+        unsigned long code = GetLastError();
+        if (PortRecovery::kindOf(code) == PortRecovery::Kind::Passing) {
+            if (inWrite || !writing.isEmpty()) {
+                // Unknown how much of it went: all of it goes again.
+                QMutexLocker lock(&m_lock);
+                m_toSend.prepend(writing);
+                m_sending = 0;
+                writing.clear();
+            }
+            settle();
+            if (reopen(&code))
+                return true;
+        }
+        setError(code);
         QMetaObject::invokeMethod(
             this, [this, kind] { emit faulted(kind); }, Qt::QueuedConnection);
         m_stop = true;
+        return false;
     };
     const auto took = [this](const char* data, DWORD n) {
         if (n == 0)
@@ -272,7 +350,8 @@ void WinSerialDevice::run() {
                 continue;
             }
             if (GetLastError() != ERROR_IO_PENDING) {
-                fault(Fault::Read);
+                if (failed(Fault::Read))
+                    continue;
                 break;
             }
             reading = true;
@@ -289,10 +368,12 @@ void WinSerialDevice::run() {
                 if (WriteFile(m_handle, writing.constData(), DWORD(writing.size()), &n, &writeOv)) {
                     QMutexLocker lock(&m_lock);
                     m_sending = 0;
+                    writing.clear();
                 } else if (GetLastError() == ERROR_IO_PENDING) {
                     inWrite = true;
+                } else if (failed(Fault::Write)) {
+                    continue;
                 } else {
-                    fault(Fault::Write);
                     break;
                 }
             }
@@ -303,7 +384,8 @@ void WinSerialDevice::run() {
             DWORD n = 0;
             reading = false;
             if (!GetOverlappedResult(m_handle, &readOv, &n, FALSE)) {
-                fault(Fault::Read);
+                if (failed(Fault::Read))
+                    continue;
                 break;
             }
             took(readBuffer, n);
@@ -311,31 +393,24 @@ void WinSerialDevice::run() {
             DWORD n = 0;
             inWrite = false;
             const bool ok = GetOverlappedResult(m_handle, &writeOv, &n, FALSE);
-            {
-                QMutexLocker lock(&m_lock);
-                m_sending = 0;
-                // What a timed-out write left unsent goes first next time.
-                if (ok && n < DWORD(writing.size()))
-                    m_toSend.prepend(writing.mid(int(n)));
-            }
             if (!ok) {
-                fault(Fault::Write);
+                if (failed(Fault::Write))
+                    continue;
                 break;
             }
+            QMutexLocker lock(&m_lock);
+            m_sending = 0;
+            // What a timed-out write left unsent goes first next time.
+            if (n < DWORD(writing.size()))
+                m_toSend.prepend(writing.mid(int(n)));
+            writing.clear();
         } else if (w == WAIT_FAILED) {
-            fault(Fault::Read);
+            if (failed(Fault::Read))
+                continue;
             break;
         }
     }
-    // Nothing may still point into this thread's buffers once it is gone.
-    if (reading || inWrite) {
-        CancelIo(m_handle);
-        DWORD n = 0;
-        if (reading)
-            GetOverlappedResult(m_handle, &readOv, &n, TRUE);
-        if (inWrite)
-            GetOverlappedResult(m_handle, &writeOv, &n, TRUE);
-    }
+    settle();
     CloseHandle(readOv.hEvent);
     CloseHandle(writeOv.hEvent);
 }

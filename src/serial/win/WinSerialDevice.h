@@ -4,13 +4,16 @@
 
 #include <QMutex>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 // A COM port through Win32. One thread of its own does all the I/O with
 // overlapped reads and writes, each waited for on an event handle: no
 // completion port (Wine never completes WaitCommEvent on one) and no modem
 // status events (a pty behind Wine refuses them). The thread hands what it
-// read to the UI thread, which only copies buffers under a short lock.
+// read to the UI thread, which only copies buffers under a short lock. An
+// error that drivers give with the adapter still attached is ridden out by
+// opening the port anew (PortRecovery), before anything is reported.
 class WinSerialDevice : public SerialDevice {
     Q_OBJECT
 public:
@@ -19,7 +22,7 @@ public:
 
     Failure open(const QString& path) override;
     void close() override;
-    bool isOpen() const override { return m_handle != nullptr; }
+    bool isOpen() const override { return m_handle.load() != nullptr; }
     Failure configure(const SerialSettings& settings, qint32 handshaking) override;
     qint32 actualBaud() const override;
     bool marksParity() const override { return false; }
@@ -33,14 +36,20 @@ public:
 
 private:
     void run();
+    // After an error that drivers give with the adapter still attached:
+    // the port opened anew, as it was set up. False: it could not be.
+    bool reopen(unsigned long* code);
     void deliver();
     void setError(unsigned long code);
 
-    void* m_handle = nullptr; // HANDLE
-    void* m_wake = nullptr;   // event: stop, or data to send
+    // HANDLE; the I/O thread replaces it when it opens the port anew.
+    std::atomic<void*> m_handle{nullptr};
+    void* m_wake = nullptr; // event: stop, or data to send
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     QString m_path;
+    std::optional<SerialSettings> m_settings; // as configure() last set them
+    qint32 m_handshaking = 0;
 
     mutable QMutex m_lock; // guards what follows
     QByteArray m_received;
