@@ -1,6 +1,7 @@
 #include "DataOptions.h"
 
 #include "NumberPick.h"
+#include "RunRecord.h"
 #include "platform/KeyActions.h"
 
 #include <QLocale>
@@ -84,6 +85,7 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
         return std::nullopt;
     };
     DataOptions o;
+    o.described = RunRecord::dataText(s);
     QString why;
     const auto request = unescape(s.Request, &why);
     if (!request)

@@ -31,6 +31,7 @@ struct DataOptions {
     int perRow = 1; // N >= 2: TAB between readings, Return after every N-th
     LineEnd lineEnd = LineEnd::CR;
     Encoding encoding = Encoding::Utf8;
+    QString described; // the settings as stored, for the journal's run record
 
     static constexpr int MaxPerRow = 256;
 

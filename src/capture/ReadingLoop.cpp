@@ -3,6 +3,7 @@
 #include "GarbleCheck.h"
 #include "Journal.h"
 #include "LineText.h"
+#include "RunRecord.h"
 #include "app/AppState.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/KeyActions.h"
@@ -113,6 +114,12 @@ void ReadingLoop::start() {
     // What "the same device" means if it goes away during the run.
     m_device = DeviceWatch::identify(m_port.openedDevice());
     m_log.clear();
+    // Who runs it, where, and with what: the run's readings are attributable.
+    m_journal.portEvent(
+        m_clock(), m_portLabel, RunRecord::Event,
+        RunRecord::text({m_portLabel, DeviceWatch::adapterName(m_device.node), m_port.Settings(),
+                         m_port.Handshaking(), m_data.described}));
+    noteJournalFailure();
     m_assembler.reset();
     m_assembler.setLineEnd(m_data.lineEnd);
     // Readings held from an earlier run come first; the log says so again.

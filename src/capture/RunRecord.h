@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+struct DataSettings;
+
+// The record that opens each run in the journal: who ran it, on which
+// computer and Parvelo, on which port and adapter, with which serial and
+// Data settings; what makes the run's readings attributable. Its text is
+// one "name: value" line per item.
+namespace RunRecord {
+constexpr char Event[] = "started";
+
+struct Run {
+    QString port;    // as in the journal: "ComN device"
+    QString adapter; // DeviceWatch::adapterName; empty: none
+    QString serialSettings;
+    int handshaking = 0;
+    QString data; // RunRecord::dataText
+};
+QString text(const Run& run);
+// The Data settings in force, "Key=value" each.
+QString dataText(const DataSettings& data);
+} // namespace RunRecord
