@@ -91,6 +91,10 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
     if (!request)
         return fail("Request", s.Request, why);
     o.request = *request;
+    const auto identify = unescape(s.Identify, &why);
+    if (!identify)
+        return fail("Identify", s.Identify, why);
+    o.identify = *identify;
 
     bool ok = false;
     const double every =

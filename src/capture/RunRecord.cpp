@@ -28,11 +28,17 @@ QString text(const Run& run) {
 
 QString dataText(const DataSettings& d) {
     const std::pair<const char*, QString> items[] = {
-        {"Request", d.Request},   {"RequestEvery", d.RequestEvery},
-        {"Keep", d.Keep},         {"NumberOnly", d.NumberOnly},
-        {"Decimal", d.Decimal},   {"UnitColumn", d.UnitColumn},
-        {"Pick", d.Pick},         {"After", d.After},
-        {"PerRow", d.PerRow},     {"LineEnd", d.LineEnd},
+        {"Identify", d.Identify},
+        {"Request", d.Request},
+        {"RequestEvery", d.RequestEvery},
+        {"Keep", d.Keep},
+        {"NumberOnly", d.NumberOnly},
+        {"Decimal", d.Decimal},
+        {"UnitColumn", d.UnitColumn},
+        {"Pick", d.Pick},
+        {"After", d.After},
+        {"PerRow", d.PerRow},
+        {"LineEnd", d.LineEnd},
         {"Encoding", d.Encoding},
     };
     QStringList out;

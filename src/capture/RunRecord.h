@@ -10,6 +10,8 @@ struct DataSettings;
 // one "name: value" line per item.
 namespace RunRecord {
 constexpr char Event[] = "started";
+// The instrument's answer to the Data setting Identify, or that none came.
+constexpr char IdentityEvent[] = "instrument";
 
 struct Run {
     QString port;    // as in the journal: "ComN device"
