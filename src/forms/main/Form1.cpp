@@ -187,8 +187,8 @@ void Form1::buildMenus() {
     mnuHelp = help->menuAction();
     mnuHelpManual =
         help->addAction(QStringLiteral("Manual(&M)"), this, &Form1::mnuHelpManual_Click);
-    mnuHelpJournal = help->addAction(QStringLiteral("Check Today's Journal(&J)"), this,
-                                     &Form1::mnuHelpJournal_Click);
+    mnuHelpJournal =
+        help->addAction(QStringLiteral("Journal Check(&J)"), this, &Form1::mnuHelpJournal_Click);
     mnuHelpAbout =
         help->addAction(QStringLiteral("About Parvelo(&A)"), this, &Form1::mnuHelpAbout_Click);
 }
