@@ -114,7 +114,6 @@ void Journal::append(const QDateTime& at, const QString& port, const QString& id
         closeFile(); // a new day, or the last write failed
     if (m_file == SystemFile::NoFile && !openFor(path))
         return;
-    // After a torn record the next one starts on a line of its own.
     const QByteArray fields = timeText(at) + '\t' + escape(port.toUtf8()) + '\t' + id.toUtf8() +
                               '\t' + event + '\t' + escape(text);
     // Held while the record before is looked up and this one written: another
@@ -123,6 +122,7 @@ void Journal::append(const QDateTime& at, const QString& port, const QString& id
     const bool locked = SystemFile::lock(m_file) == 0;
     QByteArray opening;
     const QByteArray previous = previousHash(path, at, &opening);
+    // After a torn record the next one starts on a line of its own.
     const QByteArray record = (m_torn ? "\n" : "") + opening + fields + '\t' +
                               JournalChain::next(previous, fields) + '\n';
     // One write per record, so a killed process never leaves half of one.

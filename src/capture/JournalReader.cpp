@@ -27,7 +27,8 @@ QString problemOf(const QByteArray& bytes, bool last) {
     const qsizetype fields = bytes.count('\t') + 1;
     if (fields < 5 || fields > 6)
         return QStringLiteral("has %1 TAB-separated fields; a record has 6 (5 when written before "
-                              "records were chained)")
+                              "records were chained): it was cut short by a failed write or "
+                              "changed")
             .arg(fields);
     return {};
 }
