@@ -2,6 +2,7 @@
 
 #include "capture/JournalCheck.h"
 #include "capture/JournalExport.h"
+#include "main/StandardOutput.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -43,6 +44,7 @@ int exportCsv(QStringList files) {
         return 2;
     }
     const JournalExport journal(files);
+    writeStandardOutputAsBytes();
     QFile out;
     if (!out.open(stdout, QIODevice::WriteOnly)) {
         say(stderr,

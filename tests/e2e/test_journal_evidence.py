@@ -93,7 +93,8 @@ def case_run_records(exe, workdir, folder, line):
         items = text.split("\\n")
         missing = [e for e in expected if e not in items]
         check(not missing, f"run record {items!r} lacks {missing!r}")
-        check(any(i.startswith("Data: Request=") for i in items), f"no Data settings: {items!r}")
+        check(any(i.startswith("Data: ") and "; Request=;" in i for i in items),
+              f"no Data settings: {items!r}")
     return "both runs name user, computer, adapter and port"
 
 
