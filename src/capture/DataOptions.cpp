@@ -1,10 +1,10 @@
 #include "DataOptions.h"
 
 #include "NumberPick.h"
-#include "RunRecord.h"
 #include "platform/KeyActions.h"
 
 #include <QLocale>
+#include <QStringList>
 
 namespace {
 AppError invalid(const char* key, const QString& value, const QString& why) {
@@ -40,6 +40,29 @@ std::optional<bool> flag(const QString& text) {
         return true;
     return std::nullopt;
 }
+
+// The settings as stored, "Key=value" each, for the journal's run record.
+QString describe(const DataSettings& d) {
+    const std::pair<const char*, QString> items[] = {
+        {"Identify", d.Identify},
+        {"Request", d.Request},
+        {"RequestEvery", d.RequestEvery},
+        {"Keep", d.Keep},
+        {"NumberOnly", d.NumberOnly},
+        {"Decimal", d.Decimal},
+        {"UnitColumn", d.UnitColumn},
+        {"Pick", d.Pick},
+        {"After", d.After},
+        {"PerRow", d.PerRow},
+        {"LineEnd", d.LineEnd},
+        {"Encoding", d.Encoding},
+    };
+    QStringList out;
+    for (const auto& [key, value] : items)
+        out << QLatin1String(key) + QLatin1Char('=') + value;
+    return out.join(QStringLiteral("; "));
+}
+
 } // namespace
 
 std::optional<QByteArray> DataOptions::unescape(const QString& text, QString* why) {
@@ -85,7 +108,7 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
         return std::nullopt;
     };
     DataOptions o;
-    o.described = RunRecord::dataText(s);
+    o.described = describe(s);
     QString why;
     const auto request = unescape(s.Request, &why);
     if (!request)

@@ -1,11 +1,8 @@
 #include "RunRecord.h"
 
-#include "app/DataSettings.h"
 #include "base/Workstation.h"
 
 #include <QStringList>
-
-#include <utility>
 
 namespace RunRecord {
 
@@ -24,27 +21,6 @@ QString text(const Run& run) {
         QStringLiteral("Data: ") + run.data,
     }
         .join(QLatin1Char('\n'));
-}
-
-QString dataText(const DataSettings& d) {
-    const std::pair<const char*, QString> items[] = {
-        {"Identify", d.Identify},
-        {"Request", d.Request},
-        {"RequestEvery", d.RequestEvery},
-        {"Keep", d.Keep},
-        {"NumberOnly", d.NumberOnly},
-        {"Decimal", d.Decimal},
-        {"UnitColumn", d.UnitColumn},
-        {"Pick", d.Pick},
-        {"After", d.After},
-        {"PerRow", d.PerRow},
-        {"LineEnd", d.LineEnd},
-        {"Encoding", d.Encoding},
-    };
-    QStringList out;
-    for (const auto& [key, value] : items)
-        out << QLatin1String(key) + QLatin1Char('=') + value;
-    return out.join(QStringLiteral("; "));
 }
 
 } // namespace RunRecord

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-struct DataSettings;
-
 // The record that opens each run in the journal: who ran it, on which
 // computer and Parvelo, on which port and adapter, with which serial and
 // Data settings; what makes the run's readings attributable. Its text is
@@ -18,9 +16,7 @@ struct Run {
     QString adapter; // DeviceWatch::adapterName; empty: none
     QString serialSettings;
     int handshaking = 0;
-    QString data; // RunRecord::dataText
+    QString data; // DataOptions::described
 };
 QString text(const Run& run);
-// The Data settings in force, "Key=value" each.
-QString dataText(const DataSettings& data);
 } // namespace RunRecord
