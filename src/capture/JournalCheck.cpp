@@ -35,8 +35,9 @@ JournalCheck JournalCheck::of(const QString& path) {
             // Records of an earlier Parvelo come before any chained one.
             if (chained)
                 return broken(l.number, QStringLiteral("has no hash, although the records before "
-                                                       "it have one: its hash was removed, or "
-                                                       "it was put in afterwards"));
+                                                       "it have one: its hash was removed, it "
+                                                       "was put in afterwards, or an older "
+                                                       "Parvelo wrote it"));
             ++unchained;
             previous = JournalChain::Start;
             continue;

@@ -47,7 +47,7 @@ JournalReader::JournalReader(const QString& path) {
         return;
     }
     const QList<QByteArray> raw = content.split('\n');
-    // The part after the last end of line is empty in a whole file.
+    // What follows the last end of line is empty in a whole file.
     for (int i = 0; i + 1 < raw.size() || !raw[i].isEmpty(); ++i) {
         const QString why = problemOf(raw[i], i + 1 == raw.size());
         const auto record = why.isEmpty() ? Journal::parse(raw[i]) : std::nullopt;
