@@ -7,6 +7,7 @@
 // these defaults, which type every line exactly as received.
 struct DataSettings {
     QString Request;                            // with \r \n \t \e \xHH escapes
+    QString Identify;                           // asked once at Read Start; same escapes
     QString RequestEvery = QStringLiteral("0"); // seconds; 0: once at Read Start
     QString Keep;                               // regular expression; empty: all
     QString NumberOnly = QStringLiteral("0");   // 1: the first number only

@@ -45,6 +45,7 @@ StartupSettings SettingsSchema::load() const {
     const DataSettings defaults;
     d.Request = m_store.get(Data, "Request", defaults.Request);
     d.RequestEvery = m_store.get(Data, "RequestEvery", defaults.RequestEvery);
+    d.Identify = m_store.get(Data, "Identify", defaults.Identify);
     d.Keep = m_store.get(Data, "Keep", defaults.Keep);
     d.NumberOnly = m_store.get(Data, "NumberOnly", defaults.NumberOnly);
     d.Decimal = m_store.get(Data, "Decimal", defaults.Decimal);
@@ -60,6 +61,7 @@ StartupSettings SettingsSchema::load() const {
 Failure SettingsSchema::saveData(const DataSettings& v) {
     return write(Data, {{"Request", v.Request},
                         {"RequestEvery", v.RequestEvery},
+                        {"Identify", v.Identify},
                         {"Keep", v.Keep},
                         {"NumberOnly", v.NumberOnly},
                         {"Decimal", v.Decimal},

@@ -17,13 +17,22 @@ int openRead(const QString& path, Handle* file);
 // A file that must not exist yet (EEXIST when it does), with the permissions
 // of permissionsOf when that file exists.
 int createNew(const QString& path, const QString& permissionsOf, Handle* file);
-// For appending; created private to the user when missing.
+// For appending, and reading back what is there; created private to the user
+// when missing.
 int openAppend(const QString& path, Handle* file);
 // Bytes read into buffer (0 at the end), or a negative errno value.
 qint64 read(Handle file, char* buffer, qint64 size);
 // Writes size bytes in as few calls as the system allows (one, normally,
 // so a killed process leaves no half of it); *written says how many made it.
 int write(Handle file, const char* data, qint64 size, qint64* written);
+// The last bytes of the file (up to size), read without moving where
+// appends go: the count, or a negative errno value.
+qint64 readEnd(Handle file, char* buffer, qint64 size);
+// Holds the file for this process until unlock(), waiting while another one
+// holds it (each holds it for one record's write), so that processes
+// appending to one file each see the others' last record.
+int lock(Handle file);
+int unlock(Handle file);
 // The file's data on the disk.
 int sync(Handle file);
 int close(Handle file);

@@ -4,6 +4,7 @@
 #include "platform/KeyActions.h"
 
 #include <QLocale>
+#include <QStringList>
 
 namespace {
 AppError invalid(const char* key, const QString& value, const QString& why) {
@@ -39,6 +40,29 @@ std::optional<bool> flag(const QString& text) {
         return true;
     return std::nullopt;
 }
+
+// The settings as stored, "Key=value" each, for the journal's run record.
+QString describe(const DataSettings& d) {
+    const std::pair<const char*, QString> items[] = {
+        {"Identify", d.Identify},
+        {"Request", d.Request},
+        {"RequestEvery", d.RequestEvery},
+        {"Keep", d.Keep},
+        {"NumberOnly", d.NumberOnly},
+        {"Decimal", d.Decimal},
+        {"UnitColumn", d.UnitColumn},
+        {"Pick", d.Pick},
+        {"After", d.After},
+        {"PerRow", d.PerRow},
+        {"LineEnd", d.LineEnd},
+        {"Encoding", d.Encoding},
+    };
+    QStringList out;
+    for (const auto& [key, value] : items)
+        out << QLatin1String(key) + QLatin1Char('=') + value;
+    return out.join(QStringLiteral("; "));
+}
+
 } // namespace
 
 std::optional<QByteArray> DataOptions::unescape(const QString& text, QString* why) {
@@ -84,11 +108,16 @@ std::optional<DataOptions> DataOptions::from(const DataSettings& s, AppError* er
         return std::nullopt;
     };
     DataOptions o;
+    o.described = describe(s);
     QString why;
     const auto request = unescape(s.Request, &why);
     if (!request)
         return fail("Request", s.Request, why);
     o.request = *request;
+    const auto identify = unescape(s.Identify, &why);
+    if (!identify)
+        return fail("Identify", s.Identify, why);
+    o.identify = *identify;
 
     bool ok = false;
     const double every =

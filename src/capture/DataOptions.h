@@ -17,8 +17,11 @@ enum class AfterKey { Return, Tab, Down, Right, None };
 // [Data] settings, read and checked. The defaults type every line as
 // received.
 struct DataOptions {
-    QByteArray request;      // sent at Read Start, and every requestEveryMs
-    int requestEveryMs = 0;  // 0: only at Read Start
+    QByteArray request;     // sent at Read Start, and every requestEveryMs
+    int requestEveryMs = 0; // 0: only at Read Start
+    // Sent once at Read Start, before the request: the instrument's answer
+    // is journalled as its identification, not typed.
+    QByteArray identify;
     QRegularExpression keep; // lines that do not match are skipped; empty: none are
     bool numberOnly = false;
     QString decimal = QStringLiteral("."); // "locale" already resolved
@@ -31,6 +34,7 @@ struct DataOptions {
     int perRow = 1; // N >= 2: TAB between readings, Return after every N-th
     LineEnd lineEnd = LineEnd::CR;
     Encoding encoding = Encoding::Utf8;
+    QString described; // the settings as stored, for the journal's run record
 
     static constexpr int MaxPerRow = 256;
 

@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include "JournalChain.h"
 #include "base/SystemFile.h"
 
 #include <QStandardPaths>
@@ -52,8 +53,8 @@ QByteArray timeText(const QDateTime& at) {
 }
 
 const char* eventName(Journal::Outcome outcome) {
-    static const char* const names[] = {"typed",      "held",     "cut",    "not typed",
-                                        "skipped",    "verified", "changed", "unverified"};
+    static const char* const names[] = {"typed",   "held",     "cut",     "not typed",
+                                        "skipped", "verified", "changed", "unverified"};
     // as in Outcome
     return names[int(outcome)];
 }
@@ -102,19 +103,34 @@ void Journal::portEvent(const QDateTime& at, const QString& port, const char* ev
     append(at, port, QStringLiteral("-"), event, detail.toUtf8());
 }
 
+QString Journal::pathFor(const QDate& day) const {
+    return m_folder + '/' + day.toString(Qt::ISODate) + QStringLiteral(".tsv");
+}
+
 void Journal::append(const QDateTime& at, const QString& port, const QString& id, const char* event,
                      const QByteArray& text) {
-    const QString path = m_folder + '/' + at.date().toString(Qt::ISODate) + QStringLiteral(".tsv");
+    const QString path = pathFor(at.date());
     if (path != m_openPath)
         closeFile(); // a new day, or the last write failed
     if (m_file == SystemFile::NoFile && !openFor(path))
         return;
+    const QByteArray fields = timeText(at) + '\t' + escape(port.toUtf8()) + '\t' + id.toUtf8() +
+                              '\t' + event + '\t' + escape(text);
+    // Held while the record before is looked up and this one written: another
+    // Parvelo may append to the same day's file. A system that cannot lock
+    // still gets the record.
+    const bool locked = SystemFile::lock(m_file) == 0;
+    QByteArray opening;
+    const QByteArray previous = previousHash(path, at, &opening);
     // After a torn record the next one starts on a line of its own.
-    const QByteArray record = (m_torn ? "\n" : "") + timeText(at) + '\t' + escape(port.toUtf8()) +
-                              '\t' + id.toUtf8() + '\t' + event + '\t' + escape(text) + '\n';
+    const QByteArray record = (m_torn ? "\n" : "") + opening + fields + '\t' +
+                              JournalChain::next(previous, fields) + '\n';
     // One write per record, so a killed process never leaves half of one.
     qint64 written = 0;
-    if (const int error = SystemFile::write(m_file, record.constData(), record.size(), &written)) {
+    const int error = SystemFile::write(m_file, record.constData(), record.size(), &written);
+    if (locked)
+        SystemFile::unlock(m_file);
+    if (error) {
         fail(path, error);
         m_torn = m_torn || written > 0;
         closeFile(); // reopened by the next record: the disk may have space again
@@ -126,6 +142,20 @@ void Journal::append(const QDateTime& at, const QString& port, const QString& id
     m_dirty = true;
     if (!m_syncTimer.isActive())
         m_syncTimer.start();
+}
+
+QByteArray Journal::previousHash(const QString& path, const QDateTime& at, QByteArray* opening) {
+    char end[JournalChain::HashLength + 2];
+    const qint64 n = SystemFile::readEnd(m_file, end, sizeof end);
+    if (n != 0)
+        return JournalChain::lastHashIn(n > 0 ? QByteArray(end, int(n)) : QByteArray());
+    // A new day's file opens with the hash the day before ended with, so
+    // that it can be checked on its own and together with that day.
+    QString before;
+    const QByteArray previous = JournalChain::before(path, &before);
+    const QByteArray fields = JournalChain::dayRecord(timeText(at), before, previous);
+    *opening = fields + '\t' + JournalChain::next(previous, fields) + '\n';
+    return JournalChain::lastHashIn(*opening);
 }
 
 bool Journal::openFor(const QString& path) {
@@ -213,11 +243,15 @@ QByteArray Journal::unescape(const QByteArray& text) {
 
 std::optional<Journal::Record> Journal::parse(const QByteArray& recordLine) {
     const QList<QByteArray> f = recordLine.split('\t');
-    if (f.size() != 5)
+    if (f.size() != 5 && f.size() != 6)
         return std::nullopt;
     const QDateTime time = QDateTime::fromString(QString::fromLatin1(f[0]), Qt::ISODateWithMs);
     if (!time.isValid())
         return std::nullopt;
-    return Record{time, QString::fromUtf8(unescape(f[1])), QString::fromUtf8(f[2]),
-                  QString::fromUtf8(f[3]), unescape(f[4])};
+    return Record{time,
+                  QString::fromUtf8(unescape(f[1])),
+                  QString::fromUtf8(f[2]),
+                  QString::fromUtf8(f[3]),
+                  unescape(f[4]),
+                  f.value(5)};
 }

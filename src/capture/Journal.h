@@ -11,8 +11,10 @@
 
 // Keeps every received line, as it arrives, in one file per day, so that a
 // crash of the program loses nothing and a power cut at most the last second.
-// A record is one line of five TAB-separated fields:
-//   time  port  id  event  text
+// A record is one line of six TAB-separated fields:
+//   time  port  id  event  text  hash
+// The hash chains each record to the one before it (JournalChain); records
+// written before it existed have the first five fields only.
 // Each record reaches the kernel in a single write(2); the data is synced to
 // disk at most a second later. A journal that cannot be written never stops
 // the reading: the failure is reported once and writing is tried again.
@@ -26,6 +28,7 @@ public:
         QString id;
         QString event;
         QByteArray text;
+        QByteArray hash; // empty in a record written before the chain
     };
 
     explicit Journal(QString folder = defaultFolder(), QObject* parent = nullptr);
@@ -46,7 +49,8 @@ public:
     void outcome(const QDateTime& at, const QString& port, const QString& id, Outcome outcome,
                  const QString& detail);
     // Appends what happened to the port itself (the device went away, came
-    // back); such a record has no reading, so its id is "-".
+    // back, a run started with these settings); such a record has no
+    // reading, so its id is "-".
     void portEvent(const QDateTime& at, const QString& port, const char* event,
                    const QString& detail);
     // fdatasync when anything was written since the last sync (Stop, exit).
@@ -55,15 +59,20 @@ public:
     // a successful write.
     Failure takeFailure();
     QString currentPath() const { return m_written; } // the day file written last
+    QString pathFor(const QDate& day) const;
 
     // The format, for readers and tests.
     static QByteArray escape(const QByteArray& bytes);
     static QByteArray unescape(const QByteArray& text);
-    static std::optional<Record> parse(const QByteArray& recordLine); // without the final \n
+    // A record of five or six fields, without the final \n.
+    static std::optional<Record> parse(const QByteArray& recordLine);
 
 private:
     void append(const QDateTime& at, const QString& port, const QString& id, const char* event,
                 const QByteArray& text);
+    // The hash the next record in the open file follows; *opening is the
+    // record that opens a new day's file (JournalChain::dayRecord).
+    QByteArray previousHash(const QString& path, const QDateTime& at, QByteArray* opening);
     bool openFor(const QString& path);
     void closeFile();
     void fail(const QString& path, int error);

@@ -3,6 +3,7 @@
 #include "GarbleCheck.h"
 #include "Journal.h"
 #include "LineText.h"
+#include "RunRecord.h"
 #include "app/AppState.h"
 #include "platform/DesktopPlatform.h"
 #include "platform/KeyActions.h"
@@ -46,6 +47,11 @@ ReadingLoop::ReadingLoop(SerialPort& port, DesktopPlatform& platform, AppState& 
     m_launchWatch.setInterval(LaunchWatchEveryMs);
     connect(&m_launchWatch, &QTimer::timeout, this, &ReadingLoop::watchLaunch);
     connect(&m_requestTimer, &QTimer::timeout, this, &ReadingLoop::sendRequest);
+    m_identifyWait.setSingleShot(true);
+    connect(&m_identifyWait, &QTimer::timeout, this, [this] {
+        identified(QStringLiteral("no answer to Identify within %1 s; the run goes on without it")
+                       .arg(IdentifyWaitMs / 1000));
+    });
     connect(&m_port, &SerialPort::dataReceived, this, [this] { pump(); });
     connect(&m_port, &SerialPort::failed, this, [this](const AppError& e) {
         if (!isRunning())
@@ -113,6 +119,12 @@ void ReadingLoop::start() {
     // What "the same device" means if it goes away during the run.
     m_device = DeviceWatch::identify(m_port.openedDevice());
     m_log.clear();
+    // Who runs it, where, and with what: the run's readings are attributable.
+    m_journal.portEvent(
+        m_clock(), m_portLabel, RunRecord::Event,
+        RunRecord::text({m_portLabel, DeviceWatch::adapterName(m_device.node), m_port.Settings(),
+                         m_port.Handshaking(), m_data.described}));
+    noteJournalFailure();
     m_assembler.reset();
     m_assembler.setLineEnd(m_data.lineEnd);
     // Readings held from an earlier run come first; the log says so again.
@@ -122,11 +134,41 @@ void ReadingLoop::start() {
     m_platform.prepareTyping();
     m_started.start();
     m_launchWatch.start();
+    if (m_data.identify.isEmpty())
+        startRequests();
+    else
+        identify();
+    pump();
+    scheduleDelivery(0);
+}
+
+void ReadingLoop::startRequests() {
     sendRequest();
     if (m_data.requestEveryMs > 0 && !m_data.request.isEmpty())
         m_requestTimer.start(m_data.requestEveryMs);
-    pump();
-    scheduleDelivery(0);
+}
+
+void ReadingLoop::identify() {
+    // Asked before any request, so that the next line is the answer.
+    if (const Failure f = m_port.setOutput(m_data.identify)) {
+        if (f->number != Err::PortOutputBlocked) {
+            errorPath(*f);
+            return;
+        }
+        identified(QStringLiteral("not asked: ") + f->message);
+        return;
+    }
+    m_identifying = true;
+    m_identifyWait.start(IdentifyWaitMs);
+}
+
+void ReadingLoop::identified(const QString& answer) {
+    m_identifying = false;
+    m_identifyWait.stop();
+    m_journal.portEvent(m_clock(), m_portLabel, RunRecord::IdentityEvent, answer);
+    noteJournalFailure();
+    m_log.insert(logLine(QStringLiteral("Instrument: ") + answer));
+    startRequests();
 }
 
 void ReadingLoop::request() {
@@ -184,6 +226,8 @@ void ReadingLoop::endRun(RunState state) {
     m_delivery.stop();
     m_launchWatch.stop();
     m_requestTimer.stop();
+    m_identifyWait.stop();
+    m_identifying = false;
     m_reopenRetry.stop();
     m_deviceWatch.cancel();
     setState(state);
@@ -278,6 +322,11 @@ void ReadingLoop::takeLine() {
     Reading r;
     r.raw = m_assembler.takeLine();
     r.receivedAt = m_clock();
+    // The answer to Identify names the instrument; it is no reading.
+    if (m_identifying) {
+        identified(LineText::decode(r.raw, m_data.encoding));
+        return;
+    }
     // In the journal before anything else, so that a crash cannot lose it.
     r.id = m_journal.received(r.receivedAt, m_portLabel, r.raw);
     noteJournalFailure();

@@ -104,6 +104,9 @@ public:
     // often, this many times.
     static constexpr int ReopenRetryMs = 250;
     static constexpr int ReopenTries = 40;
+    // How long the answer to Identify is waited for before the run goes on
+    // without it.
+    static constexpr int IdentifyWaitMs = 2000;
 
 signals:
     void stateChanged(RunState state);
@@ -149,6 +152,12 @@ private:
     void noteJournalFailure();
     void watchLaunch();
     void sendRequest();
+    // Sends the request now and, when it repeats, from now on.
+    void startRequests();
+    // Asks the instrument who it is (Data: Identify); its answer, or that
+    // none came, is journalled and logged before any reading.
+    void identify();
+    void identified(const QString& answer);
     void skipped(const Reading& reading, const QString& text, const QString& why);
     // Learns which program the confirmed target is, once a run, and makes
     // the keys of the readings about to be typed.
@@ -175,6 +184,8 @@ private:
     QTimer m_delivery;
     QTimer m_launchWatch;
     QTimer m_requestTimer;
+    QTimer m_identifyWait;
+    bool m_identifying = false;
     DataOptions m_data;     // of this run
     DataOptions m_nextData; // from the next start
     // Where in a row the next reading goes (PerRow); a row that a run left

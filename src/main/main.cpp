@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "forms/common/WarningBox.h"
 #include "forms/main/Form1.h"
+#include "main/JournalCommand.h"
 #include "main/Session.h"
 #include "platform/DesktopPlatform.h"
 
@@ -50,6 +51,9 @@ bool takeProfile(int* argc, char** argv, QString* profile) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Checking or exporting a journal needs no display.
+    if (const std::optional<int> status = runJournalCommand(argc, argv))
+        return *status;
     if (!takeProfile(&argc, argv, &AppState::instance().Profile))
         return 2;
     if (const std::string problem = Session::displayProblem(); !problem.empty()) {

@@ -22,6 +22,10 @@ public:
 
     // The identity of node while it is there.
     static DeviceIdentity identify(const QString& node);
+    // How the system names the adapter behind node for good, for the
+    // journal: its path under /dev/serial/by-id on Linux, the port's device
+    // description on Windows; empty when the system gives none.
+    static QString adapterName(const QString& node);
 
     // From now on, back() once the device is there again: a node that is
     // there now counts only once it has been made anew. Replaces any

@@ -160,6 +160,11 @@ DeviceIdentity DeviceWatch::identify(const QString& node) {
     return id;
 }
 
+QString DeviceWatch::adapterName(const QString& node) {
+    const QString name = identify(node).name;
+    return name.isEmpty() ? QString() : namesFolder() + QLatin1Char('/') + name;
+}
+
 void DeviceWatch::watch(const DeviceIdentity& device) {
     cancel();
     d->device = device;

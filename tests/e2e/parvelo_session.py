@@ -77,15 +77,17 @@ READ_BACK_NOTE = "Parvelo cannot read back what lands in this target:".encode()
 
 def read_journal(data_home):
     """The journal's records under an XDG_DATA_HOME, oldest first, as (time,
-    port, id, event, text) with text unescaped to bytes."""
+    port, id, event, text) with text unescaped to bytes (the "day" and
+    "started" records that open a day's file and a run included)."""
     folder = os.path.join(data_home, "Parvelo", "journal")
     records = []
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         with open(os.path.join(folder, name), "rb") as f:
             for line in f.read().split(b"\n"):
                 fields = line.split(b"\t")
-                if len(fields) == 5:
-                    t, port, rid, event, text = fields
+                # A sixth field, the hash chaining the records, is left out.
+                if len(fields) in (5, 6):
+                    t, port, rid, event, text = fields[:5]
                     records.append((t.decode(), port.decode(), rid.decode(), event.decode(),
                                     unescape(text)))
     return records

@@ -7,11 +7,14 @@ own target for every reading, so each must wait while the other's keys are
 on their way.
 
 Every reading of each instrument must land whole, in order, in its own
-target and nowhere else; each profile keeps its own port.
+target and nowhere else; each profile keeps its own port; the journal both
+wrote into checks intact as one chain.
 
 usage: test_two_instances.py PARVELO_EXE"""
 
+import glob
 import os
+import subprocess
 import sys
 import tempfile
 import threading
@@ -70,6 +73,12 @@ def case_side_by_side(exe, workdir):
               f"each profile keeps its own port: {ports}")
         check(not os.path.exists(os.path.join(config, "Parvelo", "Parvelo.conf")),
               "a profile's Parvelo wrote the settings file of the plain Parvelo")
+        # Both appended to the same day's file, each record after the other's.
+        days = sorted(glob.glob(os.path.join(config, "Parvelo", "journal", "*.tsv")))
+        checked = subprocess.run([exe, "--check-journal", *days], capture_output=True, text=True,
+                                 timeout=30)
+        check(days and checked.returncode == 0,
+              f"the shared journal does not check intact: {checked.stdout}{checked.stderr}")
         return f"{PER_SECOND * SECONDS} readings each into two targets, all whole and in order"
     finally:
         for _, _, target, app in instances:

@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 // Answers every warning box that comes up and remembers its text.
 class WarningCatcher : public QObject {
@@ -69,6 +71,7 @@ private slots:
     void exitSavesTheGeneralSettings();
     void longLogKeepsNewestLinesAndSavesEveryLine();
     void dialogsChangeNothingBeforeOk();
+    void journalCheckOfToday();
 
 private:
     void store(const QString& section, const QString& key, const QString& value) {
@@ -405,6 +408,39 @@ void TestForm1::dialogsChangeNothingBeforeOk() {
         QCOMPARE(store.get("Properties", "Settings"), QString(ok ? "9600,e,8,1" : ""));
         QCOMPARE(store.get("Properties", "CommPort"), QString(ok ? "5" : ""));
     }
+}
+
+// Help > Journal Check reads today's file by the window's clock: intact after
+// a run, and the changed line once one byte of a reading is changed.
+void TestForm1::journalCheckOfToday() {
+    PtyPair pty;
+    FakePlatform* fake = nullptr;
+    auto form = startRun(pty, &fake);
+    QVERIFY(pty.write("12.5\r\n7.25\r\n"));
+    QTRY_COMPARE(fake->text(), QString("12.5\r\n7.25\r\n"));
+    form->Command2_Click();
+    const QList<SeenBox> intact = answerBoxes([&] { form->mnuHelpJournal->trigger(); });
+    QCOMPARE(intact.size(), 1);
+    QVERIFY2(intact[0].text.contains(": intact ("), qPrintable(intact[0].text));
+    QCOMPARE(intact[0].icon, QMessageBox::Information);
+
+    QFile day(m_dir.filePath("Parvelo/journal/2026-12-07.tsv"));
+    QVERIFY(day.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = day.readAll().split('\n');
+    day.close();
+    const auto at = std::find_if(lines.begin(), lines.end(), [](const QByteArray& l) {
+        return l.contains("\treceived\t7.25\t");
+    });
+    QVERIFY(at != lines.end());
+    at->replace("\t7.25\t", "\t7.26\t");
+    QVERIFY(day.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    day.write(lines.join('\n'));
+    day.close();
+    const QList<SeenBox> broken = answerBoxes([&] { form->mnuHelpJournal->trigger(); });
+    QCOMPARE(broken.size(), 1);
+    const QString line = QStringLiteral(": line %1 ").arg(at - lines.begin() + 1);
+    QVERIFY2(broken[0].text.contains(line), qPrintable(broken[0].text));
+    QCOMPARE(broken[0].icon, QMessageBox::Warning);
 }
 
 QTEST_MAIN(TestForm1)

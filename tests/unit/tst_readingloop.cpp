@@ -32,6 +32,7 @@ private slots:
     void stopWithPartialLineTypesNothing();
     void readingsFillRowsAndStopEndsTheRow();
     void suspendedRunWaitsThenCatchesUp();
+    void identityIsAskedFirstAndJournalledNotTyped();
     void portThatCannotOpenGoesToTheErrorPath();
     void activationFailureTypesAndLogsNothing();
     void number75EndsSilently();
@@ -128,7 +129,9 @@ QStringList TestReadingLoop::journal() const {
     if (!f.open(QIODevice::ReadOnly))
         return out;
     for (const QByteArray& line : f.readAll().split('\n')) {
-        if (const auto r = Journal::parse(line))
+        // The readings' and the port's records; a day's and a run's opening
+        // records are checked by the tests of the journal.
+        if (const auto r = Journal::parse(line); r && r->event != "day" && r->event != "started")
             out << r->event + ' ' + QString::fromUtf8(Journal::unescape(r->text));
     }
     return out;
@@ -325,6 +328,41 @@ void TestReadingLoop::readingsFillRowsAndStopEndsTheRow() {
     QCOMPARE(m_platform->text(), QString("21.50\t08:09:10\t22.50\t08:09:10\t21.60\t08:09:10\r\n"
                                          "-0.40\t08:09:10\t\r\n21.70\t08:09:10\t"));
     QCOMPARE(m_loop->recentLines(), QStringList({"1,21.70"}));
+}
+
+// Identify goes alone at Read Start; the answer names the instrument in the
+// journal and the log, is not typed, and only then is the request sent. An
+// instrument that does not answer delays the run by IdentifyWaitMs.
+void TestReadingLoop::identityIsAskedFirstAndJournalledNotTyped() {
+    DataSettings s;
+    s.Identify = "I4\\r\\n";
+    s.Request = "S\\r\\n";
+    AppError error;
+    m_loop->setDataOptions(*DataOptions::from(s, &error));
+    // What the instrument is sent; the port writes from the event loop.
+    const auto sent = [this](const QByteArray& expected) {
+        QByteArray got;
+        QTRY_VERIFY((got += m_pty->readAvailable(0)).size() >= expected.size());
+        QTest::qWait(50);
+        QCOMPARE(got + m_pty->readAvailable(0), expected);
+    };
+    m_loop->start();
+    sent("I4\r\n");
+    QVERIFY(m_pty->write("I4 A \"B021002593\"\r\n"));
+    sent("S\r\n");
+    QVERIFY(m_pty->write("S S 12.5 g\r\n"));
+    QTRY_COMPARE(m_platform->typed, QStringList({"S S 12.5 g\r\n"}));
+    QCOMPARE(journal(), QStringList({"instrument I4 A \"B021002593\"", "received S S 12.5 g",
+                                     "typed target"}));
+    QVERIFY(m_log.startsWith("Instrument: I4 A \"B021002593\"\r\n"));
+
+    m_loop->stop();
+    m_loop->start();
+    sent("I4\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(journal().last().startsWith("instrument no answer"),
+                             ReadingLoop::IdentifyWaitMs * 2);
+    sent("S\r\n");
+    QCOMPARE(m_platform->typed.size(), 1);
 }
 
 void TestReadingLoop::suspendedRunWaitsThenCatchesUp() {

@@ -11,6 +11,7 @@ every reading; the settings survive a restart. Screenshots go to SHOTS.
 
 usage: test_wine_program.py PARVELO_FOLDER WINTEXT_EXE VINSTRUMENT SHOTS"""
 
+import glob
 import re
 import os
 import shutil
@@ -456,6 +457,14 @@ def main():
         shot(shots, "5-log-saved")
 
         app.quit()
+        # The journal the Windows build wrote, its lock and its look at the
+        # last hash included, checks intact as one chain.
+        days = sorted(glob.glob(os.path.join(journal_home, "Parvelo", "journal", "*.tsv")))
+        checked = wine.run(os.path.join(folder, "parvelo.exe"), "--check-journal",
+                           *[windows_path(d) for d in days], timeout=60)
+        check(days and checked.returncode == 0 and checked.stdout.count("intact") == len(days),
+              f"the journal does not check intact: {checked.stdout} {checked.stderr}")
+        print(f"journal check: {checked.stdout.strip()}")
         with open(settings, encoding="utf-8") as f:
             stored = f.read()
         check("SavePathName" in stored and "saved" in stored,

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,8 +39,7 @@ int createNew(const QString& path, const QString& permissionsOf, Handle* file) {
 
 int openAppend(const QString& path, Handle* file) {
     return opened(
-        ::open(nativePath(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600),
-        file);
+        ::open(nativePath(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600), file);
 }
 
 qint64 read(Handle file, char* buffer, qint64 size) {
@@ -64,6 +64,31 @@ int write(Handle file, const char* data, qint64 size, qint64* written) {
             return errno;
     }
     return 0;
+}
+
+qint64 readEnd(Handle file, char* buffer, qint64 size) {
+    struct stat st {};
+    if (::fstat(int(file), &st) != 0)
+        return -errno;
+    const qint64 n = qMin<qint64>(size, st.st_size);
+    for (;;) {
+        const ssize_t got = ::pread(int(file), buffer, size_t(n), off_t(st.st_size - n));
+        if (got >= 0)
+            return got;
+        if (errno != EINTR)
+            return -errno;
+    }
+}
+
+int lock(Handle file) {
+    while (::flock(int(file), LOCK_EX) != 0)
+        if (errno != EINTR)
+            return errno;
+    return 0;
+}
+
+int unlock(Handle file) {
+    return ::flock(int(file), LOCK_UN) == 0 ? 0 : errno;
 }
 
 int sync(Handle file) {

@@ -72,7 +72,7 @@ int createNew(const QString& path, const QString&, Handle* file) {
 
 int openAppend(const QString& path, Handle* file) {
     // Under the user's own profile folder, private to the user already.
-    return opened(CreateFileW(nativePath(path).c_str(), FILE_APPEND_DATA,
+    return opened(CreateFileW(nativePath(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
                   file);
@@ -97,6 +97,39 @@ int write(Handle file, const char* data, qint64 size, qint64* written) {
         *written += n;
     }
     return 0;
+}
+
+qint64 readEnd(Handle file, char* buffer, qint64 size) {
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(handle(file), &length))
+        return -lastError();
+    const qint64 n = qMin<qint64>(size, length.QuadPart);
+    const quint64 from = quint64(length.QuadPart - n);
+    OVERLAPPED at{};
+    at.Offset = DWORD(from);
+    at.OffsetHigh = DWORD(from >> 32);
+    DWORD got = 0;
+    // Appends go to the end whatever the position: the handle has
+    // FILE_APPEND_DATA and no FILE_WRITE_DATA.
+    if (n > 0 && !ReadFile(handle(file), buffer, DWORD(n), &got, &at))
+        return -lastError();
+    return got;
+}
+
+// A byte far beyond any journal's end stands for the whole file: locking it
+// keeps no one from reading or appending.
+constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
+
+int lock(Handle file) {
+    OVERLAPPED at{};
+    at.OffsetHigh = LockOffsetHigh;
+    return LockFileEx(handle(file), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) ? 0 : lastError();
+}
+
+int unlock(Handle file) {
+    OVERLAPPED at{};
+    at.OffsetHigh = LockOffsetHigh;
+    return UnlockFileEx(handle(file), 0, 1, 0, &at) ? 0 : lastError();
 }
 
 int sync(Handle file) {

@@ -113,6 +113,9 @@ frmData::frmData(const DataSettings& current, Check check, const QStringList& re
         cboPreset->setCurrentIndex(0);
     });
 
+    txtIdentify = new QLineEdit(this);
+    txtIdentify->setPlaceholderText(
+        QStringLiteral("nothing is asked; e.g. *IDN?\\n (the answer is journalled, not typed)"));
     txtRequest = new QLineEdit(this);
     txtRequest->setPlaceholderText(QStringLiteral("nothing is sent; e.g. S\\r\\n or \\eP"));
     spnEvery = new QDoubleSpinBox(this);
@@ -167,6 +170,7 @@ frmData::frmData(const DataSettings& current, Check check, const QStringList& re
     auto* form = new QFormLayout;
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->addRow(QStringLiteral("Preset:"), cboPreset);
+    form->addRow(QStringLiteral("Identify:"), txtIdentify);
     form->addRow(QStringLiteral("Request:"), txtRequest);
     form->addRow(QStringLiteral("Request every:"), spnEvery);
     form->addRow(QStringLiteral("Keep lines matching:"), txtKeep);
@@ -241,9 +245,9 @@ frmData::frmData(const DataSettings& current, Check check, const QStringList& re
     layout->addWidget(preview);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    DialogHelpers::setTabChain({cboPreset, txtRequest, spnEvery, txtKeep, txtPick, chkNumberOnly,
-                                cboDecimal, chkUnitColumn, cboAfter, spnPerRow, cboLineEnd,
-                                cboEncoding, txtSample, Command1, Command2});
+    DialogHelpers::setTabChain({cboPreset, txtIdentify, txtRequest, spnEvery, txtKeep, txtPick,
+                                chkNumberOnly, cboDecimal, chkUnitColumn, cboAfter, spnPerRow,
+                                cboLineEnd, cboEncoding, txtSample, Command1, Command2});
     fill(current);
     updatePreview();
 }
@@ -272,11 +276,16 @@ QStringList frmData::presetNames() {
 }
 
 void frmData::applyPreset(int index) {
-    if (index >= 0 && index < int(presets().size()))
-        fill(presets()[size_t(index)].values);
+    if (index < 0 || index >= int(presets().size()))
+        return;
+    // A preset is about the readings; what names the instrument stays.
+    DataSettings values = presets()[size_t(index)].values;
+    values.Identify = txtIdentify->text();
+    fill(values);
 }
 
 void frmData::fill(const DataSettings& s) {
+    txtIdentify->setText(s.Identify);
     txtRequest->setText(s.Request);
     bool ok = false;
     const double every = s.RequestEvery.toDouble(&ok);
@@ -298,6 +307,7 @@ void frmData::fill(const DataSettings& s) {
 
 DataSettings frmData::edited() const {
     DataSettings d;
+    d.Identify = txtIdentify->text();
     d.Request = txtRequest->text();
     d.RequestEvery = QString::number(spnEvery->value(), 'g', 10);
     d.Keep = txtKeep->text();

@@ -37,6 +37,7 @@ public:
 
     QComboBox* cboPreset = nullptr;
     QLineEdit* txtRequest = nullptr;
+    QLineEdit* txtIdentify = nullptr;
     QDoubleSpinBox* spnEvery = nullptr;
     QLineEdit* txtKeep = nullptr;
     QCheckBox* chkNumberOnly = nullptr;

@@ -8,6 +8,7 @@
 #include "app/SettingsSchema.h"
 #include "capture/DataOptions.h"
 #include "capture/Journal.h"
+#include "capture/JournalCheck.h"
 #include "capture/ReadingLoop.h"
 #include "forms/about/frmAbout.h"
 #include "forms/common/DialogHelpers.h"
@@ -25,12 +26,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -185,6 +188,8 @@ void Form1::buildMenus() {
     mnuHelp = help->menuAction();
     mnuHelpManual =
         help->addAction(QStringLiteral("Manual(&M)"), this, &Form1::mnuHelpManual_Click);
+    mnuHelpJournal =
+        help->addAction(QStringLiteral("Journal Check(&J)"), this, &Form1::mnuHelpJournal_Click);
     mnuHelpAbout =
         help->addAction(QStringLiteral("About Parvelo(&A)"), this, &Form1::mnuHelpAbout_Click);
 }
@@ -498,6 +503,34 @@ void Form1::mnuHelpManual_Click() {
     // As with About: the run waits while the box is open.
     m_loop->setSuspended(true);
     showWarning(this, problem);
+    m_loop->setSuspended(false);
+}
+
+void Form1::mnuHelpJournal_Click() {
+    const QString path = m_journal->pathFor(m_clock().date());
+    QString text;
+    bool intact = false;
+    if (!QFileInfo::exists(path)) {
+        text = QStringLiteral("Nothing was journalled today yet: %1 does not exist.")
+                   .arg(QDir::toNativeSeparators(path));
+        intact = true;
+    } else {
+        m_journal->sync(); // what this run wrote, as it is on the disk
+        const JournalCheck check = JournalCheck::of(path);
+        intact = check.intact;
+        text = check.summary();
+        if (!intact)
+            text += QStringLiteral("\n\nKeep this file as it is and tell whoever reviews your "
+                                   "records; the records from that line on cannot be relied on.");
+    }
+    // The run waits while the box is open, as with About.
+    m_loop->setSuspended(true);
+    if (intact)
+        QMessageBox(QMessageBox::Information, QStringLiteral("Parvelo"), text, QMessageBox::Ok,
+                    this)
+            .exec();
+    else
+        showWarning(this, text);
     m_loop->setSuspended(false);
 }
 

@@ -54,6 +54,7 @@ public:
     void mnuProperty_Click();
     void mnuData_Click();
     void mnuHelpManual_Click();
+    void mnuHelpJournal_Click(); // checks today's journal file
     void mnuHelpAbout_Click();
     void Timer1_Timer();
 
@@ -73,6 +74,7 @@ public:
     QAction* mnuData = nullptr;
     QAction* mnuHelp = nullptr;
     QAction* mnuHelpManual = nullptr;
+    QAction* mnuHelpJournal = nullptr;
     QAction* mnuHelpAbout = nullptr;
 
     ReadingLoop& readingLoop() { return *m_loop; }

@@ -6,6 +6,9 @@
 #include <QWinEventNotifier>
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <devguid.h>
+#include <setupapi.h>
 
 // Serial drivers list their ports under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
 // while the device is there: a USB adapter's port leaves that key when it is
@@ -89,6 +92,40 @@ DeviceWatch::~DeviceWatch() {
 
 DeviceIdentity DeviceWatch::identify(const QString& node) {
     return DeviceIdentity{node, {}};
+}
+
+QString DeviceWatch::adapterName(const QString& node) {
+    // The ports class lists each port's device with its name under PortName.
+    const QString port = node.section(QLatin1Char('\\'), -1);
+    HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return {};
+    QString found;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; found.isEmpty() && SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        wchar_t name[64] = {};
+        DWORD size = sizeof name - sizeof(wchar_t);
+        const bool named = RegQueryValueExW(key, L"PortName", nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        if (!named || QString::fromWCharArray(name).compare(port, Qt::CaseInsensitive) != 0)
+            continue;
+        wchar_t text[512] = {};
+        for (const DWORD property : {DWORD(SPDRP_FRIENDLYNAME), DWORD(SPDRP_DEVICEDESC)}) {
+            if (SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr,
+                                                  reinterpret_cast<BYTE*>(text),
+                                                  sizeof text - sizeof(wchar_t), nullptr)) {
+                found = QString::fromWCharArray(text);
+                break;
+            }
+        }
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return found;
 }
 
 void DeviceWatch::watch(const DeviceIdentity& device) {
