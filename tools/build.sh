@@ -4,6 +4,7 @@
 #   tools/build.sh --program  only the program, with only what it needs
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/ccache-env.sh"
 if [ "${1:-}" = "--program" ]; then
   "$top/tools/install-deps.sh"
   cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null

@@ -27,6 +27,7 @@
 #     manual.pdf                               when tools/manual.sh can build it
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+. "$top/tools/ccache-env.sh"
 triple=x86_64-w64-mingw32
 cxx=$triple-g++-posix
 toolchain=$top/cmake/mingw-w64-x86_64.cmake
